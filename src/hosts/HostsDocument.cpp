@@ -1,0 +1,194 @@
+#include "hosts/HostsDocument.h"
+
+#include "platform/Platform.h"
+
+namespace {
+
+template <typename Char>
+bool isBlank(Char c)
+{
+    return c == Char(' ') || c == Char('\t');
+}
+
+// The spans of the first two words, after leading blanks. Works on bytes and on text alike:
+// spaces and tabs have the same single unit in every encoding a hosts file uses.
+template <typename View>
+struct TwoWords
+{
+    bool disabled = false;
+    int words = 0; // 0, 1 or 2 (2 = at least two)
+    qsizetype w0 = 0, w0End = 0, w1 = 0, w1End = 0;
+
+    explicit TwoWords(View line)
+    {
+        using Char = std::decay_t<decltype(line[0])>;
+        const qsizetype n = line.size();
+        qsizetype p = 0;
+        while (p < n && isBlank<Char>(line[p]))
+            ++p;
+        if (p == n)
+            return;
+        disabled = line[p] == Char('#');
+        w0 = p;
+        while (p < n && !isBlank<Char>(line[p]))
+            ++p;
+        w0End = p;
+        words = 1;
+        if (p == n)
+            return;
+        while (p < n && isBlank<Char>(line[p]))
+            ++p;
+        w1 = p;
+        while (p < n && !isBlank<Char>(line[p]))
+            ++p;
+        w1End = p;
+        words = 2; // blanks at the end give an empty second word
+    }
+};
+
+} // namespace
+
+HostsValues parseHostsLine(QStringView line)
+{
+    const TwoWords<QStringView> w(line);
+    HostsValues v;
+    v.disabled = w.disabled;
+    if (w.words == 2) {
+        v.ip = line.mid(w.w0, w.w0End - w.w0).toString();
+        v.ip.remove(QLatin1Char('#'));
+        v.host = line.mid(w.w1, w.w1End - w.w1).toString();
+    }
+    return v;
+}
+
+qsizetype restOfLineOffset(QByteArrayView line)
+{
+    const TwoWords<QByteArrayView> w(line);
+    return w.words == 2 ? w.w1End : line.size();
+}
+
+HostsDocument::HostsDocument(const QByteArray& encoding)
+    : m_baseEncoding(encoding), m_codec(encoding), m_lineEnd(Platform::lineEnd())
+{
+}
+
+void HostsDocument::clear()
+{
+    m_rows.clear();
+    m_edits.clear();
+    m_bytes.clear();
+    m_bom = false;
+    m_codec = TextCodec(m_baseEncoding);
+    m_lineEnd = Platform::lineEnd();
+}
+
+void HostsDocument::load(const QByteArray& bytes)
+{
+    clear();
+    m_bytes = bytes;
+    qsizetype pos = 0;
+    if (m_bytes.startsWith("\xEF\xBB\xBF")) {
+        m_bom = true;
+        m_codec = TextCodec("UTF-8");
+        pos = 3;
+    }
+    const qsizetype n = m_bytes.size();
+    bool lineEndKnown = false;
+    m_rows.reserve(static_cast<size_t>(m_bytes.count('\n') + 1));
+    while (pos < n) {
+        Row row;
+        row.fromFile = true;
+        row.start = pos;
+        const qsizetype lf = m_bytes.indexOf('\n', pos);
+        qsizetype end = lf < 0 ? n : lf;
+        if (lf >= 0) {
+            row.end = Lf;
+            if (end > pos && m_bytes.at(end - 1) == '\r') {
+                row.end = CrLf;
+                --end;
+            }
+            if (!lineEndKnown) {
+                m_lineEnd = lineEndBytes(row.end);
+                lineEndKnown = true;
+            }
+        }
+        row.length = static_cast<qint32>(end - pos);
+        m_rows.push_back(row);
+        pos = lf < 0 ? n : lf + 1;
+    }
+}
+
+void HostsDocument::addRow()
+{
+    m_rows.push_back(Row());
+}
+
+QByteArrayView HostsDocument::raw(const Row& row) const
+{
+    return QByteArrayView(m_bytes).sliced(row.start, row.length);
+}
+
+QByteArray HostsDocument::lineEndBytes(LineEnd end) const
+{
+    switch (end) {
+    case Lf:
+        return QByteArrayLiteral("\n");
+    case CrLf:
+        return QByteArrayLiteral("\r\n");
+    case NoEnd:
+        break;
+    }
+    return m_lineEnd;
+}
+
+HostsValues HostsDocument::values(int row) const
+{
+    const Row& r = m_rows[row];
+    if (r.edited)
+        return m_edits.value(row);
+    if (!r.fromFile)
+        return HostsValues();
+    return parseHostsLine(m_codec.decode(raw(r)));
+}
+
+void HostsDocument::setValues(int row, const HostsValues& values)
+{
+    m_rows[row].edited = true;
+    m_edits.insert(row, values);
+}
+
+bool HostsDocument::toBytes(QByteArray* out, QString* error) const
+{
+    QByteArray bytes;
+    bytes.reserve(m_bytes.size() + 64 * m_edits.size() + 64);
+    if (m_bom)
+        bytes += "\xEF\xBB\xBF";
+    for (int i = 0; i < rowCount(); ++i) {
+        const Row& r = m_rows[i];
+        if (r.deleted)
+            continue;
+        const QByteArrayView line = raw(r);
+        bool keep = r.fromFile && !r.edited;
+        if (r.fromFile && r.edited)
+            keep = m_edits.value(i) == parseHostsLine(m_codec.decode(line));
+        if (keep) {
+            bytes += line;
+        } else {
+            const HostsValues v = values(i);
+            const QString text = (v.disabled ? QStringLiteral("#") : QString()) + v.ip + QLatin1Char(' ') + v.host;
+            QByteArray encoded;
+            if (!m_codec.encode(text, &encoded)) {
+                *error = QStringLiteral("第 %1 行含有 %2 编码无法表示的字符: %3")
+                             .arg(i + 1)
+                             .arg(QString::fromLatin1(m_codec.encoding()), text);
+                return false;
+            }
+            bytes += encoded;
+            if (r.fromFile)
+                bytes += line.sliced(restOfLineOffset(line));
+        }
+        bytes += lineEndBytes(r.end);
+    }
+    *out = bytes;
+    return true;
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "platform/TextCodec.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <vector>
+
+// What a line of the hosts file shows in its row.
+struct HostsValues
+{
+    bool disabled = false;
+    QString ip;
+    QString host;
+
+    bool operator==(const HostsValues& o) const
+    {
+        return disabled == o.disabled && ip == o.ip && host == o.host;
+    }
+};
+
+// The row values of one line (without its line end). Spaces and tabs at the start are skipped;
+// the row is disabled if the line then starts with "#"; runs of spaces and tabs separate
+// words; with at least two words the first, with every "#" removed, is the IP and the second
+// the host name. A single word or none leaves both empty.
+HostsValues parseHostsLine(QStringView line);
+
+// Where the rest of a line begins that a row does not show: the byte offset just after its
+// second word, or the line's length if it has fewer than two words.
+qsizetype restOfLineOffset(QByteArrayView line);
+
+// The hosts file as rows: one row per line, in file order, plus rows the user added. Each row
+// read from the file remembers the exact bytes of its line, so that rows the user did not
+// change are written back unchanged.
+class HostsDocument
+{
+public:
+    explicit HostsDocument(const QByteArray& encoding = QByteArray());
+
+    // Replaces all rows by the lines of the file's bytes. LF and CR LF end a line; a last line
+    // without a line end is a row too; a UTF-8 byte-order mark makes the file UTF-8 and is not
+    // part of the first row.
+    void load(const QByteArray& bytes);
+    void clear();
+
+    int rowCount() const { return static_cast<int>(m_rows.size()); }
+    void addRow(); // an empty row, not from the file
+
+    // Row values by 0-based index.
+    HostsValues values(int row) const;
+    bool isDeleted(int row) const { return m_rows[row].deleted; }
+    void setValues(int row, const HostsValues& values);
+    void setDeleted(int row, bool deleted) { m_rows[row].deleted = deleted; }
+
+    // The bytes of the file for the current rows: rows marked deleted are left out; a row whose
+    // values are as read keeps its line's exact bytes; any other row is written as "#" (when
+    // disabled), IP, one space, host, followed by the rest of its original line. Each line ends
+    // as it did in the file; new lines and a last line without an end get the file's line end.
+    // Returns false and sets *error if a text has no form in the file's encoding.
+    bool toBytes(QByteArray* out, QString* error) const;
+
+    QByteArray encoding() const { return m_codec.encoding(); }
+
+private:
+    enum LineEnd : quint8 { NoEnd, Lf, CrLf };
+    struct Row
+    {
+        qint64 start = 0; // of the line's bytes in m_bytes
+        qint32 length = 0;
+        LineEnd end = NoEnd;
+        bool fromFile = false;
+        bool edited = false; // values live in m_edits
+        bool deleted = false;
+    };
+
+    QByteArrayView raw(const Row& row) const;
+    QByteArray lineEndBytes(LineEnd end) const;
+
+    QByteArray m_baseEncoding;
+    TextCodec m_codec;
+    QByteArray m_bytes; // the file as read
+    bool m_bom = false;
+    QByteArray m_lineEnd;
+    std::vector<Row> m_rows;
+    QHash<int, HostsValues> m_edits; // few rows are edited; most keep only their bytes
+};

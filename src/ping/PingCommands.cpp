@@ -1,0 +1,104 @@
+#include "ping/PingCommands.h"
+
+namespace PingCommands {
+
+namespace {
+
+QString quoted(const QString& path)
+{
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
+QString shown(QChar c)
+{
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        return QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("\u201C") + c + QStringLiteral("\u201D");
+}
+
+} // namespace
+
+QString dateText(const QDate& date)
+{
+    return date.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString cmdTimeText(const QTime& time)
+{
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(time.hour(), 2, 10, QLatin1Char(' '))
+        .arg(time.minute(), 2, 10, QLatin1Char('0'))
+        .arg(time.second(), 2, 10, QLatin1Char('0'))
+        .arg(time.msec() / 10, 2, 10, QLatin1Char('0'));
+}
+
+QString resultFolder(const QString& appPath, const QString& date, QChar separator)
+{
+    return appPath + date + separator;
+}
+
+QString resultFile(const QString& folder, const QString& target)
+{
+    return folder + target + QStringLiteral(".txt");
+}
+
+QString unsafeReason(const QString& target)
+{
+    static const QString cmdChars = QStringLiteral("&|<>^\"%");
+    for (QChar c : target) {
+        if (cmdChars.contains(c))
+            return QStringLiteral("含有命令解释器会执行的字符 ") + shown(c);
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/'))
+            return QStringLiteral("含有路径分隔符 ") + shown(c);
+        if ((c.category() == QChar::Other_Control) && c != QLatin1Char('\t'))
+            return QStringLiteral("含有控制字符 ") + shown(c);
+    }
+    return QString();
+}
+
+Command separatorCommand(const QString& resultFile)
+{
+    Command cmd;
+    cmd.kind = Command::Kind::AppendLine;
+    cmd.text = QString(64, QLatin1Char('='));
+    cmd.commandLine = QStringLiteral("cmd /c echo ") + cmd.text + QStringLiteral(">>") + quoted(resultFile);
+    cmd.showMode = Command::Hidden;
+    cmd.path = resultFile;
+    return cmd;
+}
+
+Command startTimeCommand(const QString& resultFile, const QTime& now)
+{
+    Command cmd;
+    cmd.kind = Command::Kind::AppendLine;
+    cmd.commandLine = QStringLiteral("cmd /c echo 本次任务开始时间:%time%>>") + quoted(resultFile);
+    cmd.text = QStringLiteral("本次任务开始时间:") + cmdTimeText(now);
+    cmd.showMode = Command::Hidden;
+    cmd.path = resultFile;
+    return cmd;
+}
+
+Command pingCommand(const QString& target, const QString& count, const QString& resultFile)
+{
+    Command cmd;
+    cmd.kind = Command::Kind::Ping;
+    cmd.commandLine = QStringLiteral("cmd /c ping ") + target + QStringLiteral(" -n ") + count
+                      + QStringLiteral(" >>") + quoted(resultFile);
+    cmd.showMode = Command::Hidden;
+    cmd.path = resultFile;
+    cmd.words = target.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    cmd.count = count;
+    return cmd;
+}
+
+Command explorerCommand(const QString& folder)
+{
+    Command cmd;
+    cmd.kind = Command::Kind::OpenFolder;
+    cmd.commandLine = QStringLiteral("explorer.exe ") + folder;
+    cmd.showMode = Command::Normal;
+    cmd.path = folder;
+    return cmd;
+}
+
+} // namespace PingCommands

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/Command.h"
+
+#include <QDate>
+#include <QTime>
+
+// The command lines of a batch ping and of the result folder, built as values: started
+// elsewhere, logged as they stand.
+namespace PingCommands {
+
+// The date text that names the day's result folder: yyyy-MM-dd, always one valid folder name.
+QString dateText(const QDate& date);
+
+// The time as cmd expands %time%: hours padded with a blank, centiseconds (" 9:05:03.12").
+QString cmdTimeText(const QTime& time);
+
+// appPath + date + separator; appPath ends in its separator.
+QString resultFolder(const QString& appPath, const QString& date, QChar separator);
+
+// folder + target + ".txt", the target as it stands.
+QString resultFile(const QString& folder, const QString& target);
+
+// Why a target must not be started, or an empty string if it may. A target is refused if it
+// holds a character that cmd acts on (& | < > ^ " %), a path separator, or a control character
+// other than tab: it would run other commands or write outside the day's folder.
+QString unsafeReason(const QString& target);
+
+// cmd /c echo ========...>>"file"
+Command separatorCommand(const QString& resultFile);
+// cmd /c echo 本次任务开始时间:%time%>>"file"; the line is given the time now for systems
+// without cmd.
+Command startTimeCommand(const QString& resultFile, const QTime& now);
+// cmd /c ping <target> -n <count> >>"file"
+Command pingCommand(const QString& target, const QString& count, const QString& resultFile);
+// explorer.exe <folder>
+Command explorerCommand(const QString& folder);
+
+} // namespace PingCommands

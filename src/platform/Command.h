@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// A program start as a value: the command line that Windows starts as it stands (and that the
+// execution log shows), plus what the command means, so that a system without cmd, notepad or
+// explorer can carry out the same thing without a shell.
+struct Command
+{
+    enum class Kind {
+        OpenFile,   // notepad.exe <path>: the desktop's text editor on a file
+        OpenFolder, // explorer.exe <path>: the desktop's file browser on a folder
+        AppendLine, // cmd /c echo <text>>>"<path>": one line appended to a file
+        Ping,       // cmd /c ping <target> -n <count> >>"<path>": ping's output appended to a file
+    };
+    enum ShowMode { Hidden = 0, Normal = 1 };
+
+    Kind kind = Kind::OpenFile;
+    QString commandLine;
+    int showMode = Normal;
+    QString path;      // the file or folder the command works on
+    QString text;      // AppendLine: the line as it lands in the file
+    QStringList words; // Ping: the target's words
+    QString count;     // Ping: the count text, unchanged
+};
+
+struct StartResult
+{
+    bool ok = false;
+    qint64 pid = 0;
+    QString error; // the system's description when !ok
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Command.h"
+
+#include <QByteArray>
+#include <QString>
+
+// The only place that knows which operating system the program runs on. Everything else asks
+// here for the executable's directory, the separator, the system's text encoding, line ends and
+// for starting programs.
+namespace Platform {
+
+// The directory of the running executable as the system reports it: without a trailing
+// separator, except for a root ("C:\", "/"). Empty if the system cannot say.
+QString executableDir();
+
+// The directory separator of this system: '\' on Windows, '/' elsewhere.
+QChar separator();
+
+// The hosts file of this system.
+QString hostsPath();
+
+// The name of the system's ANSI code page: on Windows the ANSI code page ("GBK" for 936),
+// elsewhere the locale's character set ("UTF-8" when the locale names plain ASCII).
+QByteArray ansiEncoding();
+
+// The line end that a new text file gets: CR LF on Windows, LF elsewhere.
+QByteArray lineEnd();
+
+// An existing file in dir whose name equals name without regard to case, as Windows file names
+// compare; name itself when there is none. Windows: dir + name.
+QString resolveFileName(const QString& dir, const QString& name);
+
+// Creates one directory (not its parents). Returns false if it exists or cannot be created.
+bool createDirectory(const QString& path);
+
+// Starts cmd and returns at once, without waiting: the process id, or the system's
+// description of why it could not be started. Never runs a shell.
+StartResult start(const Command& cmd);
+
+} // namespace Platform

@@ -1,0 +1,70 @@
+// The platform layer on Windows: the Qt side, which hands everything to the plain Win32 code.
+#include "platform/Platform.h"
+
+#include "platform/win32/WinApi.h"
+
+#include <QFileInfo>
+
+namespace {
+
+std::wstring wide(const QString& text)
+{
+    return text.toStdWString();
+}
+
+} // namespace
+
+namespace Platform {
+
+QString executableDir()
+{
+    return QString::fromStdWString(winapi::executableDir());
+}
+
+QChar separator()
+{
+    return QLatin1Char('\\');
+}
+
+QString hostsPath()
+{
+    return QStringLiteral("C:\\WINDOWS\\system32\\drivers\\etc\\hosts");
+}
+
+QByteArray ansiEncoding()
+{
+    const unsigned cp = winapi::ansiCodePage();
+    if (cp == 936)
+        return QByteArrayLiteral("GBK");
+    if (cp == 65001)
+        return QByteArrayLiteral("UTF-8");
+    return QByteArrayLiteral("windows-") + QByteArray::number(cp);
+}
+
+QByteArray lineEnd()
+{
+    return QByteArrayLiteral("\r\n");
+}
+
+QString resolveFileName(const QString& dir, const QString& name)
+{
+    return dir + name; // file names compare without regard to case here
+}
+
+bool createDirectory(const QString& path)
+{
+    return winapi::createDirectory(wide(path));
+}
+
+StartResult start(const Command& cmd)
+{
+    // Windows has cmd, notepad and explorer: the command line is started as it stands.
+    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode);
+    StartResult result;
+    result.ok = started.ok;
+    result.pid = started.pid;
+    result.error = QString::fromStdWString(started.error);
+    return result;
+}
+
+} // namespace Platform

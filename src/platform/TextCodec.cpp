@@ -1,0 +1,46 @@
+#include "platform/TextCodec.h"
+
+#include "platform/Platform.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+TextCodec::TextCodec(const QByteArray& encoding)
+    : m_encoding(encoding.isEmpty() ? Platform::ansiEncoding() : encoding)
+{
+}
+
+bool TextCodec::isValid() const
+{
+    return QStringEncoder(m_encoding.constData()).isValid();
+}
+
+QString TextCodec::decode(QByteArrayView bytes) const
+{
+    // A stateless decoder per call: a broken sequence at the end of one line must not swallow
+    // the start of the next.
+    QStringDecoder decoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    return decoder.decode(bytes);
+}
+
+bool TextCodec::encode(QStringView text, QByteArray* out) const
+{
+    QStringEncoder encoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
+    if (!encoder.isValid())
+        return false;
+    *out = encoder.encode(text);
+    if (encoder.hasError())
+        return false;
+    // Some converters put a substitute in silently; only a round trip tells.
+    return decode(*out) == text;
+}
+
+QByteArray TextCodec::encode(QStringView text) const
+{
+    QStringEncoder encoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
+    if (!encoder.isValid())
+        return text.toLatin1();
+    return encoder.encode(text);
+}

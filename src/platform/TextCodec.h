@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+// Converts between the program's wide strings and the bytes of its text files. The encoding is
+// the system's ANSI code page unless one is named (tests name GBK, for instance).
+class TextCodec
+{
+public:
+    explicit TextCodec(const QByteArray& encoding = QByteArray());
+
+    QByteArray encoding() const { return m_encoding; }
+    bool isValid() const;
+
+    // Bytes that are not valid in the encoding become U+FFFD.
+    QString decode(QByteArrayView bytes) const;
+
+    // Returns false and leaves *out undefined if a character has no form in the encoding.
+    bool encode(QStringView text, QByteArray* out) const;
+    QByteArray encode(QStringView text) const; // unencodable characters become '?'
+
+private:
+    QByteArray m_encoding;
+};

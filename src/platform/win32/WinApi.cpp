@@ -1,0 +1,113 @@
+#include "platform/win32/WinApi.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <vector>
+
+namespace winapi {
+
+std::wstring executableDir()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < buffer.size()) {
+            std::wstring path(buffer.data(), n);
+            const std::wstring::size_type slash = path.find_last_of(L"\\/");
+            if (slash == std::wstring::npos)
+                return std::wstring();
+            // A drive root keeps its backslash ("C:\"), as the system reports it.
+            if (slash == 2 && path[1] == L':')
+                return path.substr(0, 3);
+            return path.substr(0, slash);
+        }
+        buffer.resize(buffer.size() * 2); // a long path: try again with room for it
+    }
+}
+
+unsigned ansiCodePage()
+{
+    return GetACP();
+}
+
+std::string toAnsi(const std::wstring& text, bool* lossless)
+{
+    if (lossless)
+        *lossless = true;
+    if (text.empty())
+        return std::string();
+    BOOL usedDefault = FALSE;
+    const int length = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, &usedDefault);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, &out[0], n, nullptr, &usedDefault);
+    if (lossless)
+        *lossless = !usedDefault;
+    return out;
+}
+
+std::wstring fromAnsi(const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    const int length = static_cast<int>(bytes.size());
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, &out[0], n);
+    return out;
+}
+
+std::wstring errorText(unsigned long code)
+{
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                       | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring out;
+    if (n > 0 && text) {
+        out.assign(text, n);
+        while (!out.empty() && (out.back() == L'\r' || out.back() == L'\n' || out.back() == L' '))
+            out.pop_back();
+    }
+    if (text)
+        LocalFree(text);
+    if (out.empty())
+        out = L"error " + std::to_wstring(code);
+    return out;
+}
+
+Started startProcess(const std::wstring& commandLine, int showMode)
+{
+    Started result;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showMode == 0 ? SW_HIDE : SW_SHOWNORMAL;
+    PROCESS_INFORMATION info = {};
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    const DWORD flags = showMode == 0 ? CREATE_NO_WINDOW : 0;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        &info)) {
+        result.error = errorText(GetLastError());
+        return result;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    result.ok = true;
+    result.pid = info.dwProcessId;
+    return result;
+}
+
+bool createDirectory(const std::wstring& path)
+{
+    return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+} // namespace winapi

@@ -1,0 +1,41 @@
+#pragma once
+
+// The Windows side of the platform layer in plain Win32, with no Qt: it builds with mingw-w64
+// for 32- and 64-bit Windows and is tested on its own under Wine.
+
+#include <string>
+
+namespace winapi {
+
+// The directory of the running executable, without a trailing backslash except for a drive
+// root ("C:\"). Empty if the system cannot say.
+std::wstring executableDir();
+
+// The ANSI code page of the system (936 for GBK).
+unsigned ansiCodePage();
+
+// Wide text to the ANSI code page. *lossless (if given) is false when a character had to be
+// replaced because the code page has no form for it.
+std::string toAnsi(const std::wstring& text, bool* lossless = nullptr);
+
+// ANSI code page bytes to wide text.
+std::wstring fromAnsi(const std::string& bytes);
+
+struct Started
+{
+    bool ok = false;
+    unsigned long pid = 0;
+    std::wstring error; // the system's text for the failure when !ok
+};
+
+// Starts one command line as it stands, shown (1) or hidden (0), and returns at once with its
+// process id; never waits and closes the handles it gets.
+Started startProcess(const std::wstring& commandLine, int showMode);
+
+// Creates one directory. False if it exists or cannot be created.
+bool createDirectory(const std::wstring& path);
+
+// The system's text for an error code.
+std::wstring errorText(unsigned long code);
+
+} // namespace winapi
