@@ -1,0 +1,473 @@
+#include "hosts/FieldReader.h"
+#include "hosts/HostsDocument.h"
+#include "platform/TextCodec.h"
+#include "platform/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray blocklist(int lines)
+{
+    QByteArray out = "# generated blocklist\n";
+    for (int i = 0; i < lines - 1; ++i)
+        out += "0.0.0.0 ads" + QByteArray::number(i) + ".tracker.example.com\n";
+    return out;
+}
+
+QByteArray saved(const HostsDocument& doc)
+{
+    QByteArray out;
+    QString error;
+    if (!doc.toBytes(&out, &error))
+        return "<failed: " + error.toUtf8() + ">";
+    return out;
+}
+
+bool canBindMount()
+{
+    return geteuid() == 0 && QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                               QStringLiteral("command -v mount >/dev/null")}) == 0;
+}
+
+} // namespace
+
+class tst_Hosts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parseLine_data();
+    void parseLine();
+    void linesBecomeRows_data();
+    void linesBecomeRows();
+    void unchangedRoundTrip_data();
+    void unchangedRoundTrip();
+    void editChangesExactlyThatLine();
+    void editedRowKeepsRestOfLine_data();
+    void editedRowKeepsRestOfLine();
+    void writtenForm_data();
+    void writtenForm();
+    void savedFileReadsBack();
+    void unencodableTextRefused();
+    void gbkSurvivesWriteAndRead();
+
+    void readField_data();
+    void readField();
+    void fieldsFileMissingIsCreatedEmpty();
+    void fieldsFileUnclosedQuoteKeepsEarlierFields();
+
+    void saveReplacesAndKeepsPermissions();
+    void saveFollowsSymbolicLink();
+    void saveFailures_data();
+    void saveFailures();
+    void saveFaultAtEveryPosition();
+    void saveInPlaceWhenReplaceFails();
+    void saveOverBindMount();
+};
+
+void tst_Hosts::parseLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("disabled");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("host");
+    QTest::newRow("active entry") << "127.0.0.1 localhost" << false << "127.0.0.1" << "localhost";
+    QTest::newRow("disabled entry") << "#127.0.0.1 localhost" << true << "127.0.0.1" << "localhost";
+    QTest::newRow("comment with space after hash") << "# 127.0.0.1 localhost" << true << "" << "127.0.0.1";
+    QTest::newRow("lone hash") << "#" << true << "" << "";
+    QTest::newRow("comment text") << "# some comment text" << true << "" << "some";
+    QTest::newRow("empty line") << "" << false << "" << "";
+    QTest::newRow("runs of spaces") << "10.0.0.1    a     b" << false << "10.0.0.1" << "a";
+    QTest::newRow("leading spaces") << "   10.0.0.1 x" << false << "10.0.0.1" << "x";
+    QTest::newRow("trailing comment") << "10.0.0.1 x # note" << false << "10.0.0.1" << "x";
+    QTest::newRow("comma is ordinary on a line by line reading") << "10.0.0.1 a, 10.0.0.2 b" << false
+                                                                   << "10.0.0.1" << "a,";
+    QTest::newRow("comma in a comment stays in its row")
+        << "# Additionally, comments (such as these) may be inserted" << true << "" << "Additionally,";
+    QTest::newRow("hash inside the address") << "1#2.0.0.1 y" << false << "12.0.0.1" << "y";
+    QTest::newRow("single word") << "localhost" << false << "" << "";
+    QTest::newRow("tab between address and name") << "127.0.0.1\tlocalhost" << false << "127.0.0.1"
+                                                   << "localhost";
+    QTest::newRow("tabs and spaces mixed") << "\t::1 \t localhost ip6-localhost" << false << "::1" << "localhost";
+    QTest::newRow("quote is ordinary") << "# \"unclosed quote" << true << "" << "\"unclosed";
+    QTest::newRow("trailing blank gives an empty host") << "10.0.0.1 " << false << "10.0.0.1" << "";
+}
+
+void tst_Hosts::parseLine()
+{
+    QFETCH(QString, line);
+    const HostsValues v = parseHostsLine(line);
+    QTEST(v.disabled, "disabled");
+    QTEST(v.ip, "ip");
+    QTEST(v.host, "host");
+}
+
+void tst_Hosts::linesBecomeRows_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("hosts"); // the host text of each row
+    QTest::newRow("CR LF lines") << QByteArray("1.1.1.1 a\r\n2.2.2.2 b\r\n") << QStringList{"a", "b"};
+    QTest::newRow("LF lines") << QByteArray("1.1.1.1 a\n2.2.2.2 b\n") << QStringList{"a", "b"};
+    QTest::newRow("no final line end") << QByteArray("1.1.1.1 a\n2.2.2.2 b\n3.3.3.3 c") << QStringList{"a", "b", "c"};
+    QTest::newRow("empty file") << QByteArray() << QStringList{};
+    QTest::newRow("one more line end gives an empty row") << QByteArray("1.1.1.1 a\r\n\r\n") << QStringList{"a", ""};
+    QTest::newRow("comment with comma and quote is one row")
+        << QByteArray("# a, \"b\r\n1.1.1.1 c\r\n") << QStringList{"a,", "c"};
+    QTest::newRow("byte-order mark is not part of the first row")
+        << QByteArray("\xEF\xBB\xBF" "1.1.1.1 a\n") << QStringList{"a"};
+}
+
+void tst_Hosts::linesBecomeRows()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, hosts);
+    HostsDocument doc("UTF-8");
+    doc.load(bytes);
+    QStringList got;
+    for (int i = 0; i < doc.rowCount(); ++i)
+        got << doc.values(i).host;
+    QCOMPARE(got, hosts);
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        QCOMPARE(doc.values(0).ip, QStringLiteral("1.1.1.1"));
+}
+
+void tst_Hosts::unchangedRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("encoding");
+    const QDir data(QStringLiteral(TARVIX_TESTDATA "/hosts"));
+    for (const QString& name : data.entryList(QDir::Files)) {
+        const QByteArray encoding = name.startsWith(QLatin1String("gbk")) || name.startsWith(QLatin1String("invalid"))
+                                        ? "GBK"
+                                        : "UTF-8";
+        QTest::newRow(qPrintable(name)) << readBytes(data.filePath(name)) << encoding;
+    }
+    QTest::newRow("100,000-line blocklist") << blocklist(100000) << QByteArray("UTF-8");
+}
+
+void tst_Hosts::unchangedRoundTrip()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, encoding);
+    HostsDocument doc(encoding);
+    doc.load(bytes);
+    // Editing a row back to what it was counts as no change.
+    if (doc.rowCount() > 0)
+        doc.setValues(0, doc.values(0));
+    QByteArray expected = bytes;
+    if (!expected.isEmpty() && !expected.endsWith('\n'))
+        expected += expected.contains("\r\n") ? "\r\n" : "\n";
+    QCOMPARE(saved(doc), expected);
+}
+
+void tst_Hosts::editChangesExactlyThatLine()
+{
+    const QByteArray bytes = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts"));
+    HostsDocument doc("GBK");
+    doc.load(bytes);
+    QList<QByteArray> lines = bytes.split('\n');
+    // Row 4 is "10.0.0.1 oa.example.com    # 办公系统, ..." in GBK.
+    HostsValues v = doc.values(3);
+    QCOMPARE(v.host, QStringLiteral("oa.example.com"));
+    v.disabled = true;
+    doc.setValues(3, v);
+    lines[3] = "#" + lines[3];
+    QCOMPARE(saved(doc), lines.join('\n'));
+}
+
+void tst_Hosts::editedRowKeepsRestOfLine_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("newIp");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("further names and a comment") << QByteArray("::1     localhost ip6-localhost # v6\n") << "::2"
+                                                 << QByteArray("::2 localhost ip6-localhost # v6\n");
+    QTest::newRow("tab-separated") << QByteArray("127.0.1.1\tbox.example.org\tbox\n") << "10.0.0.9"
+                                   << QByteArray("10.0.0.9 box.example.org\tbox\n");
+    QTest::newRow("two words only") << QByteArray("1.1.1.1 a\r\n") << "2.2.2.2" << QByteArray("2.2.2.2 a\r\n");
+    QTest::newRow("single word loses nothing it showed") << QByteArray("localhost\n") << "1.2.3.4"
+                                                         << QByteArray("1.2.3.4 \n");
+}
+
+void tst_Hosts::editedRowKeepsRestOfLine()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, newIp);
+    HostsDocument doc("UTF-8");
+    doc.load(line);
+    HostsValues v = doc.values(0);
+    v.ip = newIp;
+    doc.setValues(0, v);
+    QTEST(saved(doc), "written");
+}
+
+void tst_Hosts::writtenForm_data()
+{
+    QTest::addColumn<bool>("disabled");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("active row") << false << "10.0.0.1" << "printer" << false << QByteArray("10.0.0.1 printer\n");
+    QTest::newRow("disabled row") << true << "10.0.0.1" << "printer" << false << QByteArray("#10.0.0.1 printer\n");
+    QTest::newRow("both texts empty") << false << "" << "" << false << QByteArray(" \n");
+    QTest::newRow("both texts empty, disabled") << true << "" << "" << false << QByteArray("# \n");
+    QTest::newRow("spaces written unchanged") << false << " 1.1.1.1 " << " a b" << false
+                                              << QByteArray(" 1.1.1.1   a b\n");
+    QTest::newRow("deleted and disabled not written") << true << "10.0.0.1" << "x" << true << QByteArray();
+}
+
+void tst_Hosts::writtenForm()
+{
+    QFETCH(bool, disabled);
+    QFETCH(QString, ip);
+    QFETCH(QString, host);
+    QFETCH(bool, deleted);
+    HostsDocument doc("UTF-8");
+    doc.load(QByteArray()); // a new, empty file: lines end in this system's line end (LF here)
+    doc.addRow();
+    doc.setValues(0, HostsValues{disabled, ip, host});
+    doc.setDeleted(0, deleted);
+    QTEST(saved(doc), "written");
+}
+
+void tst_Hosts::savedFileReadsBack()
+{
+    HostsDocument doc("UTF-8");
+    doc.load("1.1.1.1 a\r\n");
+    for (int i = 0; i < 3; ++i) {
+        doc.addRow();
+        doc.setValues(doc.rowCount() - 1, HostsValues{i == 1, QStringLiteral("10.0.0.%1").arg(i), QStringLiteral("dup")});
+    }
+    const QByteArray bytes = saved(doc);
+    // New rows take the file's own line end; equal rows are all written.
+    QCOMPARE(bytes, QByteArray("1.1.1.1 a\r\n10.0.0.0 dup\r\n#10.0.0.1 dup\r\n10.0.0.2 dup\r\n"));
+    HostsDocument back("UTF-8");
+    back.load(bytes);
+    QCOMPARE(back.rowCount(), 4);
+    QCOMPARE(back.values(2), (HostsValues{true, QStringLiteral("10.0.0.1"), QStringLiteral("dup")}));
+}
+
+void tst_Hosts::unencodableTextRefused()
+{
+    HostsDocument doc("GBK");
+    doc.load("1.1.1.1 a\r\n");
+    doc.setValues(0, HostsValues{false, QStringLiteral("1.1.1.1"), QStringLiteral("smile\U0001F600")});
+    QByteArray out;
+    QString error;
+    QVERIFY(!doc.toBytes(&out, &error));
+    QVERIFY(error.contains(QLatin1String("GBK")));
+}
+
+void tst_Hosts::gbkSurvivesWriteAndRead()
+{
+    const TextCodec gbk("GBK");
+    QByteArray bytes;
+    QVERIFY(gbk.encode(QStringLiteral("保存成功!"), &bytes));
+    QCOMPARE(bytes.toHex(), QByteArray("b1a3b4e6b3c9b9a621"));
+    QCOMPARE(gbk.decode(bytes), QStringLiteral("保存成功!"));
+
+    HostsDocument doc("GBK");
+    doc.load(readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts")));
+    QCOMPARE(doc.values(5).host, QStringLiteral("打印机"));
+    doc.setValues(5, HostsValues{false, QStringLiteral("192.168.1.11"), QStringLiteral("新打印机")});
+    HostsDocument back("GBK");
+    back.load(saved(doc));
+    QCOMPARE(back.values(5).host, QStringLiteral("新打印机"));
+    QCOMPARE(back.values(0).host, QStringLiteral("本机"));
+}
+
+void tst_Hosts::readField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("one per line") << "10.0.0.1\r\n10.0.0.2\r\n" << QStringList{"10.0.0.1", "10.0.0.2"};
+    QTest::newRow("comma splits") << "10.0.0.1,10.0.0.2\r\n" << QStringList{"10.0.0.1", "10.0.0.2"};
+    QTest::newRow("blank line gives empty field") << "a\r\n\r\nb\r\n" << QStringList{"a", "", "b"};
+    QTest::newRow("spaces-only line gives empty field") << "a\r\n   \r\nb" << QStringList{"a", "", "b"};
+    QTest::newRow("quoted value keeps its comma") << "\"a,b\"\r\nc" << QStringList{"a,b", "c"};
+    QTest::newRow("quoted value spans a line end") << "\"a\r\nb\",c" << QStringList{"a\r\nb", "c"};
+    QTest::newRow("no extra field after final line end") << "a\r\n" << QStringList{"a"};
+    QTest::newRow("last line without line end") << "a\r\nb" << QStringList{"a", "b"};
+    QTest::newRow("empty text") << "" << QStringList{};
+    QTest::newRow("LF ends a line") << "a\nb\n" << QStringList{"a", "b"};
+    QTest::newRow("lone CR ends a line") << "a\rb\r" << QStringList{"a", "b"};
+    QTest::newRow("comma then line end") << "a,\r\nb" << QStringList{"a", "", "b"};
+    QTest::newRow("leading spaces skipped, tabs kept") << "  a\r\n\tb" << QStringList{"a", "\tb"};
+    QTest::newRow("text after closing quote dropped") << "\"a\"xyz,b" << QStringList{"a", "b"};
+    QTest::newRow("plain text and duplicates kept") << "my nas\r\nx\r\nx" << QStringList{"my nas", "x", "x"};
+}
+
+void tst_Hosts::readField()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, fields);
+    FieldReader reader(text);
+    QStringList got;
+    QString field, error;
+    while (reader.hasMore()) {
+        QVERIFY2(reader.read(&field, &error), qPrintable(error));
+        got << field;
+    }
+    QCOMPARE(got, fields);
+}
+
+void tst_Hosts::fieldsFileMissingIsCreatedEmpty()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("IP.txt"));
+    QStringList fields{QStringLiteral("stale")};
+    QString error;
+    QVERIFY(readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
+    QVERIFY(fields.isEmpty());
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+
+    // A folder in its place cannot be created over: a failure, and nothing else changes.
+    const QString blocked = dir.filePath(QStringLiteral("sub/IP.txt"));
+    QVERIFY(!readFieldsFile(blocked, TextCodec("UTF-8"), &fields, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void tst_Hosts::fieldsFileUnclosedQuoteKeepsEarlierFields()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("IP.txt"));
+    writeBytes(path, "10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n");
+    QStringList fields;
+    QString error;
+    QVERIFY(!readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
+    QCOMPARE(fields, QStringList{QStringLiteral("10.0.0.1")});
+    QCOMPARE(readBytes(path), QByteArray("10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
+}
+
+void tst_Hosts::saveReplacesAndKeepsPermissions()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hosts"));
+    writeBytes(path, "old\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    const QFile::Permissions before = QFile::permissions(path);
+    QString error;
+    QVERIFY2(TextFile::save(path, "new content\n", &error), qPrintable(error));
+    QCOMPARE(readBytes(path), QByteArray("new content\n"));
+    QCOMPARE(QFile::permissions(path), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("hosts")});
+}
+
+void tst_Hosts::saveFollowsSymbolicLink()
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("real-hosts"));
+    const QString link = dir.filePath(QStringLiteral("hosts"));
+    writeBytes(target, "old\n");
+    QVERIFY(QFile::link(target, link));
+    QString error;
+    QVERIFY2(TextFile::save(link, "new\n", &error), qPrintable(error));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(readBytes(target), QByteArray("new\n"));
+}
+
+void tst_Hosts::saveFailures_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("folder missing") << "missing/hosts";
+    QTest::newRow("folder is a file") << "file/hosts";
+    QTest::newRow("path is a folder") << "folder";
+}
+
+void tst_Hosts::saveFailures()
+{
+    QFETCH(QString, relative);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(QStringLiteral("file")), "keep\n");
+    QDir(dir.path()).mkdir(QStringLiteral("folder"));
+    QString error;
+    QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(readBytes(dir.filePath(QStringLiteral("file"))), QByteArray("keep\n"));
+}
+
+void tst_Hosts::saveFaultAtEveryPosition()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hosts"));
+    const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/windows-stock.hosts"));
+    const QByteArray next = old + "10.0.0.1 added\r\n";
+    writeBytes(path, old);
+    for (qint64 at = 0; at < next.size(); ++at) {
+        TextFile::Faults faults;
+        faults.failWriteAt = at;
+        QString error;
+        QVERIFY(!TextFile::save(path, next, &error, &faults));
+        QCOMPARE(readBytes(path), old);
+        // The same fault where the file is overwritten in place: the old bytes come back.
+        faults.failReplace = true;
+        QVERIFY(!TextFile::save(path, next, &error, &faults));
+        QCOMPARE(readBytes(path), old);
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+void tst_Hosts::saveInPlaceWhenReplaceFails()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hosts"));
+    writeBytes(path, "a much longer old content than the new one\n");
+    TextFile::Faults faults;
+    faults.failReplace = true;
+    QString error;
+    QVERIFY2(TextFile::save(path, "short\n", &error, &faults), qPrintable(error));
+    QCOMPARE(readBytes(path), QByteArray("short\n"));
+}
+
+void tst_Hosts::saveOverBindMount()
+{
+    // Containers mount /etc/hosts this way: a rename over it fails, a write in place works.
+    if (!canBindMount())
+        QSKIP("needs root and mount");
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    const QString path = dir.filePath(QStringLiteral("hosts"));
+    writeBytes(source, "old\n");
+    writeBytes(path, "");
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), source, path}) != 0)
+        QSKIP("bind mounts are not allowed here");
+    QString error;
+    const bool ok = TextFile::save(path, "new\n", &error);
+    const QByteArray afterWritable = readBytes(source);
+    // Read-only: nothing can be written, and the old bytes stay.
+    QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), path});
+    QString roError;
+    const bool roOk = TextFile::save(path, "other\n", &roError);
+    const QByteArray afterReadOnly = readBytes(source);
+    QProcess::execute(QStringLiteral("umount"), {path});
+    QVERIFY2(ok, qPrintable(error));
+    QCOMPARE(afterWritable, QByteArray("new\n"));
+    QVERIFY(!roOk);
+    QVERIFY(!roError.isEmpty());
+    QCOMPARE(afterReadOnly, QByteArray("new\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_Hosts)
+#include "tst_hosts.moc"
