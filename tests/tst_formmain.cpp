@@ -1,1 +1,605 @@
+#include "app/FormMain.h"
+#include "platform/MessageBox.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QAbstractScrollArea>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+}
+
+int px(int twips)
+{
+    return qRound(twips / 15.0);
+}
+
+// A temporary application directory and hosts file, message boxes recorded, program starts
+// recorded (unless a test wants real ones).
+struct Fixture
+{
+    QTemporaryDir dir;
+    QString hosts;
+    QStringList messages;
+    QList<Command> started;
+    FormMainOptions options;
+
+    explicit Fixture(const QByteArray* hostsBytes = nullptr)
+    {
+        hosts = dir.filePath(QStringLiteral("hosts"));
+        if (hostsBytes)
+            writeBytes(hosts, *hostsBytes);
+        options.hostsPath = hosts;
+        options.executableDir = dir.path();
+        options.encoding = "UTF-8";
+        options.maxWindowHeight = 0;
+        options.today = [] { return QDate(2026, 12, 7); };
+        options.start = [this](const Command& cmd) {
+            started << cmd;
+            StartResult r;
+            r.ok = true;
+            r.pid = 4242;
+            return r;
+        };
+        MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
+    }
+    ~Fixture() { MessageBox::setHandler({}); }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+template <typename T>
+T* find(const QWidget& w, const QString& name)
+{
+    T* child = w.findChild<T*>(name);
+    if (!child)
+        qWarning("no control %s", qPrintable(name));
+    return child;
+}
+
+QPoint inFrame1(const QWidget& form, const QWidget* w)
+{
+    return w->mapTo(find<QWidget>(form, QStringLiteral("Frame1")), QPoint(0, 0));
+}
+
+void click(const QWidget& form, const char* name)
+{
+    QTest::mouseClick(find<QPushButton>(form, QString::fromLatin1(name)), Qt::LeftButton);
+}
+
+} // namespace
+
+class tst_FormMain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void controlsAtDesignPositions_data();
+    void controlsAtDesignPositions();
+    void windowAndTemplateRow();
+    void tabSwitchShowsOneFrame();
+    void startUpGoesOnAfterFailingStep();
+    void refitWorkedExample();
+    void addAfterFailedReadingStartsAtRowOne();
+    void addGrowsWindowByOnePitch();
+    void rowsOfferCommonIps();
+    void readButtonReloadsAndReportsFailure();
+    void saveDisabledRowThroughWindow();
+    void failedSaveKeepsFileAndRows();
+    void noSaveAfterIncompleteReading();
+    void editorAndBrowserCommandLines();
+    void failedStartIsReported();
+    void pingQueueFile();
+    void pingQueueFileReading_data();
+    void pingQueueFileReading();
+    void failedQueueSaveKeepsText();
+    void batchPingRealProcesses();
+    void batchPingSkipsUnsafeTarget();
+    void batchPingWithoutPing();
+    void exitSavesNothing();
+    void largeFileLoadsWholeAndScrolls();
+};
+
+void tst_FormMain::controlsAtDesignPositions_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+    // clang-format off
+    QTest::newRow("TabStrip1") << "TabStrip1" << ""                    << QRect(0, 120, 6615, 5415);
+    QTest::newRow("Frame1")    << "Frame1"    << ""                    << QRect(120, 480, 6375, 4935);
+    QTest::newRow("Frame2 placed over Frame1") << "Frame2" << ""       << QRect(120, 480, 6375, 3615);
+    QTest::newRow("CmdExit")   << "CmdExit"   << "退出"                << QRect(5400, 5640, 1215, 375);
+    QTest::newRow("Label4")    << "Label4"    << ""                    << QRect(120, 5760, 3690, 300);
+    QTest::newRow("CmdRead")   << "CmdRead"   << "读取HOST文件"        << QRect(120, 240, 1335, 375);
+    QTest::newRow("CmdAdd")    << "CmdAdd"    << "增加条目"            << QRect(1560, 240, 1095, 375);
+    QTest::newRow("CmdSave")   << "CmdSave"   << "保存文件"            << QRect(2760, 240, 1095, 375);
+    QTest::newRow("Command1")  << "Command1"  << "HOST文件"            << QRect(3960, 240, 975, 375);
+    QTest::newRow("CmdIP")     << "CmdIP"     << "常用IP"              << QRect(5040, 240, 975, 375);
+    QTest::newRow("Check1(0)") << "Check1(0)" << "禁用"                << QRect(120, 840, 855, 255);
+    QTest::newRow("Text1(0)")  << "Text1(0)"  << ""                    << QRect(1080, 840, 2415, 270);
+    QTest::newRow("Combo1(0)") << "Combo1(0)" << ""                    << QRect(3600, 840, 1935, 300);
+    QTest::newRow("Check2(0)") << "Check2(0)" << "删"                  << QRect(5640, 840, 615, 300);
+    QTest::newRow("Command2")  << "Command2"  << "批量PING以下域名或IP" << QRect(120, 240, 2175, 375);
+    QTest::newRow("Command3")  << "Command3"  << "保存任务"            << QRect(2400, 240, 1095, 375);
+    QTest::newRow("Command4")  << "Command4"  << "打开结果目录"        << QRect(3600, 240, 1335, 375);
+    QTest::newRow("TextN")     << "TextN"     << "50"                  << QRect(5160, 360, 375, 270);
+    QTest::newRow("Label1")    << "Label1"    << "次"                  << QRect(5640, 360, 375, 255);
+    QTest::newRow("Label2")    << "Label2"    << "任务队列"            << QRect(120, 720, 855, 255);
+    QTest::newRow("Label3")    << "Label3"    << "执行日志"            << QRect(2400, 720, 1095, 255);
+    QTest::newRow("TextIP")    << "TextIP"    << ""                    << QRect(120, 960, 2175, 2175);
+    QTest::newRow("ListLog")   << "ListLog"   << ""                    << QRect(2400, 960, 3855, 2190);
+    // clang-format on
+}
+
+void tst_FormMain::controlsAtDesignPositions()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+    Fixture f; // no hosts file: no row is made, the design heights stay
+    FormMain form(f.options);
+    QWidget* w = find<QWidget>(form, name);
+    QVERIFY(w);
+    QCOMPARE(w->geometry(), QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        QCOMPARE(button->text(), caption);
+    if (auto* label = qobject_cast<QLabel*>(w); label && !caption.isEmpty())
+        QCOMPARE(label->text(), caption);
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        QCOMPARE(edit->text(), caption);
+}
+
+void tst_FormMain::windowAndTemplateRow()
+{
+    Fixture f;
+    FormMain form(f.options);
+    form.show();
+    QCOMPARE(form.windowTitle(), QStringLiteral("Tarvix"));
+    QCOMPARE(form.size(), QSize(px(6735), px(6105)));
+    QVERIFY(!form.windowIcon().isNull());
+    for (const char* name : {"Check1(0)", "Text1(0)", "Combo1(0)", "Check2(0)", "Frame2"})
+        QVERIFY2(!find<QWidget>(form, QString::fromLatin1(name))->isVisible(), name);
+    auto* tabs = find<QTabWidget>(form, QStringLiteral("TabStrip1"));
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("HOST编辑"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("批量PING"));
+    auto* label4 = find<QLabel>(form, QStringLiteral("Label4"));
+    QVERIFY(!label4->text().isEmpty());
+    QCOMPARE(label4->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    // Stacking from the top: Frame2, CmdExit, Frame1, TabStrip1, Label4.
+    const QObjectList& order = form.children();
+    auto pos = [&](const char* name) { return order.indexOf(find<QWidget>(form, QString::fromLatin1(name))); };
+    QVERIFY(pos("Label4") < pos("TabStrip1"));
+    QVERIFY(pos("TabStrip1") < pos("Frame1"));
+    QVERIFY(pos("Frame1") < pos("CmdExit"));
+    QVERIFY(pos("CmdExit") < pos("Frame2"));
+    // Keyboard order follows the design: Frame1's buttons CmdIP, CmdAdd, CmdSave, CmdRead.
+    QCOMPARE(find<QWidget>(form, QStringLiteral("CmdIP"))->nextInFocusChain()->objectName(), QStringLiteral("CmdAdd"));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("CmdAdd"))->nextInFocusChain()->objectName(), QStringLiteral("CmdSave"));
+}
+
+void tst_FormMain::tabSwitchShowsOneFrame()
+{
+    const QByteArray bytes = "1.1.1.1 a\n";
+    Fixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* tabs = find<QTabWidget>(form, QStringLiteral("TabStrip1"));
+    QWidget* frame1 = find<QWidget>(form, QStringLiteral("Frame1"));
+    QWidget* frame2 = find<QWidget>(form, QStringLiteral("Frame2"));
+    QTest::keyClick(find<QLineEdit>(form, QStringLiteral("Text1(1)")), Qt::Key_End);
+    QTest::keyClicks(find<QLineEdit>(form, QStringLiteral("Text1(1)")), QStringLiteral("-edited"));
+
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
+    QVERIFY(!frame1->isVisible());
+    QVERIFY(frame2->isVisible());
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(0).center());
+    QVERIFY(frame1->isVisible());
+    QVERIFY(!frame2->isVisible());
+    QCOMPARE(find<QLineEdit>(form, QStringLiteral("Text1(1)"))->text(), QStringLiteral("a-edited"));
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(0).center());
+    QVERIFY(frame1->isVisible());
+}
+
+void tst_FormMain::startUpGoesOnAfterFailingStep()
+{
+    Fixture f; // the hosts file is missing
+    writeBytes(f.path(QStringLiteral("Ping.txt")), "127.0.0.1\r\n");
+    FormMain form(f.options);
+    QCOMPARE(form.hosts().rowCount(), 0);
+    QCOMPARE(form.ItemIndex(), 1);
+    QCOMPARE(form.queueText(), QStringLiteral("127.0.0.1\r\n"));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("Frame2"))->pos(), find<QWidget>(form, QStringLiteral("Frame1"))->pos());
+    QCOMPARE(readBytes(f.path(QStringLiteral("IP.txt"))), QByteArray());
+    QVERIFY(f.messages.isEmpty());
+}
+
+void tst_FormMain::refitWorkedExample()
+{
+    const QByteArray bytes = "1.1.1.1 a\r\n2.2.2.2 b\r\n3.3.3.3 c\r\n";
+    Fixture f(&bytes);
+    FormMain form(f.options);
+    QCOMPARE(find<QWidget>(form, QStringLiteral("Frame1"))->height(), px(1750));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("Frame2"))->height(), px(1750));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("TabStrip1"))->height(), px(2250));
+    QCOMPARE(form.height(), px(3380 - 450)); // outer height less the title bar and frame
+    QCOMPARE(find<QWidget>(form, QStringLiteral("CmdExit"))->y(), px(2430));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("TextIP"))->height(), px(690));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("ListLog"))->height(), px(700));
+    QCOMPARE(find<QWidget>(form, QStringLiteral("Label4"))->y(), px(5760));
+    for (int i = 1; i <= 3; ++i) {
+        const QString index = QStringLiteral("(%1)").arg(i);
+        for (const char* column : {"Check1", "Text1", "Combo1", "Check2"}) {
+            QWidget* w = find<QWidget>(form, QLatin1String(column) + index);
+            QVERIFY(w);
+            QCOMPARE(inFrame1(form, w).y(), px(450 + 300 * i));
+            QCOMPARE(inFrame1(form, w).x(), find<QWidget>(form, QLatin1String(column) + QStringLiteral("(0)"))->x());
+        }
+    }
+    QCOMPARE(find<QLineEdit>(form, QStringLiteral("Text1(3)"))->text(), QStringLiteral("c"));
+    QCOMPARE(form.ItemIndex(), 4);
+}
+
+void tst_FormMain::addAfterFailedReadingStartsAtRowOne()
+{
+    Fixture f;
+    FormMain form(f.options);
+    click(form, "CmdAdd");
+    QCOMPARE(form.ItemIndex(), 2);
+    QCheckBox* check = find<QCheckBox>(form, QStringLiteral("Check1(1)"));
+    QVERIFY(check);
+    QCOMPARE(inFrame1(form, check).y(), px(750));
+    QVERIFY(!check->isChecked());
+    QVERIFY(!find<QCheckBox>(form, QStringLiteral("Check2(1)"))->isChecked());
+    QVERIFY(find<QLineEdit>(form, QStringLiteral("Text1(1)"))->text().isEmpty());
+    QVERIFY(find<QComboBox>(form, QStringLiteral("Combo1(1)"))->currentText().isEmpty());
+}
+
+void tst_FormMain::addGrowsWindowByOnePitch()
+{
+    const QByteArray bytes = "1\n2\n3\n4\n5\n";
+    Fixture f(&bytes);
+    FormMain form(f.options);
+    QCOMPARE(form.ItemIndex(), 6);
+    for (int row = 6; row <= 8; ++row) {
+        const int before = form.height();
+        click(form, "CmdAdd");
+        QCOMPARE(form.height(), before + px(300));
+        QVERIFY(find<QWidget>(form, QStringLiteral("Check1(%1)").arg(row)));
+        QCOMPARE(find<QWidget>(form, QStringLiteral("Frame1"))->height(), px(850 + 300 * row));
+    }
+    QCOMPARE(form.ItemIndex(), 9);
+    QCOMPARE(find<QWidget>(form, QStringLiteral("TextIP"))->height(), px(850 + 300 * 8 - 960 - 100));
+}
+
+void tst_FormMain::rowsOfferCommonIps()
+{
+    const QByteArray bytes = "1.1.1.1 a\n";
+    Fixture f(&bytes);
+    writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.2,10.0.0.3\r\n");
+    FormMain form(f.options);
+    click(form, "CmdAdd");
+    const QStringList expected{"10.0.0.1", "10.0.0.2", "10.0.0.3"};
+    for (const char* name : {"Combo1(0)", "Combo1(1)", "Combo1(2)"}) {
+        auto* combo = find<QComboBox>(form, QString::fromLatin1(name));
+        QStringList items;
+        for (int k = 0; k < combo->count(); ++k)
+            items << combo->itemText(k);
+        QCOMPARE(items, expected);
+    }
+    QCOMPARE(find<QComboBox>(form, QStringLiteral("Combo1(1)"))->currentText(), QStringLiteral("1.1.1.1"));
+    QVERIFY(find<QComboBox>(form, QStringLiteral("Combo1(2)"))->currentText().isEmpty());
+}
+
+void tst_FormMain::readButtonReloadsAndReportsFailure()
+{
+    const QByteArray bytes = "1.1.1.1 a\n2.2.2.2 b\n";
+    Fixture f(&bytes);
+    FormMain form(f.options);
+    QTest::keyClicks(find<QLineEdit>(form, QStringLiteral("Text1(1)")), QStringLiteral("zz"));
+    click(form, "CmdAdd");
+    click(form, "CmdRead");
+    QCOMPARE(form.hosts().rowCount(), 2);
+    QCOMPARE(find<QLineEdit>(form, QStringLiteral("Text1(1)"))->text(), QStringLiteral("a"));
+    QVERIFY(f.messages.isEmpty());
+
+    const int height = form.height();
+    QFile::remove(f.hosts);
+    click(form, "CmdRead");
+    QCOMPARE(form.hosts().rowCount(), 0);
+    QCOMPARE(form.height(), height); // removing rows does not shrink the window
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().startsWith(QStringLiteral("读取失败！\r\n")));
+    QVERIFY(!form.findChild<QWidget*>(QStringLiteral("Check1(1)")));
+}
+
+void tst_FormMain::saveDisabledRowThroughWindow()
+{
+    const QByteArray bytes = "127.0.0.1\tlocalhost\n10.0.0.1 printer  # office\n# note, \"quoted\n10.0.0.2 gone\n";
+    Fixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check1(2)")), Qt::LeftButton);
+    QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check2(4)")), Qt::LeftButton);
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1\tlocalhost\n#10.0.0.1 printer  # office\n# note, \"quoted\n"));
+    // The rows were read back from the file just written.
+    QCOMPARE(form.hosts().rowCount(), 3);
+    QVERIFY(find<QCheckBox>(form, QStringLiteral("Check1(2)"))->isChecked());
+    QVERIFY(!form.findChild<QWidget*>(QStringLiteral("Check1(4)")));
+}
+
+void tst_FormMain::failedSaveKeepsFileAndRows()
+{
+    Fixture f;
+    writeBytes(f.path(QStringLiteral("blocker")), "a file, not a folder\n");
+    f.options.hostsPath = f.path(QStringLiteral("blocker/hosts"));
+    FormMain form(f.options);
+    click(form, "CmdAdd");
+    QTest::keyClicks(find<QLineEdit>(form, QStringLiteral("Text1(1)")), QStringLiteral("kept"));
+    click(form, "CmdSave");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")));
+    QVERIFY(f.messages.first().size() > 7);
+    QCOMPARE(form.hosts().rowCount(), 1);
+    QCOMPARE(find<QLineEdit>(form, QStringLiteral("Text1(1)"))->text(), QStringLiteral("kept"));
+    QCOMPARE(readBytes(f.path(QStringLiteral("blocker"))), QByteArray("a file, not a folder\n"));
+}
+
+void tst_FormMain::noSaveAfterIncompleteReading()
+{
+    Fixture f;
+    QDir(f.dir.path()).mkdir(QStringLiteral("hosts")); // present, but not readable as a file
+    FormMain form(f.options);
+    click(form, "CmdAdd");
+    click(form, "CmdSave");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")));
+    QVERIFY(QFileInfo(f.hosts).isDir());
+}
+
+void tst_FormMain::editorAndBrowserCommandLines()
+{
+    const QByteArray bytes;
+    Fixture f(&bytes);
+    writeBytes(f.path(QStringLiteral("IP.txt")), "");
+    FormMain form(f.options);
+    click(form, "Command1");
+    click(form, "CmdIP");
+    click(form, "Command4");
+    QCOMPARE(f.started.size(), 3);
+    const QString app = form.GetAppPath();
+    QCOMPARE(app, f.dir.path() + QLatin1Char('/'));
+    QCOMPARE(f.started[0].commandLine, QStringLiteral("notepad.exe ") + f.hosts);
+    QCOMPARE(f.started[1].commandLine, QStringLiteral("notepad.exe ") + app + QStringLiteral("ip.txt"));
+    QCOMPARE(f.started[1].path, app + QStringLiteral("IP.txt")); // one file, whatever the case
+    QCOMPARE(f.started[2].commandLine, QStringLiteral("explorer.exe ") + app + QStringLiteral("2026-12-07/"));
+    for (const Command& cmd : f.started)
+        QCOMPARE(cmd.showMode, int(Command::Normal));
+    QVERIFY(f.messages.isEmpty());
+}
+
+void tst_FormMain::failedStartIsReported()
+{
+    Fixture f;
+    f.options.start = [](const Command&) {
+        StartResult r;
+        r.error = QStringLiteral("xdg-open: program not found");
+        return r;
+    };
+    FormMain form(f.options);
+    click(form, "Command4");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().contains(QStringLiteral("program not found")));
+}
+
+void tst_FormMain::pingQueueFile()
+{
+    Fixture f;
+    {
+        FormMain form(f.options);
+        QCOMPARE(readBytes(f.path(QStringLiteral("Ping.txt"))), QByteArray()); // created, zero bytes
+        QVERIFY(form.queueText().isEmpty());
+        find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("10.0.0.1\n10.0.0.2"));
+        click(form, "Command3");
+        QCOMPARE(f.messages.takeFirst(), QStringLiteral("保存成功!"));
+        QCOMPARE(readBytes(f.path(QStringLiteral("Ping.txt"))), QByteArray("10.0.0.1\r\n10.0.0.2\r\n"));
+    }
+    {
+        FormMain form(f.options);
+        QCOMPARE(form.queueText(), QStringLiteral("10.0.0.1\r\n10.0.0.2\r\n"));
+        find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->clear();
+        click(form, "Command3");
+        QCOMPARE(readBytes(f.path(QStringLiteral("Ping.txt"))), QByteArray("\r\n"));
+    }
+    FormMain form(f.options);
+    QCOMPARE(form.queueText(), QStringLiteral("\r\n"));
+}
+
+void tst_FormMain::pingQueueFileReading_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("queue");
+    QTest::newRow("comma splits") << QByteArray("10.0.0.1,10.0.0.2\r\n") << "10.0.0.1\r\n10.0.0.2\r\n";
+    QTest::newRow("quoted comma stays") << QByteArray("\"a,b\"\r\n") << "a,b\r\n";
+    QTest::newRow("no final line end") << QByteArray("a\r\nb") << "a\r\nb\r\n";
+    QTest::newRow("blank line stays") << QByteArray("a\r\n\r\nb\r\n") << "a\r\n\r\nb\r\n";
+    QTest::newRow("unclosed quote keeps earlier lines") << QByteArray("a\r\n\"b\r\n") << "a\r\n";
+}
+
+void tst_FormMain::pingQueueFileReading()
+{
+    QFETCH(QByteArray, file);
+    Fixture f;
+    writeBytes(f.path(QStringLiteral("Ping.txt")), file);
+    FormMain form(f.options);
+    QTEST(form.queueText(), "queue");
+    QCOMPARE(readBytes(f.path(QStringLiteral("Ping.txt"))), file);
+}
+
+void tst_FormMain::failedQueueSaveKeepsText()
+{
+    Fixture f;
+    FormMain form(f.options);
+    QFile::remove(f.path(QStringLiteral("Ping.txt")));
+    QDir(f.dir.path()).mkdir(QStringLiteral("Ping.txt"));
+    find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("10.0.0.1"));
+    click(form, "Command3");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")));
+    QCOMPARE(f.messages.first().split(QStringLiteral("\r\n")).size(), 2);
+    QCOMPARE(form.queueText(), QStringLiteral("10.0.0.1"));
+}
+
+void tst_FormMain::batchPingRealProcesses()
+{
+    Fixture f;
+    f.options.start = nullptr; // the platform's own: real files, a real ping
+    FormMain form(f.options);
+    find<QLineEdit>(form, QStringLiteral("TextN"))->setText(QStringLiteral("1"));
+    find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1\n  \n::1\n"));
+    click(form, "Command2");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("后台启动完成!")});
+
+    auto* log = find<QListWidget>(form, QStringLiteral("ListLog"));
+    QCOMPARE(log->count(), 4);
+    const QString folder = form.GetAppPath() + QStringLiteral("2026-12-07/");
+    QCOMPARE(log->item(0)->text(),
+             QStringLiteral("执行:cmd /c ping 127.0.0.1 -n 1 >>\"") + folder + QStringLiteral("127.0.0.1.txt\""));
+    QVERIFY(log->item(1)->text().startsWith(QStringLiteral("执行完成，PID: ")));
+    QVERIFY(log->item(2)->text().contains(QStringLiteral("ping ::1 -n 1")));
+    QVERIFY(log->item(3)->text().startsWith(QStringLiteral("执行完成，PID: ")));
+    QCOMPARE(log->currentRow(), 3);
+
+    for (const char* target : {"127.0.0.1", "::1"}) {
+        const QString file = folder + QLatin1String(target) + QStringLiteral(".txt");
+        QTRY_VERIFY_WITH_TIMEOUT(readBytes(file).contains("packets transmitted"), 15000);
+        const QList<QByteArray> lines = readBytes(file).split('\n');
+        QCOMPARE(lines.value(0), QByteArray(64, '='));
+        QVERIFY(lines.value(1).startsWith(QStringLiteral("本次任务开始时间:").toUtf8()));
+        QVERIFY(lines.value(2).startsWith("PING"));
+    }
+    // Blank lines started nothing: the folder holds the two result files only.
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+}
+
+void tst_FormMain::batchPingSkipsUnsafeTarget()
+{
+    Fixture f;
+    FormMain form(f.options);
+    find<QPlainTextEdit>(form, QStringLiteral("TextIP"))
+        ->setPlainText(QStringLiteral("127.0.0.1 & echo owned > x\n../../escape\n127.0.0.1"));
+    click(form, "Command2");
+    auto* log = find<QListWidget>(form, QStringLiteral("ListLog"));
+    QCOMPARE(log->count(), 4);
+    QVERIFY(log->item(0)->text().startsWith(QStringLiteral("跳过:127.0.0.1 & echo owned > x")));
+    QVERIFY(log->item(1)->text().startsWith(QStringLiteral("跳过:../../escape")));
+    QVERIFY(log->item(2)->text().startsWith(QStringLiteral("执行:cmd /c ping 127.0.0.1 -n 50")));
+    QCOMPARE(log->item(3)->text(), QStringLiteral("执行完成，PID: 4242"));
+    // Only the safe target's three commands were started.
+    QCOMPARE(f.started.size(), 3);
+    for (const Command& cmd : f.started)
+        QVERIFY(!cmd.commandLine.contains(QLatin1Char('&')) && !cmd.commandLine.contains(QLatin1String("..")));
+}
+
+void tst_FormMain::batchPingWithoutPing()
+{
+    Fixture f;
+    f.options.start = nullptr;
+    FormMain form(f.options);
+    find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", f.dir.path().toLocal8Bit());
+    click(form, "Command2");
+    qputenv("PATH", path);
+    auto* log = find<QListWidget>(form, QStringLiteral("ListLog"));
+    QCOMPARE(log->count(), 2);
+    QVERIFY(log->item(1)->text().startsWith(QStringLiteral("执行失败:")));
+    QCOMPARE(f.messages, QStringList{QStringLiteral("后台启动完成!")});
+}
+
+void tst_FormMain::exitSavesNothing()
+{
+    const QByteArray bytes = "1.1.1.1 a\n";
+    Fixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check1(1)")), Qt::LeftButton);
+    find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("unsaved"));
+    click(form, "CmdExit");
+    QVERIFY(!form.isVisible());
+    QCOMPARE(readBytes(f.hosts), bytes);
+    QCOMPARE(readBytes(f.path(QStringLiteral("Ping.txt"))), QByteArray());
+    QVERIFY(f.messages.isEmpty());
+}
+
+void tst_FormMain::largeFileLoadsWholeAndScrolls()
+{
+    QByteArray bytes;
+    const int lines = 250000;
+    for (int i = 1; i <= lines; ++i)
+        bytes += "0.0.0.0 host" + QByteArray::number(i) + ".example\n";
+    Fixture f(&bytes);
+    f.options.maxWindowHeight = 9000; // a screen of 600 pixels
+    FormMain form(f.options);
+    form.show();
+    QCOMPARE(form.hosts().rowCount(), lines);
+    QCOMPARE(form.ItemIndex(), lines + 1);
+    QCOMPARE(form.height(), px(9000 - 450));
+    auto* view = find<QAbstractScrollArea>(form, QStringLiteral("Rows"));
+    QScrollBar* bar = view->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    bar->setValue(bar->maximum());
+    QLineEdit* last = find<QLineEdit>(form, QStringLiteral("Text1(%1)").arg(lines));
+    QVERIFY(last);
+    QVERIFY(last->isVisible());
+    QCOMPARE(last->text(), QStringLiteral("host%1.example").arg(lines));
+
+    // Edit the last row and save: only that line changes.
+    QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check1(%1)").arg(lines)), Qt::LeftButton);
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QByteArray expected = bytes;
+    expected.insert(expected.lastIndexOf("0.0.0.0"), '#');
+    QCOMPARE(readBytes(f.hosts), expected);
+
+    // The wheel scrolls the rows and never changes an IP box.
+    bar->setValue(0);
+    QComboBox* combo = find<QComboBox>(form, QStringLiteral("Combo1(1)"));
+    QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(combo, &wheel);
+    QVERIFY(bar->value() > 0);
+    QCOMPARE(form.hosts().values(0).ip, QStringLiteral("0.0.0.0"));
+}
+
+QTEST_MAIN(tst_FormMain)
+#include "tst_formmain.moc"

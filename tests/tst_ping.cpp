@@ -1,1 +1,184 @@
+#include "ping/PingCommands.h"
+#include "ping/PingQueue.h"
+#include "platform/Platform.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace PingCommands;
+
+namespace {
+
+// A detached ping is not our child: wait until its process is gone.
+bool waitForExit(qint64 pid, int ms = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid))) {
+        if (timer.elapsed() > ms)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_Ping : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLines_data();
+    void commandLines();
+    void separatorAndStartTimeLines();
+    void explorerLine();
+    void unsafeTargets_data();
+    void unsafeTargets();
+    void queueLines_data();
+    void queueLines();
+    void timeAndDateText();
+    void pingAppendsBlockToResultFile();
+    void missingPingIsReported();
+};
+
+void tst_Ping::commandLines_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("line");
+    const QString file = QStringLiteral("D:\\Tools\\2010-12-21\\10.0.0.1.txt");
+    QTest::newRow("example values") << "10.0.0.1" << "50"
+                                    << "cmd /c ping 10.0.0.1 -n 50 >>\"" + file + "\"";
+    QTest::newRow("leading blank gives two blanks after ping")
+        << " 10.0.0.1" << "50" << "cmd /c ping  10.0.0.1 -n 50 >>\"D:\\Tools\\2010-12-21\\ 10.0.0.1.txt\"";
+    QTest::newRow("empty count") << "10.0.0.1" << "" << "cmd /c ping 10.0.0.1 -n  >>\"" + file + "\"";
+}
+
+void tst_Ping::commandLines()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, count);
+    const QString folder = resultFolder(QStringLiteral("D:\\Tools\\"), QStringLiteral("2010-12-21"), QLatin1Char('\\'));
+    const Command cmd = pingCommand(target, count, resultFile(folder, target));
+    QTEST(cmd.commandLine, "line");
+    QCOMPARE(cmd.showMode, int(Command::Hidden));
+    QCOMPARE(cmd.words, target.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+}
+
+void tst_Ping::separatorAndStartTimeLines()
+{
+    const QString file = QStringLiteral("D:\\Tools\\2010-12-21\\10.0.0.1.txt");
+    QCOMPARE(separatorCommand(file).commandLine,
+             QStringLiteral("cmd /c echo ================================================================>>\"") + file
+                 + QLatin1Char('"'));
+    const Command start = startTimeCommand(file, QTime(9, 5, 3, 120));
+    QCOMPARE(start.commandLine, QStringLiteral("cmd /c echo 本次任务开始时间:%time%>>\"") + file + QLatin1Char('"'));
+    QCOMPARE(start.text, QStringLiteral("本次任务开始时间: 9:05:03.12"));
+}
+
+void tst_Ping::explorerLine()
+{
+    const QString folder = resultFolder(QStringLiteral("D:\\My Tools\\"), QStringLiteral("2010-12-21"), QLatin1Char('\\'));
+    QCOMPARE(explorerCommand(folder).commandLine, QStringLiteral("explorer.exe D:\\My Tools\\2010-12-21\\"));
+    QCOMPARE(explorerCommand(folder).showMode, int(Command::Normal));
+}
+
+void tst_Ping::unsafeTargets_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("safe");
+    QTest::newRow("address") << "10.0.0.1" << true;
+    QTest::newRow("name with options") << "example.com -l 32" << true;
+    QTest::newRow("tab is allowed") << "a\tb" << true;
+    QTest::newRow("chinese name") << "例子.中国" << true;
+    for (const char* c : {"&", "|", "<", ">", "^", "\"", "%"})
+        QTest::newRow(qPrintable(QStringLiteral("cmd character %1").arg(QLatin1String(c))))
+            << QStringLiteral("1.1.1.1 %1 calc").arg(QLatin1String(c)) << false;
+    QTest::newRow("backslash leaves the folder") << "..\\..\\boot" << false;
+    QTest::newRow("slash leaves the folder") << "../x" << false;
+    QTest::newRow("control character") << QString(QStringLiteral("a") + QChar(7)) << false;
+    QTest::newRow("line feed") << "a\nb" << false;
+}
+
+void tst_Ping::unsafeTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, safe);
+    QCOMPARE(unsafeReason(target).isEmpty(), safe);
+}
+
+void tst_Ping::queueLines_data()
+{
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QStringList>("targets"); // non-blank lines
+    QTest::newRow("empty queue") << "" << QStringList{};
+    QTest::newRow("blank and space-only lines") << "\r\n  \r\n\u3000" << QStringList{};
+    QTest::newRow("two spaces between targets") << "10.0.0.1\r\n  \r\n10.0.0.2" << QStringList{"10.0.0.1", "10.0.0.2"};
+    QTest::newRow("final line end gives no target") << "10.0.0.1\r\n" << QStringList{"10.0.0.1"};
+    QTest::newRow("lone LF stays inside its line") << "a\nb\r\nc" << QStringList{"a\nb", "c"};
+    QTest::newRow("blanks kept in the target") << " 10.0.0.1 " << QStringList{" 10.0.0.1 "};
+}
+
+void tst_Ping::queueLines()
+{
+    QFETCH(QString, queue);
+    QStringList targets;
+    for (const QString& line : PingQueue::lines(queue))
+        if (!PingQueue::isBlank(line))
+            targets << line;
+    QTEST(targets, "targets");
+}
+
+void tst_Ping::timeAndDateText()
+{
+    QCOMPARE(cmdTimeText(QTime(9, 5, 3, 129)), QStringLiteral(" 9:05:03.12"));
+    QCOMPARE(cmdTimeText(QTime(23, 59, 59, 999)), QStringLiteral("23:59:59.99"));
+    QCOMPARE(dateText(QDate(2010, 12, 21)), QStringLiteral("2010-12-21"));
+    QCOMPARE(dateText(QDate(2026, 1, 5)), QStringLiteral("2026-01-05"));
+}
+
+void tst_Ping::pingAppendsBlockToResultFile()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("127.0.0.1.txt"));
+    for (int run = 1; run <= 2; ++run) {
+        QVERIFY(Platform::start(separatorCommand(file)).ok);
+        QVERIFY(Platform::start(startTimeCommand(file, QTime::currentTime())).ok);
+        const StartResult r = Platform::start(pingCommand(QStringLiteral("127.0.0.1"), QStringLiteral("1"), file));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY(r.pid > 0);
+        QVERIFY(waitForExit(r.pid));
+        const QList<QByteArray> lines = readBytes(file).split('\n');
+        const QByteArray separator(64, '=');
+        QCOMPARE(lines.count(separator), run);
+        const int last = lines.lastIndexOf(separator);
+        QVERIFY(lines.value(last + 1).startsWith(QStringLiteral("本次任务开始时间:").toUtf8()));
+        QVERIFY2(lines.value(last + 2).startsWith("PING 127.0.0.1"), lines.value(last + 2).constData());
+        QVERIFY(readBytes(file).contains("1 packets transmitted"));
+    }
+}
+
+void tst_Ping::missingPingIsReported()
+{
+    const QByteArray path = qgetenv("PATH");
+    QTemporaryDir empty;
+    qputenv("PATH", empty.path().toLocal8Bit());
+    const StartResult r = Platform::start(pingCommand(QStringLiteral("127.0.0.1"), QStringLiteral("1"),
+                                                      empty.filePath(QStringLiteral("x.txt"))));
+    qputenv("PATH", path);
+    QVERIFY(!r.ok);
+    QVERIFY(r.error.contains(QLatin1String("ping")));
+}
+
+QTEST_GUILESS_MAIN(tst_Ping)
+#include "tst_ping.moc"

@@ -11,6 +11,13 @@
 #include <QSignalBlocker>
 #include <QWheelEvent>
 
+namespace {
+
+// Marks the pooled widgets whose wheel events the view takes over.
+const char* const kRowWidget = "tarvixRowWidget";
+
+} // namespace
+
 RowsView::RowsView(HostsDocument* document, int top, QWidget* page)
     : QAbstractScrollArea(page), m_document(document), m_top(top)
 {
@@ -42,8 +49,8 @@ void RowsView::setPageHeight(int height)
 
 int RowsView::contentTop(int row) const
 {
-    // Row positions are those of the page, moved into the view's own coordinates.
-    return Layout::toPixels(Layout::rowTop(row)) - m_top;
+    // Row positions are those of the page, moved into the viewport's own coordinates.
+    return Layout::toPixels(Layout::rowTop(row)) - m_top - viewport()->y();
 }
 
 void RowsView::rowsChanged()
@@ -83,7 +90,7 @@ void RowsView::scrollContentsBy(int, int)
 bool RowsView::eventFilter(QObject* watched, QEvent* event)
 {
     // The wheel scrolls the rows; it never changes the IP under the pointer.
-    if (event->type() == QEvent::Wheel) {
+    if (event->type() == QEvent::Wheel && watched->property(kRowWidget).toBool()) {
         QCoreApplication::sendEvent(verticalScrollBar(), event);
         return true;
     }
@@ -108,9 +115,11 @@ void RowsView::ensureSlots()
         QWidget* const widgets[] = {slot.disable, slot.host, slot.ip, slot.remove};
         for (QWidget* w : widgets) {
             w->installEventFilter(this);
+            w->setProperty(kRowWidget, true);
             w->hide();
         }
         slot.ip->lineEdit()->installEventFilter(this);
+        slot.ip->lineEdit()->setProperty(kRowWidget, true);
         connect(slot.disable, &QCheckBox::toggled, this, [this, index] { edit(m_slots[index]); });
         connect(slot.host, &QLineEdit::textEdited, this, [this, index] { edit(m_slots[index]); });
         connect(slot.ip, &QComboBox::editTextChanged, this, [this, index] { edit(m_slots[index]); });
@@ -129,7 +138,7 @@ void RowsView::bind()
     const int pitch = Layout::toPixels(Layout::kRowPitch);
     const int scroll = verticalScrollBar()->value();
     // The first row whose band reaches into the view.
-    const int first = qMax(1, (scroll + m_top - Layout::toPixels(Layout::kRowTop0)) / pitch);
+    const int first = qMax(1, (scroll + m_top + viewport()->y() - Layout::toPixels(Layout::kRowTop0)) / pitch);
     const int rows = m_document->rowCount();
     for (size_t k = 0; k < m_slots.size(); ++k) {
         const int row = first + static_cast<int>(k);
@@ -151,7 +160,7 @@ void RowsView::bindSlot(Slot& slot, int row)
         return;
     }
     const int y = contentTop(row) - verticalScrollBar()->value();
-    const int dx = x(); // the view's own left inside the page
+    const int dx = x() + viewport()->x(); // the viewport's own left inside the page
     auto place = [&](QWidget* w, const char* name) {
         const Layout::Control& c = Layout::control(name);
         w->setGeometry(Layout::toPixels(c.left) - dx, y, Layout::toPixels(c.width), Layout::toPixels(c.height));
