@@ -1,0 +1,62 @@
+// Starts a batch of 1,000 loopback targets (127.0.0.1, count 1) through the window's own
+// handler and the platform's real starter, and reports the time per target.
+//   build/default/bench/bench_ping [targets]
+#include "app/FormMain.h"
+#include "platform/MessageBox.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+static double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int targets = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000;
+    QTemporaryDir dir;
+    MessageBox::setHandler([](QWidget*, const QString&) {});
+    FormMainOptions options;
+    options.hostsPath = dir.filePath(QStringLiteral("hosts"));
+    options.executableDir = dir.path();
+    FormMain form(options);
+
+    QStringList queue;
+    for (int i = 0; i < targets; ++i)
+        queue << (i % 2 ? QStringLiteral("127.0.0.1") : QStringLiteral("127.0.0.%1").arg(1 + i % 250));
+    form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))->setPlainText(queue.join(QLatin1Char('\n')));
+    form.findChild<QLineEdit*>(QStringLiteral("TextN"))->setText(QStringLiteral("1"));
+
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    form.Command2_Click();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    const double cpu = cpuSeconds() - cpu0;
+
+    auto* log = form.findChild<QListWidget*>(QStringLiteral("ListLog"));
+    int started = 0;
+    for (int i = 0; i < log->count(); ++i)
+        started += log->item(i)->text().startsWith(QStringLiteral("执行完成")) ? 1 : 0;
+    std::printf("targets %d, started %d, click %.0f ms, %.3f ms per target, %.0f targets/s, "
+                "program CPU %.2f s\n",
+                targets, started, ms, ms / targets, targets / (ms / 1000), cpu);
+    // Let the pings end before the folder goes away.
+    QThread::sleep(3);
+    return started == targets ? 0 : 1;
+}
