@@ -1,12 +1,15 @@
 // Starts a batch of 1,000 loopback targets (127.0.0.1, count 1) through the window's own
 // handler and the platform's real starter, and reports the time per target.
-//   build/default/bench/bench_ping [targets]
+//   build/default/bench/bench_ping [targets]          the system's ping
+//   build/default/bench/bench_ping [targets] --stub   /bin/true in ping's place: the cost of
+//                                                     starting alone, without the pings' own CPU
 #include "app/FormMain.h"
 #include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -30,6 +33,11 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const int targets = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000;
     QTemporaryDir dir;
+    if (argc > 2 && qstrcmp(argv[2], "--stub") == 0) {
+        QDir(dir.path()).mkdir(QStringLiteral("bin"));
+        QFile::link(QStringLiteral("/bin/true"), dir.filePath(QStringLiteral("bin/ping")));
+        qputenv("PATH", dir.filePath(QStringLiteral("bin")).toLocal8Bit() + ":" + qgetenv("PATH"));
+    }
     MessageBox::setHandler([](QWidget*, const QString&) {});
     FormMainOptions options;
     options.hostsPath = dir.filePath(QStringLiteral("hosts"));

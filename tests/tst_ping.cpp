@@ -12,12 +12,22 @@ using namespace PingCommands;
 
 namespace {
 
-// A detached ping is not our child: wait until its process is gone.
+// The program never waits for its pings; the test watches /proc until the process has ended
+// (gone, or a zombie that the next start reaps).
+bool running(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    return !line.mid(line.lastIndexOf(')') + 2, 1).startsWith('Z');
+}
+
 bool waitForExit(qint64 pid, int ms = 15000)
 {
     QElapsedTimer timer;
     timer.start();
-    while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid))) {
+    while (running(pid)) {
         if (timer.elapsed() > ms)
             return false;
         QTest::qWait(20);
