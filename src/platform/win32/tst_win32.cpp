@@ -1,0 +1,218 @@
+// Tests of the Windows side of the platform layer, run under Wine with the ANSI code page 936.
+// Plain Win32 and the standard library only. Pings 127.0.0.1 and nothing else.
+#include "app/AppPathRule.h"
+#include "platform/win32/WinApi.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const char* what)
+{
+    std::printf("%s: %s\n", ok ? "PASS" : "FAIL", what);
+    (ok ? passed : failed)++;
+}
+
+std::string hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string readFile(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string out;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        out.append(buffer, n);
+    CloseHandle(h);
+    return out;
+}
+
+// The test waits for what it started; the program itself never does.
+bool waitFor(unsigned long pid, DWORD ms = 60000)
+{
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!h)
+        return true; // already gone
+    const bool done = WaitForSingleObject(h, ms) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return done;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            out.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty())
+        out.push_back(line);
+    return out;
+}
+
+std::wstring versionString(const std::wstring& exe, const wchar_t* name)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    if (size == 0)
+        return std::wstring();
+    std::vector<char> data(size);
+    if (!GetFileVersionInfoW(exe.c_str(), 0, size, data.data()))
+        return std::wstring();
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    const std::wstring key = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
+    if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) || !value)
+        return std::wstring();
+    return std::wstring(value);
+}
+
+void applicationDirectory(const std::wstring& exe)
+{
+    const std::wstring dir = winapi::executableDir();
+    check(!dir.empty() && exe.compare(0, dir.size(), dir) == 0 && exe[dir.size()] == L'\\',
+          "the executable's directory is the folder of the running program");
+    const std::wstring app = AppPathRule::apply(dir, L'\\');
+    check(app == dir + L"\\", "the application directory is that folder and one backslash");
+    check(AppPathRule::apply(std::wstring(L"C:\\"), L'\\') == L"C:\\", "a drive root keeps one backslash");
+    check(AppPathRule::apply(std::wstring(L"\\\\server\\share\\dir"), L'\\') == L"\\\\server\\share\\dir\\",
+          "a network path keeps its leading pair");
+    check(AppPathRule::apply(std::wstring(L"C:\\a\\\\\\b"), L'\\') == L"C:\\a\\\\b\\", "three backslashes become two");
+
+    // A copy of this program in the root of drive C reports "C:\".
+    const std::wstring rootCopy = L"C:\\tarvix-root-test.exe";
+    if (CopyFileW(exe.c_str(), rootCopy.c_str(), FALSE)) {
+        const std::wstring out = L"C:\\tarvix-root-dir.txt";
+        DeleteFileW(out.c_str());
+        const winapi::Started s = winapi::startProcess(L"\"" + rootCopy + L"\" --print-dir " + out, 0);
+        check(s.ok && waitFor(s.pid), "the copy in C:\\ ran");
+        check(readFile(out) == winapi::toAnsi(L"C:\\"), "a program in the root of drive C reports C:\\");
+        DeleteFileW(out.c_str());
+        DeleteFileW(rootCopy.c_str());
+    } else {
+        check(false, "copying the program to C:\\");
+    }
+}
+
+void ansiCodePage()
+{
+    check(winapi::ansiCodePage() == 936, "the ANSI code page is 936 (GBK)");
+    bool lossless = false;
+    const std::string bytes = winapi::toAnsi(L"保存成功!", &lossless);
+    check(lossless && hex(bytes) == "b1a3b4e6b3c9b9a621", "\"保存成功!\" in the ANSI code page gives the GBK bytes");
+    check(winapi::fromAnsi(bytes) == L"保存成功!", "the GBK bytes read back unchanged");
+    winapi::toAnsi(L"\U0001F600", &lossless);
+    check(!lossless, "a character GBK has no form for is reported");
+}
+
+void batchPing(const std::wstring& appDir)
+{
+    const std::wstring folder = appDir + L"2026-12-07\\";
+    const std::wstring file = folder + L"127.0.0.1.txt";
+    winapi::createDirectory(folder);
+    check(!winapi::createDirectory(folder), "creating the folder a second time fails, as the runner ignores");
+    DeleteFileW(file.c_str());
+
+    // The three command lines exactly as the batch ping builds them, for target 127.0.0.1,
+    // count 1, started hidden one after the other.
+    const std::wstring quoted = L"\"" + file + L"\"";
+    const std::wstring commands[] = {
+        L"cmd /c echo " + std::wstring(64, L'=') + L">>" + quoted,
+        L"cmd /c echo 本次任务开始时间:%time%>>" + quoted,
+        L"cmd /c ping 127.0.0.1 -n 1 >>" + quoted,
+    };
+    unsigned long pingPid = 0;
+    bool allStarted = true;
+    for (const std::wstring& cmd : commands) {
+        const winapi::Started s = winapi::startProcess(cmd, 0);
+        allStarted = allStarted && s.ok && s.pid != 0;
+        // Waiting here keeps the three blocks in order for the check below.
+        if (s.ok)
+            waitFor(s.pid);
+        pingPid = s.pid;
+    }
+    check(allStarted, "the three command lines start hidden and return process ids");
+    check(pingPid != 0 && pingPid != GetCurrentProcessId(), "the ping's process id is a real one");
+
+    const std::vector<std::string> got = lines(readFile(file));
+    check(got.size() >= 3 && got[0] == std::string(64, '='), "the result file starts with 64 '='");
+    const std::string label = winapi::toAnsi(L"本次任务开始时间:");
+    check(got.size() >= 2 && got[1].compare(0, label.size(), label) == 0 && got[1].size() > label.size(),
+          "then a line beginning \"本次任务开始时间:\" in GBK, followed by the time");
+    bool reply = false;
+    for (size_t i = 2; i < got.size(); ++i)
+        reply = reply || got[i].find("127.0.0.1") != std::string::npos;
+    check(reply, "then ping's output naming 127.0.0.1");
+    for (const std::string& l : got)
+        std::printf("    | %s\n", l.c_str());
+}
+
+void missingProgram()
+{
+    const winapi::Started s = winapi::startProcess(L"tarvix-no-such-program.exe --x", 0);
+    check(!s.ok && s.pid == 0 && !s.error.empty(), "a program that does not exist gives the system's error text");
+}
+
+void identity(const std::wstring& exe)
+{
+    check(versionString(exe, L"ProductName") == L"Tarvix 1.0", "product name Tarvix 1.0");
+    check(versionString(exe, L"FileVersion") == L"1.00.0015", "file version 1.00.0015");
+    check(versionString(exe, L"InternalName") == L"Tarvix", "internal name Tarvix");
+    check(LoadImageW(GetModuleHandleW(nullptr), L"IDI_ICON1", IMAGE_ICON, 16, 16, 0) != nullptr,
+          "the icon is in the resources");
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 3 && std::wstring(argv[1]) == L"--print-dir") {
+        const std::string dir = winapi::toAnsi(winapi::executableDir());
+        std::ofstream(argv[2], std::ios::binary) << dir;
+        return 0;
+    }
+    wchar_t path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    const std::wstring exe(path, n);
+    const std::wstring appDir = AppPathRule::apply(winapi::executableDir(), L'\\');
+
+    applicationDirectory(exe);
+    ansiCodePage();
+    batchPing(appDir);
+    missingProgram();
+    identity(exe);
+
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
