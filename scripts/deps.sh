@@ -13,7 +13,7 @@ run_pkgs=(
   iputils-ping         # the batch ping starts the system ping
 )
 test_pkgs=(
-  clang                # the fuzzing build
+  clang libclang-rt-14-dev   # the fuzzing build
   xvfb xauth           # a real window for the screenshot
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix   # the Windows side of the platform layer
   wine64               # runs its tests

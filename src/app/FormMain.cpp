@@ -5,6 +5,7 @@
 #include "hosts/EditorCommand.h"
 #include "hosts/FieldReader.h"
 #include "hosts/RowsView.h"
+#include "ping/PingBatch.h"
 #include "ping/PingCommands.h"
 #include "ping/PingQueue.h"
 #include "platform/MessageBox.h"
@@ -332,9 +333,14 @@ void FormMain::CmdSave_Click()
     MessageBox::show(this, kSaved);
 }
 
+StartResult FormMain::start(const Command& cmd)
+{
+    return m_options.start ? m_options.start(cmd) : Platform::start(cmd);
+}
+
 bool FormMain::startReported(const Command& cmd)
 {
-    const StartResult result = m_options.start ? m_options.start(cmd) : Platform::start(cmd);
+    const StartResult result = start(cmd);
     if (!result.ok)
         MessageBox::show(this, QStringLiteral("启动失败！\r\n") + cmd.commandLine + QStringLiteral("\r\n") + result.error);
     return result.ok;
@@ -420,30 +426,16 @@ void FormMain::Command2_Click()
     Platform::createDirectory(resultFolder(GetAppPath(), dateText(today()), sep));
 
     const QString count = m_textN->text();
-    const QString countProblem = unsafeReason(count);
-    const QStringList lines = PingQueue::lines(queueText());
-    for (const QString& target : lines) {
-        if (PingQueue::isBlank(target))
-            continue;
-        QString problem = unsafeReason(target);
-        if (problem.isEmpty() && !countProblem.isEmpty())
-            problem = QStringLiteral("次数") + countProblem;
-        if (!problem.isEmpty()) {
-            QString shown = target;
-            for (QChar& c : shown) {
-                if (c.category() == QChar::Other_Control)
-                    c = QChar(0xFFFD);
-            }
-            log(QStringLiteral("跳过:") + shown + QStringLiteral("（") + problem + QStringLiteral("）"));
+    for (const PingBatch::Target& t : PingBatch::targets(queueText(), count)) {
+        if (!t.skipped.isEmpty()) {
+            log(PingBatch::skippedEntry(t));
             continue;
         }
-        const QString file = resultFile(resultFolder(GetAppPath(), dateText(today()), sep), target);
-        const auto start = [this](const Command& cmd) {
-            return m_options.start ? m_options.start(cmd) : Platform::start(cmd);
-        };
+        // The date is taken anew for each target: a batch across midnight names the new day.
+        const QString file = resultFile(resultFolder(GetAppPath(), dateText(today()), sep), t.target);
         start(separatorCommand(file));
         start(startTimeCommand(file, QTime::currentTime()));
-        const Command ping = pingCommand(target, count, file);
+        const Command ping = pingCommand(t.target, count, file);
         log(QStringLiteral("执行:") + ping.commandLine);
         const StartResult result = start(ping);
         if (result.ok)

@@ -74,6 +74,7 @@ private:
     void Form_Load();
     void refit(int rows);
     void log(const QString& entry);
+    StartResult start(const Command& cmd);
     bool startReported(const Command& cmd);
     QString ownFile(const QString& name) const;
     QDate today() const;
