@@ -320,7 +320,7 @@ bool FormMain::SaveHost(QString* error)
     QByteArray bytes;
     if (!m_hosts.toBytes(&bytes, error))
         return false;
-    return TextFile::save(m_hostsPath, bytes, error);
+    return TextFile::save(m_hostsPath, bytes, error, m_options.saveFaults);
 }
 
 void FormMain::CmdSave_Click()

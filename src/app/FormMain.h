@@ -2,6 +2,7 @@
 
 #include "hosts/HostsDocument.h"
 #include "platform/Command.h"
+#include "platform/TextFile.h"
 
 #include <QDate>
 #include <QWidget>
@@ -28,6 +29,7 @@ struct FormMainOptions
     int maxWindowHeight = -1; // in twips; -1: the screen's available height; 0: no limit
     std::function<StartResult(const Command&)> start; // empty: the platform's
     std::function<QDate()> today;                     // empty: the local date
+    const TextFile::Faults* saveFaults = nullptr;     // faults injected into saving the hosts file
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs.

@@ -1,0 +1,241 @@
+// The window under failure and bad input: faults injected into saving, broken files of its
+// own at start-up, and inputs at the edges.
+#include "app/FormMain.h"
+#include "platform/MessageBox.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+}
+
+struct Fixture
+{
+    QTemporaryDir dir;
+    QString hosts;
+    QStringList messages;
+    QList<Command> started;
+    FormMainOptions options;
+
+    Fixture()
+    {
+        hosts = dir.filePath(QStringLiteral("hosts"));
+        options.hostsPath = hosts;
+        options.executableDir = dir.path();
+        options.encoding = "GBK";
+        options.maxWindowHeight = 0;
+        options.start = [this](const Command& cmd) {
+            started << cmd;
+            return StartResult{true, 7, QString()};
+        };
+        MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
+    }
+    ~Fixture() { MessageBox::setHandler({}); }
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+void click(const QWidget& form, const char* name)
+{
+    QTest::mouseClick(form.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
+}
+
+} // namespace
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void saveFaultAtEveryPositionKeepsFileAndRows();
+    void brokenOwnFilesAtStartUp_data();
+    void brokenOwnFilesAtStartUp();
+    void readOnlyFolderAtStartUp();
+    void binaryGarbageAndHugeLineSurvive();
+    void mostlyBlankHugeQueue();
+    void countOfLetters();
+};
+
+void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
+{
+    Fixture f;
+    const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts"));
+    writeBytes(f.hosts, old);
+    TextFile::Faults faults;
+    f.options.saveFaults = &faults;
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(form.findChild<QCheckBox*>(QStringLiteral("Check1(2)")), Qt::LeftButton);
+    QByteArray expected;
+    QString error;
+    QVERIFY(form.hosts().toBytes(&expected, &error));
+    int tried = 0;
+    for (qint64 at = 0; at < expected.size(); ++at) {
+        for (bool inPlace : {false, true}) {
+            faults.failWriteAt = at;
+            faults.failReplace = inPlace;
+            f.messages.clear();
+            click(form, "CmdSave");
+            QCOMPARE(f.messages.size(), 1);
+            QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")));
+            QCOMPARE(readBytes(f.hosts), old);
+            QVERIFY(form.findChild<QCheckBox*>(QStringLiteral("Check1(2)"))->isChecked());
+            ++tried;
+        }
+    }
+    QCOMPARE(tried, int(2 * expected.size()));
+    faults = TextFile::Faults();
+    f.messages.clear();
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(readBytes(f.hosts), expected);
+}
+
+void tst_Faults::brokenOwnFilesAtStartUp_data()
+{
+    QTest::addColumn<QString>("broken"); // IP.txt or Ping.txt
+    QTest::addColumn<QString>("how");
+    for (const char* file : {"IP.txt", "Ping.txt"}) {
+        for (const char* how : {"directory in its place", "link to itself", "unclosed quote"})
+            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1String(file), QLatin1String(how))))
+                << QString::fromLatin1(file) << QString::fromLatin1(how);
+    }
+}
+
+void tst_Faults::brokenOwnFilesAtStartUp()
+{
+    QFETCH(QString, broken);
+    QFETCH(QString, how);
+    Fixture f;
+    writeBytes(f.hosts, "1.1.1.1 a\r\n2.2.2.2 b\r\n");
+    writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.2\r\n");
+    writeBytes(f.path(QStringLiteral("Ping.txt")), "127.0.0.1\r\n::1\r\n");
+    const QString path = f.path(broken);
+    QFile::remove(path);
+    if (how == QLatin1String("directory in its place"))
+        QVERIFY(QDir(f.dir.path()).mkdir(broken));
+    else if (how == QLatin1String("link to itself"))
+        QVERIFY(QFile::link(path, path));
+    else
+        writeBytes(path, "first\r\n\"never closed\r\nlast\r\n");
+    const QByteArray before = QFileInfo(path).isFile() ? readBytes(path) : QByteArray();
+
+    FormMain form(f.options);
+    QVERIFY(f.messages.isEmpty());
+    QCOMPARE(form.hosts().rowCount(), 2);
+    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1(1)"));
+    QVERIFY(combo);
+    const QString queue = form.queueText();
+    if (broken == QLatin1String("IP.txt")) {
+        QCOMPARE(queue, QStringLiteral("127.0.0.1\r\n::1\r\n"));
+        QCOMPARE(combo->count(), how == QLatin1String("unclosed quote") ? 1 : 0);
+    } else {
+        QCOMPARE(combo->count(), 2);
+        QCOMPARE(queue, how == QLatin1String("unclosed quote") ? QStringLiteral("first\r\n") : QString());
+    }
+    // Nothing is created over, or written to, the broken file.
+    if (QFileInfo(path).isFile())
+        QCOMPARE(readBytes(path), before);
+    QCOMPARE(QFileInfo(path).isDir(), how == QLatin1String("directory in its place"));
+}
+
+void tst_Faults::readOnlyFolderAtStartUp()
+{
+    // A folder without write rights, as root meets it: a read-only bind mount.
+    Fixture f;
+    QDir(f.dir.path()).mkdir(QStringLiteral("app"));
+    const QString app = f.path(QStringLiteral("app"));
+    writeBytes(f.hosts, "1.1.1.1 a\r\n");
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), QStringLiteral("-o"), QStringLiteral("ro"), app, app}) != 0)
+        QSKIP("read-only bind mounts are not allowed here");
+    f.options.executableDir = app;
+    bool created = true;
+    int rows = 0;
+    QStringList messages;
+    {
+        FormMain form(f.options);
+        rows = form.hosts().rowCount();
+        created = QFile::exists(app + QStringLiteral("/IP.txt")) || QFile::exists(app + QStringLiteral("/Ping.txt"));
+        form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));
+        click(form, "Command3");
+        messages = f.messages;
+    }
+    QProcess::execute(QStringLiteral("umount"), {app});
+    QCOMPARE(rows, 1);
+    QVERIFY(!created);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.first().startsWith(QStringLiteral("保存失败！\r\n")));
+}
+
+void tst_Faults::binaryGarbageAndHugeLineSurvive()
+{
+    Fixture f;
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage += char((i * 7919 + 13) % 256);
+    garbage += '\n' + QByteArray(5 * 1024 * 1024, 'x') + " tail\r\n";
+    garbage += "10.0.0.1 edit-me\r\n";
+    writeBytes(f.hosts, garbage);
+    FormMain form(f.options);
+    const int rows = form.hosts().rowCount();
+    QVERIFY(rows > 2);
+    HostsValues v = form.hosts().values(rows - 1);
+    QCOMPARE(v.host, QStringLiteral("edit-me"));
+    v.disabled = true;
+    form.hosts().setValues(rows - 1, v);
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QByteArray expected = garbage;
+    expected.insert(expected.lastIndexOf("10.0.0.1"), '#');
+    QCOMPARE(readBytes(f.hosts), expected);
+}
+
+void tst_Faults::mostlyBlankHugeQueue()
+{
+    Fixture f;
+    FormMain form(f.options);
+    QStringList lines;
+    for (int i = 0; i < 100000; ++i)
+        lines << (i % 40000 == 7 ? QStringLiteral("127.0.0.1") : (i % 2 ? QStringLiteral("   ") : QString()));
+    form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))->setPlainText(lines.join(QLatin1Char('\n')));
+    click(form, "Command2");
+    auto* log = form.findChild<QListWidget*>(QStringLiteral("ListLog"));
+    QCOMPARE(log->count(), 6);
+    QCOMPARE(f.started.size(), 9);
+    QCOMPARE(f.messages, QStringList{QStringLiteral("后台启动完成!")});
+}
+
+void tst_Faults::countOfLetters()
+{
+    Fixture f;
+    FormMain form(f.options);
+    form.findChild<QLineEdit*>(QStringLiteral("TextN"))->setText(QStringLiteral("abc"));
+    form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));
+    click(form, "Command2");
+    QCOMPARE(f.started.size(), 3);
+    QVERIFY(f.started.last().commandLine.startsWith(QStringLiteral("cmd /c ping 127.0.0.1 -n abc >>")));
+    QCOMPARE(f.started.last().count, QStringLiteral("abc")); // passed on unchanged; ping says what it thinks
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
