@@ -1,6 +1,7 @@
 // The window under failure and bad input: faults injected into saving, broken files of its
 // own at start-up, and inputs at the edges.
 #include "app/FormMain.h"
+#include "hosts/IpBox.h"
 #include "platform/MessageBox.h"
 
 #include <QCheckBox>
@@ -143,7 +144,7 @@ void tst_Faults::brokenOwnFilesAtStartUp()
     FormMain form(f.options);
     QVERIFY(f.messages.isEmpty());
     QCOMPARE(form.hosts().rowCount(), 2);
-    auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1(1)"));
+    auto* combo = form.findChild<IpBox*>(QStringLiteral("Combo1(1)"));
     QVERIFY(combo);
     const QString queue = form.queueText();
     if (broken == QLatin1String("IP.txt")) {

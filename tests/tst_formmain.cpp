@@ -1,4 +1,5 @@
 #include "app/FormMain.h"
+#include "hosts/IpBox.h"
 #include "platform/MessageBox.h"
 
 #include <QCheckBox>
@@ -18,6 +19,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QApplication>
 
 namespace {
 
@@ -279,7 +282,7 @@ void tst_FormMain::addAfterFailedReadingStartsAtRowOne()
     QVERIFY(!check->isChecked());
     QVERIFY(!find<QCheckBox>(form, QStringLiteral("Check2(1)"))->isChecked());
     QVERIFY(find<QLineEdit>(form, QStringLiteral("Text1(1)"))->text().isEmpty());
-    QVERIFY(find<QComboBox>(form, QStringLiteral("Combo1(1)"))->currentText().isEmpty());
+    QVERIFY(find<IpBox>(form, QStringLiteral("Combo1(1)"))->text().isEmpty());
 }
 
 void tst_FormMain::addGrowsWindowByOnePitch()
@@ -307,15 +310,28 @@ void tst_FormMain::rowsOfferCommonIps()
     FormMain form(f.options);
     click(form, "CmdAdd");
     const QStringList expected{"10.0.0.1", "10.0.0.2", "10.0.0.3"};
-    for (const char* name : {"Combo1(0)", "Combo1(1)", "Combo1(2)"}) {
-        auto* combo = find<QComboBox>(form, QString::fromLatin1(name));
-        QStringList items;
-        for (int k = 0; k < combo->count(); ++k)
-            items << combo->itemText(k);
-        QCOMPARE(items, expected);
-    }
-    QCOMPARE(find<QComboBox>(form, QStringLiteral("Combo1(1)"))->currentText(), QStringLiteral("1.1.1.1"));
-    QVERIFY(find<QComboBox>(form, QStringLiteral("Combo1(2)"))->currentText().isEmpty());
+    auto* combo0 = find<QComboBox>(form, QStringLiteral("Combo1(0)"));
+    QStringList items;
+    for (int k = 0; k < combo0->count(); ++k)
+        items << combo0->itemText(k);
+    QCOMPARE(items, expected);
+    QCOMPARE(find<IpBox>(form, QStringLiteral("Combo1(1)"))->items(), expected);
+    QCOMPARE(find<IpBox>(form, QStringLiteral("Combo1(2)"))->items(), expected);
+    QCOMPARE(find<IpBox>(form, QStringLiteral("Combo1(1)"))->text(), QStringLiteral("1.1.1.1"));
+    QVERIFY(find<IpBox>(form, QStringLiteral("Combo1(2)"))->text().isEmpty());
+
+    // Choosing an item from the list edits the row like typing does.
+    IpBox* box = find<IpBox>(form, QStringLiteral("Combo1(1)"));
+    QTimer::singleShot(0, [] {
+        QWidget* menu = QApplication::activePopupWidget();
+        QVERIFY(menu);
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QTest::keyClick(box, Qt::Key_F4);
+    QCOMPARE(box->text(), QStringLiteral("10.0.0.2"));
+    QCOMPARE(form.hosts().values(0).ip, QStringLiteral("10.0.0.2"));
 }
 
 void tst_FormMain::readButtonReloadsAndReportsFailure()
@@ -593,7 +609,7 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
 
     // The wheel scrolls the rows and never changes an IP box.
     bar->setValue(0);
-    QComboBox* combo = find<QComboBox>(form, QStringLiteral("Combo1(1)"));
+    IpBox* combo = find<IpBox>(form, QStringLiteral("Combo1(1)"));
     QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(combo, &wheel);

@@ -2,9 +2,9 @@
 
 #include "app/Layout.h"
 #include "hosts/HostsDocument.h"
+#include "hosts/IpBox.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -32,13 +32,8 @@ RowsView::RowsView(HostsDocument* document, int top, QWidget* page)
 void RowsView::setCommonIps(const QStringList& ips)
 {
     m_ips = ips;
-    for (Slot& slot : m_slots) {
-        const QSignalBlocker blocker(slot.ip);
-        const QString text = slot.ip->currentText();
-        slot.ip->clear();
-        slot.ip->addItems(m_ips);
-        slot.ip->setEditText(text);
-    }
+    for (Slot& slot : m_slots)
+        slot.ip->setItems(m_ips); // shared, not copied: every row offers the same list
 }
 
 void RowsView::setPageHeight(int height)
@@ -106,10 +101,8 @@ void RowsView::ensureSlots()
         QWidget* vp = viewport();
         slot.disable = new QCheckBox(QString::fromUtf8(Layout::control("Check1(0)").caption), vp);
         slot.host = new QLineEdit(vp);
-        slot.ip = new QComboBox(vp);
-        slot.ip->setEditable(true);
-        slot.ip->setInsertPolicy(QComboBox::NoInsert);
-        slot.ip->addItems(m_ips);
+        slot.ip = new IpBox(vp);
+        slot.ip->setItems(m_ips);
         slot.remove = new QCheckBox(QString::fromUtf8(Layout::control("Check2(0)").caption), vp);
         const size_t index = m_slots.size();
         QWidget* const widgets[] = {slot.disable, slot.host, slot.ip, slot.remove};
@@ -118,11 +111,10 @@ void RowsView::ensureSlots()
             w->setProperty(kRowWidget, true);
             w->hide();
         }
-        slot.ip->lineEdit()->installEventFilter(this);
-        slot.ip->lineEdit()->setProperty(kRowWidget, true);
         connect(slot.disable, &QCheckBox::toggled, this, [this, index] { edit(m_slots[index]); });
         connect(slot.host, &QLineEdit::textEdited, this, [this, index] { edit(m_slots[index]); });
-        connect(slot.ip, &QComboBox::editTextChanged, this, [this, index] { edit(m_slots[index]); });
+        connect(slot.ip, &QLineEdit::textEdited, this, [this, index] { edit(m_slots[index]); });
+        connect(slot.ip, &IpBox::itemChosen, this, [this, index] { edit(m_slots[index]); });
         connect(slot.remove, &QCheckBox::toggled, this, [this, index] {
             const Slot& s = m_slots[index];
             if (s.row > 0)
@@ -177,7 +169,8 @@ void RowsView::bindSlot(Slot& slot, int row)
         slot.disable->setChecked(values.disabled);
         slot.host->setText(values.host);
         slot.host->setCursorPosition(0);
-        slot.ip->setEditText(values.ip);
+        slot.ip->setText(values.ip);
+        slot.ip->setCursorPosition(0);
         slot.remove->setChecked(m_document->isDeleted(row - 1));
         const QString index = QStringLiteral("(%1)").arg(row);
         slot.disable->setObjectName(QStringLiteral("Check1") + index);
@@ -195,7 +188,7 @@ void RowsView::edit(const Slot& slot)
         return;
     HostsValues values;
     values.disabled = slot.disable->isChecked();
-    values.ip = slot.ip->currentText();
+    values.ip = slot.ip->text();
     values.host = slot.host->text();
     m_document->setValues(slot.row - 1, values);
 }

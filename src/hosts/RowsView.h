@@ -7,7 +7,7 @@
 
 class HostsDocument;
 class QCheckBox;
-class QComboBox;
+class IpBox;
 class QLineEdit;
 
 // The entry rows of the HOST page. The rows are data in a HostsDocument; only the rows in view
@@ -43,7 +43,7 @@ private:
     {
         QCheckBox* disable = nullptr;
         QLineEdit* host = nullptr;
-        QComboBox* ip = nullptr;
+        IpBox* ip = nullptr;
         QCheckBox* remove = nullptr;
         int row = 0; // bound row from 1; 0 = unused
     };
