@@ -425,19 +425,39 @@ void FormMain::Command2_Click()
     const QChar sep = Platform::separator();
     Platform::createDirectory(resultFolder(GetAppPath(), dateText(today()), sep));
 
+    // Each started target: its separator, start-time and ping commands, in that order.
     const QString count = m_textN->text();
-    for (const PingBatch::Target& t : PingBatch::targets(queueText(), count)) {
+    const QList<PingBatch::Target> targets = PingBatch::targets(queueText(), count);
+    QList<QList<Command>> groups;
+    for (const PingBatch::Target& t : targets) {
+        if (!t.skipped.isEmpty())
+            continue;
+        // The date is taken anew for each target: a batch across midnight names the new day.
+        const QString file = resultFile(resultFolder(GetAppPath(), dateText(today()), sep), t.target);
+        groups.append({separatorCommand(file), startTimeCommand(file, QTime::currentTime()),
+                       pingCommand(t.target, count, file)});
+    }
+
+    QList<StartResult> results;
+    if (m_options.start) {
+        for (const QList<Command>& group : groups) {
+            StartResult last;
+            for (const Command& cmd : group)
+                last = m_options.start(cmd);
+            results.append(last);
+        }
+    } else {
+        results = Platform::startGroups(groups);
+    }
+
+    qsizetype started = 0;
+    for (const PingBatch::Target& t : targets) {
         if (!t.skipped.isEmpty()) {
             log(PingBatch::skippedEntry(t));
             continue;
         }
-        // The date is taken anew for each target: a batch across midnight names the new day.
-        const QString file = resultFile(resultFolder(GetAppPath(), dateText(today()), sep), t.target);
-        start(separatorCommand(file));
-        start(startTimeCommand(file, QTime::currentTime()));
-        const Command ping = pingCommand(t.target, count, file);
-        log(QStringLiteral("执行:") + ping.commandLine);
-        const StartResult result = start(ping);
+        log(QStringLiteral("执行:") + groups[started].last().commandLine);
+        const StartResult& result = results[started++];
         if (result.ok)
             log(QStringLiteral("执行完成，PID: ") + QString::number(result.pid));
         else

@@ -3,6 +3,7 @@
 #include "platform/Command.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The only place that knows which operating system the program runs on. Everything else asks
@@ -37,5 +38,10 @@ bool createDirectory(const QString& path);
 // Starts cmd and returns at once, without waiting: the process id, or the system's
 // description of why it could not be started. Never runs a shell.
 StartResult start(const Command& cmd);
+
+// Starts each group's commands in order, the groups side by side on a few threads, and
+// returns the result of each group's last command, in the order of the groups. A batch of a
+// thousand pings thus does not wait on one process start after another.
+QList<StartResult> startGroups(const QList<QList<Command>>& groups);
 
 } // namespace Platform

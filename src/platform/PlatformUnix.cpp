@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include <fcntl.h>
@@ -90,15 +91,25 @@ std::vector<pid_t>& children()
     return list;
 }
 
+std::mutex& childrenLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 // Starts program with args in a session of its own, standard input from /dev/null and
 // standard output and error appended to outFile (/dev/null if empty). posix_spawn does not
 // copy the program's memory as fork does, which keeps a batch of a thousand starts quick.
 StartResult spawn(const QString& program, const QStringList& args, const QString& outFile)
 {
     StartResult result;
-    auto& list = children();
-    list.erase(std::remove_if(list.begin(), list.end(), [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; }),
-               list.end());
+    {
+        const std::lock_guard<std::mutex> guard(childrenLock());
+        auto& list = children();
+        list.erase(std::remove_if(list.begin(), list.end(),
+                                  [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; }),
+                   list.end());
+    }
 
     const QString path = QStandardPaths::findExecutable(program);
     if (path.isEmpty()) {
@@ -139,7 +150,10 @@ StartResult spawn(const QString& program, const QStringList& args, const QString
             result.error += QStringLiteral(" (") + QDir::toNativeSeparators(outFile) + QLatin1Char(')');
         return result;
     }
-    list.push_back(pid);
+    {
+        const std::lock_guard<std::mutex> guard(childrenLock());
+        children().push_back(pid);
+    }
     result.ok = true;
     result.pid = pid;
     return result;

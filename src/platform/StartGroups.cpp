@@ -1,0 +1,32 @@
+#include "platform/Platform.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace Platform {
+
+QList<StartResult> startGroups(const QList<QList<Command>>& groups)
+{
+    QList<StartResult> results(groups.size());
+    std::atomic<qsizetype> next{0};
+    auto work = [&] {
+        for (qsizetype i = next++; i < groups.size(); i = next++) {
+            for (const Command& cmd : groups[i])
+                results[i] = start(cmd);
+        }
+    };
+    // Most of a start is the system's work on the new process: a few threads keep the cores busy.
+    const int threads = qBound(1, QThread::idealThreadCount() * 2, 8);
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads && t < groups.size(); ++t)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool)
+        t.join();
+    return results;
+}
+
+} // namespace Platform
