@@ -540,8 +540,11 @@ void tst_FormMain::batchPingSkipsUnsafeTarget()
     QVERIFY(log->item(1)->text().startsWith(QStringLiteral("跳过:../../escape")));
     QVERIFY(log->item(2)->text().startsWith(QStringLiteral("执行:cmd /c ping 127.0.0.1 -n 50")));
     QCOMPARE(log->item(3)->text(), QStringLiteral("执行完成，PID: 4242"));
-    // Only the safe target's three commands were started.
+    // Only the safe target's three commands were started, and nothing was written for the others.
     QCOMPARE(f.started.size(), 3);
+    QCOMPARE(QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral("2026-12-07"), QStringLiteral("IP.txt"), QStringLiteral("Ping.txt")}));
+    QVERIFY(QDir(f.path(QStringLiteral("2026-12-07"))).isEmpty());
     for (const Command& cmd : f.started)
         QVERIFY(!cmd.commandLine.contains(QLatin1Char('&')) && !cmd.commandLine.contains(QLatin1String("..")));
 }
