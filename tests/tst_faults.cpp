@@ -1,5 +1,6 @@
 // The window under failure and bad input: faults injected into saving, broken files of its
 // own at start-up, and inputs at the edges.
+#include "WindowFixture.h"
 #include "app/FormMain.h"
 #include "hosts/IpBox.h"
 #include "platform/MessageBox.h"
@@ -17,49 +18,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
-
-struct Fixture
-{
-    QTemporaryDir dir;
-    QString hosts;
-    QStringList messages;
-    QList<Command> started;
-    FormMainOptions options;
-
-    Fixture()
-    {
-        hosts = dir.filePath(QStringLiteral("hosts"));
-        options.hostsPath = hosts;
-        options.executableDir = dir.path();
-        options.encoding = "GBK";
-        options.maxWindowHeight = 0;
-        options.start = [this](const Command& cmd) {
-            started << cmd;
-            return StartResult{true, 7, QString()};
-        };
-        MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
-    }
-    ~Fixture() { MessageBox::setHandler({}); }
-    QString path(const QString& name) const { return dir.filePath(name); }
-};
-
-void click(const QWidget& form, const char* name)
-{
-    QTest::mouseClick(form.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
-}
 
 } // namespace
 
@@ -79,7 +37,8 @@ private slots:
 
 void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
 {
-    Fixture f;
+    WindowFixture f;
+    f.options.encoding = "GBK";
     const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts"));
     writeBytes(f.hosts, old);
     TextFile::Faults faults;
@@ -127,7 +86,8 @@ void tst_Faults::brokenOwnFilesAtStartUp()
 {
     QFETCH(QString, broken);
     QFETCH(QString, how);
-    Fixture f;
+    WindowFixture f;
+    f.options.encoding = "GBK";
     writeBytes(f.hosts, "1.1.1.1 a\r\n2.2.2.2 b\r\n");
     writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.2\r\n");
     writeBytes(f.path(QStringLiteral("Ping.txt")), "127.0.0.1\r\n::1\r\n");
@@ -163,7 +123,8 @@ void tst_Faults::brokenOwnFilesAtStartUp()
 void tst_Faults::readOnlyFolderAtStartUp()
 {
     // A folder without write rights, as root meets it: a read-only bind mount.
-    Fixture f;
+    WindowFixture f;
+    f.options.encoding = "GBK";
     QDir(f.dir.path()).mkdir(QStringLiteral("app"));
     const QString app = f.path(QStringLiteral("app"));
     writeBytes(f.hosts, "1.1.1.1 a\r\n");
@@ -190,7 +151,8 @@ void tst_Faults::readOnlyFolderAtStartUp()
 
 void tst_Faults::binaryGarbageAndHugeLineSurvive()
 {
-    Fixture f;
+    WindowFixture f;
+    f.options.encoding = "GBK";
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage += char((i * 7919 + 13) % 256);
@@ -213,7 +175,8 @@ void tst_Faults::binaryGarbageAndHugeLineSurvive()
 
 void tst_Faults::mostlyBlankHugeQueue()
 {
-    Fixture f;
+    WindowFixture f;
+    f.options.encoding = "GBK";
     FormMain form(f.options);
     QStringList lines;
     for (int i = 0; i < 100000; ++i)
@@ -228,7 +191,8 @@ void tst_Faults::mostlyBlankHugeQueue()
 
 void tst_Faults::countOfLetters()
 {
-    Fixture f;
+    WindowFixture f;
+    f.options.encoding = "GBK";
     FormMain form(f.options);
     form.findChild<QLineEdit*>(QStringLiteral("TextN"))->setText(QStringLiteral("abc"));
     form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));

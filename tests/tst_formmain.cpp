@@ -1,3 +1,4 @@
+#include "WindowFixture.h"
 #include "app/FormMain.h"
 #include "hosts/IpBox.h"
 #include "platform/MessageBox.h"
@@ -24,57 +25,10 @@
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
-
 int px(int twips)
 {
     return qRound(twips / 15.0);
 }
-
-// A temporary application directory and hosts file, message boxes recorded, program starts
-// recorded (unless a test wants real ones).
-struct Fixture
-{
-    QTemporaryDir dir;
-    QString hosts;
-    QStringList messages;
-    QList<Command> started;
-    FormMainOptions options;
-
-    explicit Fixture(const QByteArray* hostsBytes = nullptr)
-    {
-        hosts = dir.filePath(QStringLiteral("hosts"));
-        if (hostsBytes)
-            writeBytes(hosts, *hostsBytes);
-        options.hostsPath = hosts;
-        options.executableDir = dir.path();
-        options.encoding = "UTF-8";
-        options.maxWindowHeight = 0;
-        options.today = [] { return QDate(2026, 12, 7); };
-        options.start = [this](const Command& cmd) {
-            started << cmd;
-            StartResult r;
-            r.ok = true;
-            r.pid = 4242;
-            return r;
-        };
-        MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
-    }
-    ~Fixture() { MessageBox::setHandler({}); }
-
-    QString path(const QString& name) const { return dir.filePath(name); }
-};
 
 template <typename T>
 T* find(const QWidget& w, const QString& name)
@@ -88,11 +42,6 @@ T* find(const QWidget& w, const QString& name)
 QPoint inFrame1(const QWidget& form, const QWidget* w)
 {
     return w->mapTo(find<QWidget>(form, QStringLiteral("Frame1")), QPoint(0, 0));
-}
-
-void click(const QWidget& form, const char* name)
-{
-    QTest::mouseClick(find<QPushButton>(form, QString::fromLatin1(name)), Qt::LeftButton);
 }
 
 } // namespace
@@ -165,7 +114,7 @@ void tst_FormMain::controlsAtDesignPositions()
     QFETCH(QString, name);
     QFETCH(QString, caption);
     QFETCH(QRect, twips);
-    Fixture f; // no hosts file: no row is made, the design heights stay
+    WindowFixture f; // no hosts file: no row is made, the design heights stay
     FormMain form(f.options);
     QWidget* w = find<QWidget>(form, name);
     QVERIFY(w);
@@ -180,7 +129,7 @@ void tst_FormMain::controlsAtDesignPositions()
 
 void tst_FormMain::windowAndTemplateRow()
 {
-    Fixture f;
+    WindowFixture f;
     FormMain form(f.options);
     form.show();
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvix"));
@@ -210,7 +159,7 @@ void tst_FormMain::windowAndTemplateRow()
 void tst_FormMain::tabSwitchShowsOneFrame()
 {
     const QByteArray bytes = "1.1.1.1 a\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     FormMain form(f.options);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -233,7 +182,7 @@ void tst_FormMain::tabSwitchShowsOneFrame()
 
 void tst_FormMain::startUpGoesOnAfterFailingStep()
 {
-    Fixture f; // the hosts file is missing
+    WindowFixture f; // the hosts file is missing
     writeBytes(f.path(QStringLiteral("Ping.txt")), "127.0.0.1\r\n");
     FormMain form(f.options);
     QCOMPARE(form.hosts().rowCount(), 0);
@@ -247,7 +196,7 @@ void tst_FormMain::startUpGoesOnAfterFailingStep()
 void tst_FormMain::refitWorkedExample()
 {
     const QByteArray bytes = "1.1.1.1 a\r\n2.2.2.2 b\r\n3.3.3.3 c\r\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     FormMain form(f.options);
     QCOMPARE(find<QWidget>(form, QStringLiteral("Frame1"))->height(), px(1750));
     QCOMPARE(find<QWidget>(form, QStringLiteral("Frame2"))->height(), px(1750));
@@ -272,7 +221,7 @@ void tst_FormMain::refitWorkedExample()
 
 void tst_FormMain::addAfterFailedReadingStartsAtRowOne()
 {
-    Fixture f;
+    WindowFixture f;
     FormMain form(f.options);
     click(form, "CmdAdd");
     QCOMPARE(form.ItemIndex(), 2);
@@ -288,7 +237,7 @@ void tst_FormMain::addAfterFailedReadingStartsAtRowOne()
 void tst_FormMain::addGrowsWindowByOnePitch()
 {
     const QByteArray bytes = "1\n2\n3\n4\n5\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     FormMain form(f.options);
     QCOMPARE(form.ItemIndex(), 6);
     for (int row = 6; row <= 8; ++row) {
@@ -305,7 +254,7 @@ void tst_FormMain::addGrowsWindowByOnePitch()
 void tst_FormMain::rowsOfferCommonIps()
 {
     const QByteArray bytes = "1.1.1.1 a\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.2,10.0.0.3\r\n");
     FormMain form(f.options);
     click(form, "CmdAdd");
@@ -337,7 +286,7 @@ void tst_FormMain::rowsOfferCommonIps()
 void tst_FormMain::readButtonReloadsAndReportsFailure()
 {
     const QByteArray bytes = "1.1.1.1 a\n2.2.2.2 b\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     FormMain form(f.options);
     QTest::keyClicks(find<QLineEdit>(form, QStringLiteral("Text1(1)")), QStringLiteral("zz"));
     click(form, "CmdAdd");
@@ -359,7 +308,7 @@ void tst_FormMain::readButtonReloadsAndReportsFailure()
 void tst_FormMain::saveDisabledRowThroughWindow()
 {
     const QByteArray bytes = "127.0.0.1\tlocalhost\n10.0.0.1 printer  # office\n# note, \"quoted\n10.0.0.2 gone\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     FormMain form(f.options);
     form.show();
     QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check1(2)")), Qt::LeftButton);
@@ -375,7 +324,7 @@ void tst_FormMain::saveDisabledRowThroughWindow()
 
 void tst_FormMain::failedSaveKeepsFileAndRows()
 {
-    Fixture f;
+    WindowFixture f;
     writeBytes(f.path(QStringLiteral("blocker")), "a file, not a folder\n");
     f.options.hostsPath = f.path(QStringLiteral("blocker/hosts"));
     FormMain form(f.options);
@@ -392,7 +341,7 @@ void tst_FormMain::failedSaveKeepsFileAndRows()
 
 void tst_FormMain::noSaveAfterIncompleteReading()
 {
-    Fixture f;
+    WindowFixture f;
     QDir(f.dir.path()).mkdir(QStringLiteral("hosts")); // present, but not readable as a file
     FormMain form(f.options);
     click(form, "CmdAdd");
@@ -405,7 +354,7 @@ void tst_FormMain::noSaveAfterIncompleteReading()
 void tst_FormMain::editorAndBrowserCommandLines()
 {
     const QByteArray bytes;
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     writeBytes(f.path(QStringLiteral("IP.txt")), "");
     FormMain form(f.options);
     click(form, "Command1");
@@ -425,7 +374,7 @@ void tst_FormMain::editorAndBrowserCommandLines()
 
 void tst_FormMain::failedStartIsReported()
 {
-    Fixture f;
+    WindowFixture f;
     f.options.start = [](const Command&) {
         StartResult r;
         r.error = QStringLiteral("xdg-open: program not found");
@@ -439,7 +388,7 @@ void tst_FormMain::failedStartIsReported()
 
 void tst_FormMain::pingQueueFile()
 {
-    Fixture f;
+    WindowFixture f;
     {
         FormMain form(f.options);
         QCOMPARE(readBytes(f.path(QStringLiteral("Ping.txt"))), QByteArray()); // created, zero bytes
@@ -474,7 +423,7 @@ void tst_FormMain::pingQueueFileReading_data()
 void tst_FormMain::pingQueueFileReading()
 {
     QFETCH(QByteArray, file);
-    Fixture f;
+    WindowFixture f;
     writeBytes(f.path(QStringLiteral("Ping.txt")), file);
     FormMain form(f.options);
     QTEST(form.queueText(), "queue");
@@ -483,7 +432,7 @@ void tst_FormMain::pingQueueFileReading()
 
 void tst_FormMain::failedQueueSaveKeepsText()
 {
-    Fixture f;
+    WindowFixture f;
     FormMain form(f.options);
     QFile::remove(f.path(QStringLiteral("Ping.txt")));
     QDir(f.dir.path()).mkdir(QStringLiteral("Ping.txt"));
@@ -497,7 +446,7 @@ void tst_FormMain::failedQueueSaveKeepsText()
 
 void tst_FormMain::batchPingRealProcesses()
 {
-    Fixture f;
+    WindowFixture f;
     f.options.start = nullptr; // the platform's own: real files, a real ping
     FormMain form(f.options);
     find<QLineEdit>(form, QStringLiteral("TextN"))->setText(QStringLiteral("1"));
@@ -529,7 +478,7 @@ void tst_FormMain::batchPingRealProcesses()
 
 void tst_FormMain::batchPingSkipsUnsafeTarget()
 {
-    Fixture f;
+    WindowFixture f;
     FormMain form(f.options);
     find<QPlainTextEdit>(form, QStringLiteral("TextIP"))
         ->setPlainText(QStringLiteral("127.0.0.1 & echo owned > x\n../../escape\n127.0.0.1"));
@@ -551,7 +500,7 @@ void tst_FormMain::batchPingSkipsUnsafeTarget()
 
 void tst_FormMain::batchPingWithoutPing()
 {
-    Fixture f;
+    WindowFixture f;
     f.options.start = nullptr;
     FormMain form(f.options);
     find<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));
@@ -568,7 +517,7 @@ void tst_FormMain::batchPingWithoutPing()
 void tst_FormMain::exitSavesNothing()
 {
     const QByteArray bytes = "1.1.1.1 a\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     FormMain form(f.options);
     form.show();
     QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check1(1)")), Qt::LeftButton);
@@ -586,7 +535,7 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
     const int lines = 250000;
     for (int i = 1; i <= lines; ++i)
         bytes += "0.0.0.0 host" + QByteArray::number(i) + ".example\n";
-    Fixture f(&bytes);
+    WindowFixture f(&bytes);
     f.options.maxWindowHeight = 9000; // a screen of 600 pixels
     FormMain form(f.options);
     form.show();

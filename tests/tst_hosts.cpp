@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "hosts/FieldReader.h"
 #include "hosts/HostsDocument.h"
 #include "platform/TextCodec.h"
@@ -12,19 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QByteArray blocklist(int lines)
 {
@@ -353,7 +341,7 @@ void tst_Hosts::fieldsFileUnclosedQuoteKeepsEarlierFields()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("IP.txt"));
-    writeBytes(path, "10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n");
+    QVERIFY(writeBytes(path, "10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
     QStringList fields;
     QString error;
     QVERIFY(!readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
@@ -365,7 +353,7 @@ void tst_Hosts::saveReplacesAndKeepsPermissions()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("hosts"));
-    writeBytes(path, "old\n");
+    QVERIFY(writeBytes(path, "old\n"));
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     const QFile::Permissions before = QFile::permissions(path);
     QString error;
@@ -380,7 +368,7 @@ void tst_Hosts::saveFollowsSymbolicLink()
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("real-hosts"));
     const QString link = dir.filePath(QStringLiteral("hosts"));
-    writeBytes(target, "old\n");
+    QVERIFY(writeBytes(target, "old\n"));
     QVERIFY(QFile::link(target, link));
     QString error;
     QVERIFY2(TextFile::save(link, "new\n", &error), qPrintable(error));
@@ -400,7 +388,7 @@ void tst_Hosts::saveFailures()
 {
     QFETCH(QString, relative);
     QTemporaryDir dir;
-    writeBytes(dir.filePath(QStringLiteral("file")), "keep\n");
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("file")), "keep\n"));
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
     QString error;
     QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
@@ -414,7 +402,7 @@ void tst_Hosts::saveFaultAtEveryPosition()
     const QString path = dir.filePath(QStringLiteral("hosts"));
     const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/windows-stock.hosts"));
     const QByteArray next = old + "10.0.0.1 added\r\n";
-    writeBytes(path, old);
+    QVERIFY(writeBytes(path, old));
     for (qint64 at = 0; at < next.size(); ++at) {
         TextFile::Faults faults;
         faults.failWriteAt = at;
@@ -433,7 +421,7 @@ void tst_Hosts::saveInPlaceWhenReplaceFails()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("hosts"));
-    writeBytes(path, "a much longer old content than the new one\n");
+    QVERIFY(writeBytes(path, "a much longer old content than the new one\n"));
     TextFile::Faults faults;
     faults.failReplace = true;
     QString error;
@@ -449,8 +437,8 @@ void tst_Hosts::saveOverBindMount()
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source"));
     const QString path = dir.filePath(QStringLiteral("hosts"));
-    writeBytes(source, "old\n");
-    writeBytes(path, "");
+    QVERIFY(writeBytes(source, "old\n"));
+    QVERIFY(writeBytes(path, ""));
     if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), source, path}) != 0)
         QSKIP("bind mounts are not allowed here");
     QString error;

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "ping/PingCommands.h"
 #include "ping/PingQueue.h"
 #include "platform/Platform.h"
@@ -33,12 +34,6 @@ bool waitForExit(qint64 pid, int ms = 15000)
         QTest::qWait(20);
     }
     return true;
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
