@@ -3,7 +3,6 @@
 
 #include "platform/win32/WinApi.h"
 
-#include <QFileInfo>
 
 namespace {
 
