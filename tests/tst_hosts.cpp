@@ -50,6 +50,7 @@ private slots:
     void linesBecomeRows();
     void unchangedRoundTrip_data();
     void unchangedRoundTrip();
+    void savedEditReadsBackSameRows();
     void editChangesExactlyThatLine();
     void editedRowKeepsRestOfLine_data();
     void editedRowKeepsRestOfLine();
@@ -151,6 +152,9 @@ void tst_Hosts::unchangedRoundTrip_data()
         QTest::newRow(qPrintable(name)) << readBytes(data.filePath(name)) << encoding;
     }
     QTest::newRow("100,000-line blocklist") << blocklist(100000) << QByteArray("UTF-8");
+    QTest::newRow("lone CR at the end of an LF file") << QByteArray("1.1.1.1 a\n2.2.2.2 b\r") << QByteArray("UTF-8");
+    QTest::newRow("CR-only line ends are one line") << QByteArray("1.1.1.1 a\r2.2.2.2 b\r#3.3.3.3 c") << QByteArray("UTF-8");
+    QTest::newRow("NUL bytes") << QByteArray("1.1.1.1 a\0b\n\0\n", 15) << QByteArray("UTF-8");
 }
 
 void tst_Hosts::unchangedRoundTrip()
@@ -163,9 +167,28 @@ void tst_Hosts::unchangedRoundTrip()
     if (doc.rowCount() > 0)
         doc.setValues(0, doc.values(0));
     QByteArray expected = bytes;
-    if (!expected.isEmpty() && !expected.endsWith('\n'))
+    if (expected.endsWith('\r'))
+        expected += '\n'; // a CR at the end of the file is completed to CR LF
+    else if (!expected.isEmpty() && !expected.endsWith('\n'))
         expected += expected.contains("\r\n") ? "\r\n" : "\n";
     QCOMPARE(saved(doc), expected);
+}
+
+void tst_Hosts::savedEditReadsBackSameRows()
+{
+    // Found by fuzzing: a file whose last line ends in a lone CR, with binary bytes, in GBK.
+    const QByteArray input = QByteArray::fromBase64("Lv//////////////////////////////AAoACn5iCv//////////////My4uMyBeDQ==");
+    HostsDocument doc("GBK");
+    doc.load(input);
+    QCOMPARE(doc.rowCount(), 4);
+    doc.setValues(0, HostsValues{true, QStringLiteral("10.0.0.49"), QStringLiteral("h0")});
+    const QByteArray bytes = saved(doc);
+    HostsDocument back("GBK");
+    back.load(bytes);
+    QCOMPARE(back.rowCount(), doc.rowCount());
+    for (int i = 0; i < doc.rowCount(); ++i)
+        QCOMPARE(back.values(i), doc.values(i));
+    QVERIFY(bytes.endsWith("3..3 ^\r\n"));
 }
 
 void tst_Hosts::editChangesExactlyThatLine()

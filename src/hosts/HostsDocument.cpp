@@ -101,7 +101,11 @@ void HostsDocument::load(const QByteArray& bytes)
         row.start = pos;
         const qsizetype lf = m_bytes.indexOf('\n', pos);
         qsizetype end = lf < 0 ? n : lf;
-        if (lf >= 0) {
+        if (lf < 0 && end > pos && m_bytes.at(end - 1) == '\r') {
+            // A CR at the very end of the file is a CR LF cut short: the line's end, not text.
+            row.end = CrLf;
+            --end;
+        } else if (lf >= 0) {
             row.end = Lf;
             if (end > pos && m_bytes.at(end - 1) == '\r') {
                 row.end = CrLf;

@@ -39,9 +39,9 @@ class HostsDocument
 public:
     explicit HostsDocument(const QByteArray& encoding = QByteArray());
 
-    // Replaces all rows by the lines of the file's bytes. LF and CR LF end a line; a last line
-    // without a line end is a row too; a UTF-8 byte-order mark makes the file UTF-8 and is not
-    // part of the first row.
+    // Replaces all rows by the lines of the file's bytes. LF and CR LF end a line, and so does a
+    // CR that ends the file; a last line without a line end is a row too; a UTF-8 byte-order
+    // mark makes the file UTF-8 and is not part of the first row.
     void load(const QByteArray& bytes);
     void clear();
 
