@@ -95,6 +95,7 @@ void HostsDocument::load(const QByteArray& bytes)
     const qsizetype n = m_bytes.size();
     bool lineEndKnown = false;
     m_rows.reserve(static_cast<size_t>(n / 32 + 1)); // a guess: most lines are longer
+    Platform::adviseLargeBuffer(m_rows.data(), static_cast<qsizetype>(m_rows.capacity() * sizeof(Row)));
     while (pos < n) {
         Row row;
         row.fromFile = true;

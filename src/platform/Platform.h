@@ -32,6 +32,10 @@ QByteArray lineEnd();
 // compare; name itself when there is none. Windows: dir + name.
 QString resolveFileName(const QString& dir, const QString& name);
 
+// Asks the system to back a large buffer that is about to be filled with large pages, so that
+// filling it does not fault in thousands of small ones. A hint: does nothing where unsupported.
+void adviseLargeBuffer(void* data, qsizetype bytes);
+
 // Creates one directory (not its parents). Returns false if it exists or cannot be created.
 bool createDirectory(const QString& path);
 

@@ -20,6 +20,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -74,6 +75,20 @@ QString resolveFileName(const QString& dir, const QString& name)
             return dir + entry;
     }
     return exact;
+}
+
+void adviseLargeBuffer(void* data, qsizetype bytes)
+{
+#ifdef MADV_HUGEPAGE
+    constexpr quintptr huge = 2 * 1024 * 1024;
+    const quintptr begin = (reinterpret_cast<quintptr>(data) + huge - 1) & ~(huge - 1);
+    const quintptr end = (reinterpret_cast<quintptr>(data) + static_cast<quintptr>(bytes)) & ~(huge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(bytes);
+#endif
 }
 
 bool createDirectory(const QString& path)

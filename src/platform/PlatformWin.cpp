@@ -50,6 +50,10 @@ QString resolveFileName(const QString& dir, const QString& name)
     return dir + name; // file names compare without regard to case here
 }
 
+void adviseLargeBuffer(void*, qsizetype)
+{
+}
+
 bool createDirectory(const QString& path)
 {
     return winapi::createDirectory(wide(path));

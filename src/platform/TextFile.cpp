@@ -1,5 +1,7 @@
 #include "platform/TextFile.h"
 
+#include "platform/Platform.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -85,7 +87,20 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
         return file.error() == QFileDevice::OpenError && !QFileInfo::exists(path) ? ReadStatus::Missing
                                                                                   : ReadStatus::Failed;
     }
-    *bytes = file.readAll();
+    const qint64 size = file.size();
+    if (size > 0 && size < (qint64(1) << 31)) {
+        // One buffer of the file's size, filled by one read: a large hosts file is read
+        // without growing copies.
+        QByteArray buffer(static_cast<qsizetype>(size), Qt::Uninitialized);
+        Platform::adviseLargeBuffer(buffer.data(), buffer.size());
+        const qint64 got = file.read(buffer.data(), size);
+        if (got >= 0)
+            buffer.truncate(static_cast<qsizetype>(got));
+        buffer += file.readAll(); // anything that grew since
+        *bytes = buffer;
+    } else {
+        *bytes = file.readAll();
+    }
     if (file.error() != QFileDevice::NoError) {
         *error = describe(path, file.errorString());
         return ReadStatus::Failed;
