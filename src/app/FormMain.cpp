@@ -284,7 +284,7 @@ bool FormMain::LoadHost(QString* error)
 {
     m_hosts.clear();
     m_itemIndex = 1;
-    m_rows->rowsChanged();
+    m_rows->reset();
 
     QByteArray bytes;
     const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &bytes, error);
@@ -299,7 +299,7 @@ bool FormMain::LoadHost(QString* error)
     m_itemIndex = m_hosts.rowCount() + 1;
     if (m_hosts.rowCount() > 0)
         refit(m_hosts.rowCount());
-    m_rows->rowsChanged();
+    m_rows->reset();
     return true;
 }
 

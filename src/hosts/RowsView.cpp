@@ -77,8 +77,9 @@ void RowsView::resizeEvent(QResizeEvent* event)
     rowsChanged();
 }
 
-void RowsView::scrollContentsBy(int, int)
+void RowsView::scrollContentsBy(int, int dy)
 {
+    viewport()->scroll(0, dy); // moves the row widgets with the picture; only new rows are bound
     bind();
 }
 
@@ -132,16 +133,32 @@ void RowsView::bind()
     // The first row whose band reaches into the view.
     const int first = qMax(1, (scroll + m_top + viewport()->y() - Layout::toPixels(Layout::kRowTop0)) / pitch);
     const int rows = m_document->rowCount();
-    for (size_t k = 0; k < m_slots.size(); ++k) {
-        const int row = first + static_cast<int>(k);
-        bindSlot(m_slots[k], row <= rows ? row : 0);
+    // Row r always uses slot r % n, so scrolling by a row rebinds one slot, not all of them.
+    const int n = static_cast<int>(m_slots.size());
+    std::vector<bool> used(m_slots.size(), false);
+    for (int row = first; row < first + n && row <= rows; ++row) {
+        used[static_cast<size_t>(row % n)] = true;
+        bindSlot(m_slots[static_cast<size_t>(row % n)], row);
     }
+    for (int k = 0; k < n; ++k) {
+        if (!used[static_cast<size_t>(k)])
+            bindSlot(m_slots[static_cast<size_t>(k)], 0);
+    }
+}
+
+void RowsView::reset()
+{
+    for (Slot& slot : m_slots)
+        slot.row = -1; // rebind every slot: the rows hold other lines now
+    rowsChanged();
 }
 
 void RowsView::bindSlot(Slot& slot, int row)
 {
     QWidget* const widgets[] = {slot.disable, slot.host, slot.ip, slot.remove};
     if (row == 0) {
+        if (slot.row == 0)
+            return;
         for (QWidget* w : widgets)
             w->hide();
         slot.disable->setObjectName(QString());
@@ -162,7 +179,7 @@ void RowsView::bindSlot(Slot& slot, int row)
     place(slot.ip, "Combo1(0)");
     place(slot.remove, "Check2(0)");
 
-    if (slot.row != row || !slot.disable->isVisible()) {
+    if (slot.row != row) {
         slot.row = row;
         const HostsValues values = m_document->values(row - 1);
         const QSignalBlocker b1(slot.disable), b2(slot.host), b3(slot.ip), b4(slot.remove);

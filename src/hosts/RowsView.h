@@ -25,8 +25,10 @@ public:
     // The list that every IP box offers; each pooled box takes it once.
     void setCommonIps(const QStringList& ips);
 
-    // Call after the document's rows changed (a reading, an added row).
+    // Call after rows were added to the document.
     void rowsChanged();
+    // Call after the document was read anew: every row may hold another line.
+    void reset();
 
     // Sets the page height in pixels; the view fills the page below its top.
     void setPageHeight(int height);
@@ -45,7 +47,7 @@ private:
         QLineEdit* host = nullptr;
         IpBox* ip = nullptr;
         QCheckBox* remove = nullptr;
-        int row = 0; // bound row from 1; 0 = unused
+        int row = 0; // bound row from 1; 0 = unused, -1 = to be bound anew
     };
 
     int contentTop(int row) const;
