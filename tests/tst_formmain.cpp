@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QRegularExpression>
 #include <QApplication>
 
 namespace {
@@ -550,6 +551,22 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
     QVERIFY(last);
     QVERIFY(last->isVisible());
     QCOMPARE(last->text(), QStringLiteral("host%1.example").arg(lines));
+
+    // Scrolling a row at a time, every row in view shows its own line at its own place.
+    for (int step = 0; step < 30; ++step) {
+        bar->setValue(123450 + 20 * step + (step % 3) * 7);
+        int seen = 0;
+        for (QLineEdit* edit : view->viewport()->findChildren<QLineEdit*>(QRegularExpression(QStringLiteral("^Text1")))) {
+            if (edit->isHidden())
+                continue;
+            const int row = edit->objectName().mid(6).chopped(1).toInt();
+            QCOMPARE(edit->text(), QStringLiteral("host%1.example").arg(row));
+            QCOMPARE(edit->y() + bar->value(), px(450 + 300 * row) - view->y() - view->viewport()->y());
+            ++seen;
+        }
+        QVERIFY(seen > 20);
+    }
+    bar->setValue(bar->maximum());
 
     // Edit the last row and save: only that line changes.
     QTest::mouseClick(find<QCheckBox>(form, QStringLiteral("Check1(%1)").arg(lines)), Qt::LeftButton);
