@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -447,7 +449,17 @@ void FormMain::Command2_Click()
             results.append(last);
         }
     } else {
-        results = Platform::startGroups(groups);
+        // The starts run beside the window, which keeps painting meanwhile but takes no input
+        // until they are done: no other handler runs in between.
+        QEventLoop wait;
+        std::thread starter([&] {
+            results = Platform::startGroups(groups);
+            QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        setEnabled(false);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        starter.join();
+        setEnabled(true);
     }
 
     qsizetype started = 0;
