@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 } // namespace
@@ -76,7 +78,7 @@ void tst_Faults::brokenOwnFilesAtStartUp_data()
     QTest::addColumn<QString>("broken"); // IP.txt or Ping.txt
     QTest::addColumn<QString>("how");
     for (const char* file : {"IP.txt", "Ping.txt"}) {
-        for (const char* how : {"directory in its place", "link to itself", "unclosed quote"})
+        for (const char* how : {"directory in its place", "link to itself", "named pipe", "unclosed quote"})
             QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1String(file), QLatin1String(how))))
                 << QString::fromLatin1(file) << QString::fromLatin1(how);
     }
@@ -97,6 +99,8 @@ void tst_Faults::brokenOwnFilesAtStartUp()
         QVERIFY(QDir(f.dir.path()).mkdir(broken));
     else if (how == QLatin1String("link to itself"))
         QVERIFY(QFile::link(path, path));
+    else if (how == QLatin1String("named pipe"))
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0); // reading it would wait forever
     else
         writeBytes(path, "first\r\n\"never closed\r\nlast\r\n");
     const QByteArray before = QFileInfo(path).isFile() ? readBytes(path) : QByteArray();

@@ -10,12 +10,12 @@ namespace Platform {
 
 QList<StartResult> startGroups(const QList<QList<Command>>& groups)
 {
-    QList<StartResult> results(groups.size());
+    std::vector<StartResult> results(static_cast<size_t>(groups.size())); // one slot per thread's writes
     std::atomic<qsizetype> next{0};
     auto work = [&] {
         for (qsizetype i = next++; i < groups.size(); i = next++) {
             for (const Command& cmd : groups[i])
-                results[i] = start(cmd);
+                results[static_cast<size_t>(i)] = start(cmd);
         }
     };
     // Most of a start is the system's work on the new process: a few threads keep the cores busy.
@@ -26,7 +26,7 @@ QList<StartResult> startGroups(const QList<QList<Command>>& groups)
     work();
     for (std::thread& t : pool)
         t.join();
-    return results;
+    return QList<StartResult>(results.begin(), results.end());
 }
 
 } // namespace Platform

@@ -81,6 +81,12 @@ namespace TextFile {
 
 ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
 {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        // A folder, a pipe or a device: opening a pipe would wait for a writer forever.
+        *error = describe(path, QStringLiteral("not a regular file"));
+        return ReadStatus::Failed;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = describe(path, file.errorString());
