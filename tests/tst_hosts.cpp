@@ -468,13 +468,16 @@ void tst_Hosts::saveOverBindMount()
     const bool ok = TextFile::save(path, "new\n", &error);
     const QByteArray afterWritable = readBytes(source);
     // Read-only: nothing can be written, and the old bytes stay.
-    QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), path});
+    const bool readOnly = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"),
+                                            QStringLiteral("remount,ro,bind"), path}) == 0;
     QString roError;
-    const bool roOk = TextFile::save(path, "other\n", &roError);
+    const bool roOk = readOnly && TextFile::save(path, "other\n", &roError);
     const QByteArray afterReadOnly = readBytes(source);
     QProcess::execute(QStringLiteral("umount"), {path});
     QVERIFY2(ok, qPrintable(error));
     QCOMPARE(afterWritable, QByteArray("new\n"));
+    if (!readOnly)
+        QSKIP("a bind mount cannot be made read-only here");
     QVERIFY(!roOk);
     QVERIFY(!roError.isEmpty());
     QCOMPARE(afterReadOnly, QByteArray("new\n"));
