@@ -286,7 +286,6 @@ bool FormMain::LoadHost(QString* error)
 {
     m_hosts.clear();
     m_itemIndex = 1;
-    m_rows->reset();
 
     QByteArray bytes;
     const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &bytes, error);
@@ -294,8 +293,10 @@ bool FormMain::LoadHost(QString* error)
     // overwritten by the few rows that the user adds.
     m_hostsReadable = status != TextFile::ReadStatus::Failed;
     m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error : QString();
-    if (status != TextFile::ReadStatus::Ok)
+    if (status != TextFile::ReadStatus::Ok) {
+        m_rows->reset(); // the rows are gone
         return false;
+    }
 
     m_hosts.load(bytes);
     m_itemIndex = m_hosts.rowCount() + 1;

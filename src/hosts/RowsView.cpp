@@ -16,6 +16,12 @@ namespace {
 // Marks the pooled widgets whose wheel events the view takes over.
 const char* const kRowWidget = "tarvixRowWidget";
 
+QRect templateRect(const char* name)
+{
+    const Layout::Control& c = Layout::control(name);
+    return QRect(Layout::toPixels(c.left), 0, Layout::toPixels(c.width), Layout::toPixels(c.height));
+}
+
 } // namespace
 
 RowsView::RowsView(HostsDocument* document, int top, QWidget* page)
@@ -73,8 +79,7 @@ void RowsView::scrollToRow(int row)
 void RowsView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    ensureSlots();
-    rowsChanged();
+    rowsChanged(); // a taller view gets more slots
 }
 
 void RowsView::scrollContentsBy(int, int dy)
@@ -168,16 +173,13 @@ void RowsView::bindSlot(Slot& slot, int row)
         slot.row = 0;
         return;
     }
+    // A row's controls take the template row's columns and sizes, in pixels.
+    static const QRect columns[] = {templateRect("Check1(0)"), templateRect("Text1(0)"),
+                                    templateRect("Combo1(0)"), templateRect("Check2(0)")};
     const int y = contentTop(row) - verticalScrollBar()->value();
     const int dx = x() + viewport()->x(); // the viewport's own left inside the page
-    auto place = [&](QWidget* w, const char* name) {
-        const Layout::Control& c = Layout::control(name);
-        w->setGeometry(Layout::toPixels(c.left) - dx, y, Layout::toPixels(c.width), Layout::toPixels(c.height));
-    };
-    place(slot.disable, "Check1(0)");
-    place(slot.host, "Text1(0)");
-    place(slot.ip, "Combo1(0)");
-    place(slot.remove, "Check2(0)");
+    for (int k = 0; k < 4; ++k)
+        widgets[k]->setGeometry(columns[k].x() - dx, y, columns[k].width(), columns[k].height());
 
     if (slot.row != row) {
         slot.row = row;
