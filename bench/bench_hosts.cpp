@@ -3,8 +3,8 @@
 // Each size runs in a process of its own so that peak memory is its own.
 //   build/default/bench/bench_hosts            all sizes, with the ratio to the empty start
 //   build/default/bench/bench_hosts 250000     one size
-#include "app/FormMain.h"
-#include "platform/MessageBox.h"
+#include "gui/FormMain.h"
+#include "gui/MessageBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -57,12 +57,12 @@ int runOne(int lines)
     const double shownMs = timer.nsecsElapsed() / 1e6;
 
     timer.restart();
-    form.CmdAdd_Click();
+    form.addEntryRow();
     QCoreApplication::processEvents();
     const double addMs = timer.nsecsElapsed() / 1e6;
 
     timer.restart();
-    form.CmdRead_Click();
+    form.reloadHostsFile();
     QCoreApplication::processEvents();
     const double readMs = timer.nsecsElapsed() / 1e6;
 

@@ -3,8 +3,8 @@
 //   build/default/bench/bench_ping [targets]          the system's ping
 //   build/default/bench/bench_ping [targets] --stub   /bin/true in ping's place: the cost of
 //                                                     starting alone, without the pings' own CPU
-#include "app/FormMain.h"
-#include "platform/MessageBox.h"
+#include "gui/FormMain.h"
+#include "gui/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -65,7 +65,7 @@ int main(int argc, char* argv[])
     const double cpu0 = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
-    form.Command2_Click();
+    form.startBatch();
     const double ms = timer.nsecsElapsed() / 1e6;
     const double cpu = cpuSeconds() - cpu0;
     longestGap = qMax(longestGap, tick.elapsed());

@@ -3,7 +3,7 @@
 //    that had none;
 //  - reading a saved file gives the same rows, also after rows are edited with plain texts.
 // The first byte picks the encoding (UTF-8 or GBK) and which rows are edited.
-#include "hosts/HostsDocument.h"
+#include "core/hosts/HostsDocument.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 // The queue split and the command lines of a batch: no started command line may carry a
 // character that the runner refuses, nor a path separator from a target.
-#include "ping/PingBatch.h"
-#include "ping/PingCommands.h"
+#include "core/ping/PingBatch.h"
+#include "core/ping/PingCommands.h"
 
 #include <QString>
 
@@ -36,15 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString queue = nul < 0 ? all : all.mid(nul + 1);
 
     const QString folder = QStringLiteral("C:\\Tools\\2026-12-07\\");
-    for (const PingBatch::Target& t : PingBatch::targets(queue, count)) {
+    const QList<PingBatch::Target> plan = PingBatch::plan(queue, count, [&] { return folder; }, QTime(9, 5, 3));
+    for (const PingBatch::Target& t : plan) {
         if (!t.skipped.isEmpty()) {
-            require(PingBatch::skippedEntry(t).startsWith(QStringLiteral("跳过:")));
+            require(t.commands.isEmpty() && PingBatch::plannedEntry(t).startsWith(QStringLiteral("跳过:")));
             continue;
         }
         require(!hasUnsafe(t.target) && !hasUnsafe(count));
+        require(t.commands.size() == 3);
         const QString file = PingCommands::resultFile(folder, t.target);
         const QString suffix = QStringLiteral(">>\"") + file + QLatin1Char('"');
-        for (const Command& cmd : {PingCommands::separatorCommand(file), PingCommands::pingCommand(t.target, count, file)}) {
+        for (const Command& cmd : {t.commands[0], t.commands[2]}) {
             require(cmd.commandLine.endsWith(suffix));
             // Between "cmd /c " and the quoted result file nothing is acted on by cmd.
             const QString head = QStringLiteral("cmd /c ");

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "TestFiles.h"
-#include "app/FormMain.h"
-#include "platform/MessageBox.h"
+#include "gui/FormMain.h"
+#include "gui/MessageBox.h"
 
+#include <QMutex>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <stdexcept>
 
 // A window's surroundings for a test: a temporary application directory and hosts file, a
 // fixed date, message boxes recorded instead of shown, program starts recorded instead of run
@@ -16,7 +19,8 @@ struct WindowFixture
     QTemporaryDir dir;
     QString hosts;
     QStringList messages;
-    QList<Command> started;
+    QList<Command> started; // in the order of the starts; a batch starts from several threads
+    QMutex startedLock;
     FormMainOptions options;
 
     explicit WindowFixture(const QByteArray* hostsBytes = nullptr)
@@ -30,6 +34,7 @@ struct WindowFixture
         options.maxWindowHeight = 0;
         options.today = [] { return QDate(2026, 12, 7); };
         options.start = [this](const Command& cmd) {
+            const QMutexLocker locker(&startedLock);
             started << cmd;
             StartResult r;
             r.ok = true;
@@ -43,7 +48,26 @@ struct WindowFixture
     QString path(const QString& name) const { return dir.filePath(name); }
 };
 
+// The control named name inside parent. A control that is not there fails the test: the
+// failure is recorded and the exception ends the test program, which QtTest reports.
+template <typename T>
+T* child(const QObject& parent, const QString& name)
+{
+    T* found = parent.findChild<T*>(name);
+    if (!found) {
+        QTest::qFail(qPrintable(QStringLiteral("no control named %1 of that kind").arg(name)), __FILE__, __LINE__);
+        throw std::runtime_error("missing control");
+    }
+    return found;
+}
+
+template <typename T>
+T* child(const QObject& parent, const char* name)
+{
+    return child<T>(parent, QString::fromLatin1(name));
+}
+
 inline void click(const QWidget& form, const char* name)
 {
-    QTest::mouseClick(form.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(form, name), Qt::LeftButton);
 }

@@ -1,5 +1,5 @@
-#include "app/AppPath.h"
-#include "app/Layout.h"
+#include "core/app/AppPath.h"
+#include "core/app/Layout.h"
 
 #include <QTest>
 

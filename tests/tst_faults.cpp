@@ -1,9 +1,9 @@
 // The window under failure and bad input: faults injected into saving, broken files of its
 // own at start-up, and inputs at the edges.
 #include "WindowFixture.h"
-#include "app/FormMain.h"
-#include "hosts/IpBox.h"
-#include "platform/MessageBox.h"
+#include "gui/FormMain.h"
+#include "gui/IpBox.h"
+#include "gui/MessageBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -108,8 +108,7 @@ void tst_Faults::brokenOwnFilesAtStartUp()
     FormMain form(f.options);
     QVERIFY(f.messages.isEmpty());
     QCOMPARE(form.hosts().rowCount(), 2);
-    auto* combo = form.findChild<IpBox*>(QStringLiteral("Combo1(1)"));
-    QVERIFY(combo);
+    auto* combo = child<IpBox>(form, "Combo1(1)");
     const QString queue = form.queueText();
     if (broken == QLatin1String("IP.txt")) {
         QCOMPARE(queue, QStringLiteral("127.0.0.1\r\n::1\r\n"));

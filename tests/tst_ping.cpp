@@ -1,6 +1,6 @@
 #include "TestFiles.h"
-#include "ping/PingCommands.h"
-#include "ping/PingQueue.h"
+#include "core/ping/PingCommands.h"
+#include "core/ping/PingQueue.h"
 #include "platform/Platform.h"
 
 #include <QDir>

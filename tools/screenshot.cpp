@@ -1,6 +1,6 @@
 // Renders the real window on the offscreen platform into a PNG, for the README:
 //   QT_QPA_PLATFORM=offscreen build/default/tools/tarvix_screenshot docs/window.png [docs/ping.png]
-#include "app/FormMain.h"
+#include "gui/FormMain.h"
 
 #include <QApplication>
 #include <QFile>

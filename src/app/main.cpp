@@ -1,4 +1,4 @@
-#include "app/FormMain.h"
+#include "gui/FormMain.h"
 
 #include <QApplication>
 

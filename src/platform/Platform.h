@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // The only place that knows which operating system the program runs on. Everything else asks
 // here for the executable's directory, the separator, the system's text encoding, line ends and
 // for starting programs.
@@ -36,16 +38,22 @@ QString resolveFileName(const QString& dir, const QString& name);
 // filling it does not fault in thousands of small ones. A hint: does nothing where unsupported.
 void adviseLargeBuffer(void* data, qsizetype bytes);
 
-// Creates one directory (not its parents). Returns false if it exists or cannot be created.
-bool createDirectory(const QString& path);
+// Creates one directory (not its parents). Returns true if it exists afterwards, made now or
+// before; otherwise false and sets *error to the system's reason.
+bool createDirectory(const QString& path, QString* error);
 
 // Starts cmd and returns at once, without waiting: the process id, or the system's
 // description of why it could not be started. Never runs a shell.
 StartResult start(const Command& cmd);
 
-// Starts each group's commands in order, the groups side by side on a few threads, and
-// returns the result of each group's last command, in the order of the groups. A batch of a
-// thousand pings thus does not wait on one process start after another.
-QList<StartResult> startGroups(const QList<QList<Command>>& groups);
+// What starts a command: start() above, or a stand-in of a test. It is called from several
+// threads at once.
+using Starter = std::function<StartResult(const Command&)>;
+
+// Starts each group's commands in order through starter (start() when empty), the groups side
+// by side on a few threads, and returns the result of each group's last command, in the order
+// of the groups. A batch of a thousand pings thus does not wait on one process start after
+// another.
+QList<StartResult> startGroups(const QList<QList<Command>>& groups, const Starter& starter = Starter());
 
 } // namespace Platform

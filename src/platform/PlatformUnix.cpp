@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -21,6 +22,7 @@
 #include <spawn.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -91,9 +93,15 @@ void adviseLargeBuffer(void* data, qsizetype bytes)
 #endif
 }
 
-bool createDirectory(const QString& path)
+bool createDirectory(const QString& path, QString* error)
 {
-    return QDir().mkdir(path);
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+        return true;
+    const int code = errno;
+    if (code == EEXIST && QFileInfo(path).isDir())
+        return true;
+    *error = QDir::toNativeSeparators(path) + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(code));
+    return false;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include "platform/win32/WinApi.h"
 
+#include <QDir>
 
 namespace {
 
@@ -54,9 +55,13 @@ void adviseLargeBuffer(void*, qsizetype)
 {
 }
 
-bool createDirectory(const QString& path)
+bool createDirectory(const QString& path, QString* error)
 {
-    return winapi::createDirectory(wide(path));
+    std::wstring reason;
+    if (winapi::createDirectory(wide(path), &reason))
+        return true;
+    *error = QDir::toNativeSeparators(path) + QStringLiteral(": ") + QString::fromStdWString(reason);
+    return false;
 }
 
 StartResult start(const Command& cmd)

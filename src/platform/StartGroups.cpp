@@ -8,14 +8,15 @@
 
 namespace Platform {
 
-QList<StartResult> startGroups(const QList<QList<Command>>& groups)
+QList<StartResult> startGroups(const QList<QList<Command>>& groups, const Starter& starter)
 {
-    std::vector<StartResult> results(static_cast<size_t>(groups.size())); // one slot per thread's writes
+    // One slot per group: each is written by the one thread that took the group.
+    std::vector<StartResult> results(static_cast<size_t>(groups.size()));
     std::atomic<qsizetype> next{0};
     auto work = [&] {
         for (qsizetype i = next++; i < groups.size(); i = next++) {
             for (const Command& cmd : groups[i])
-                results[static_cast<size_t>(i)] = start(cmd);
+                results[static_cast<size_t>(i)] = starter ? starter(cmd) : start(cmd);
         }
     };
     // Most of a start is the system's work on the new process: a few threads keep the cores busy.

@@ -105,9 +105,17 @@ Started startProcess(const std::wstring& commandLine, int showMode)
     return result;
 }
 
-bool createDirectory(const std::wstring& path)
+bool createDirectory(const std::wstring& path, std::wstring* error)
 {
-    return CreateDirectoryW(path.c_str(), nullptr) != 0;
+    if (CreateDirectoryW(path.c_str(), nullptr))
+        return true;
+    const DWORD code = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (code == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES
+        && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    *error = errorText(code);
+    return false;
 }
 
 } // namespace winapi

@@ -32,8 +32,9 @@ struct Started
 // process id; never waits and closes the handles it gets.
 Started startProcess(const std::wstring& commandLine, int showMode);
 
-// Creates one directory. False if it exists or cannot be created.
-bool createDirectory(const std::wstring& path);
+// Creates one directory. True if it exists afterwards, made now or before; otherwise false
+// with the system's text for the reason in *error.
+bool createDirectory(const std::wstring& path, std::wstring* error);
 
 // The system's text for an error code.
 std::wstring errorText(unsigned long code);

@@ -1,5 +1,5 @@
 // ReadField over arbitrary bytes: it must end, advance on every call and never crash.
-#include "hosts/FieldReader.h"
+#include "core/app/FieldReader.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // Tests of the Windows side of the platform layer, run under Wine with the ANSI code page 936.
 // Plain Win32 and the standard library only. Pings 127.0.0.1 and nothing else.
-#include "app/AppPathRule.h"
+#include "core/app/AppPath.h"
 #include "platform/win32/WinApi.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -103,12 +103,12 @@ void applicationDirectory(const std::wstring& exe)
     const std::wstring dir = winapi::executableDir();
     check(!dir.empty() && exe.compare(0, dir.size(), dir) == 0 && exe[dir.size()] == L'\\',
           "the executable's directory is the folder of the running program");
-    const std::wstring app = AppPathRule::apply(dir, L'\\');
+    const std::wstring app = AppPath::fromReportedDir(dir, L'\\');
     check(app == dir + L"\\", "the application directory is that folder and one backslash");
-    check(AppPathRule::apply(std::wstring(L"C:\\"), L'\\') == L"C:\\", "a drive root keeps one backslash");
-    check(AppPathRule::apply(std::wstring(L"\\\\server\\share\\dir"), L'\\') == L"\\\\server\\share\\dir\\",
+    check(AppPath::fromReportedDir(std::wstring(L"C:\\"), L'\\') == L"C:\\", "a drive root keeps one backslash");
+    check(AppPath::fromReportedDir(std::wstring(L"\\\\server\\share\\dir"), L'\\') == L"\\\\server\\share\\dir\\",
           "a network path keeps its leading pair");
-    check(AppPathRule::apply(std::wstring(L"C:\\a\\\\\\b"), L'\\') == L"C:\\a\\\\b\\", "three backslashes become two");
+    check(AppPath::fromReportedDir(std::wstring(L"C:\\a\\\\\\b"), L'\\') == L"C:\\a\\\\b\\", "three backslashes become two");
 
     // A copy of this program in the root of drive C reports "C:\".
     const std::wstring rootCopy = L"C:\\tarvix-root-test.exe";
@@ -140,8 +140,11 @@ void batchPing(const std::wstring& appDir)
 {
     const std::wstring folder = appDir + L"2026-12-07\\";
     const std::wstring file = folder + L"127.0.0.1.txt";
-    winapi::createDirectory(folder);
-    check(!winapi::createDirectory(folder), "creating the folder a second time fails, as the runner ignores");
+    std::wstring error;
+    check(winapi::createDirectory(folder, &error), "the day's folder is created");
+    check(winapi::createDirectory(folder, &error), "creating it a second time finds it there");
+    check(!winapi::createDirectory(appDir + L"no-such-folder\\2026-12-07\\", &error) && !error.empty(),
+          "a folder whose parent is missing gives the system's reason");
     DeleteFileW(file.c_str());
 
     // The three command lines exactly as the batch ping builds them, for target 127.0.0.1,
@@ -205,7 +208,7 @@ int wmain(int argc, wchar_t** argv)
     wchar_t path[MAX_PATH * 4];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
     const std::wstring exe(path, n);
-    const std::wstring appDir = AppPathRule::apply(winapi::executableDir(), L'\\');
+    const std::wstring appDir = AppPath::fromReportedDir(winapi::executableDir(), L'\\');
 
     applicationDirectory(exe);
     ansiCodePage();

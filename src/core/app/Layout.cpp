@@ -1,4 +1,4 @@
-#include "app/Layout.h"
+#include "core/app/Layout.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "hosts/HostsDocument.h"
+#include "core/hosts/HostsDocument.h"
 
 #include "platform/Platform.h"
 
@@ -67,12 +67,19 @@ qsizetype restOfLineOffset(QByteArrayView line)
     return w.words == 2 ? w.w1End : line.size();
 }
 
-HostsDocument::HostsDocument(const QByteArray& encoding)
-    : m_baseEncoding(encoding), m_codec(encoding), m_lineEnd(Platform::lineEnd())
+HostsDocument::HostsDocument(const QByteArray& encoding, QObject* parent)
+    : QAbstractListModel(parent), m_baseEncoding(encoding), m_codec(encoding), m_lineEnd(Platform::lineEnd())
 {
 }
 
 void HostsDocument::clear()
+{
+    beginResetModel();
+    forget();
+    endResetModel();
+}
+
+void HostsDocument::forget()
 {
     m_rows.clear();
     m_edits.clear();
@@ -84,7 +91,8 @@ void HostsDocument::clear()
 
 void HostsDocument::load(const QByteArray& bytes)
 {
-    clear();
+    beginResetModel();
+    forget();
     m_bytes = bytes;
     qsizetype pos = 0;
     if (m_bytes.startsWith("\xEF\xBB\xBF")) {
@@ -121,11 +129,14 @@ void HostsDocument::load(const QByteArray& bytes)
         m_rows.push_back(row);
         pos = lf < 0 ? n : lf + 1;
     }
+    endResetModel();
 }
 
 void HostsDocument::addRow()
 {
+    beginInsertRows(QModelIndex(), rowCount(), rowCount());
     m_rows.push_back(Row());
+    endInsertRows();
 }
 
 QByteArrayView HostsDocument::raw(const Row& row) const
@@ -160,6 +171,70 @@ void HostsDocument::setValues(int row, const HostsValues& values)
 {
     m_rows[row].edited = true;
     m_edits.insert(row, values);
+    emit dataChanged(index(row), index(row), {DisabledRole, IpRole, HostRole});
+}
+
+void HostsDocument::setDeleted(int row, bool deleted)
+{
+    m_rows[row].deleted = deleted;
+    emit dataChanged(index(row), index(row), {DeletedRole});
+}
+
+int HostsDocument::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rowCount();
+}
+
+QVariant HostsDocument::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return QVariant();
+    const int row = index.row();
+    switch (role) {
+    case DisabledRole:
+        return values(row).disabled;
+    case IpRole:
+        return values(row).ip;
+    case Qt::DisplayRole:
+    case HostRole:
+        return values(row).host;
+    case DeletedRole:
+        return isDeleted(row);
+    default:
+        return QVariant();
+    }
+}
+
+bool HostsDocument::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return false;
+    const int row = index.row();
+    if (role == DeletedRole) {
+        setDeleted(row, value.toBool());
+        return true;
+    }
+    HostsValues v = values(row);
+    switch (role) {
+    case DisabledRole:
+        v.disabled = value.toBool();
+        break;
+    case IpRole:
+        v.ip = value.toString();
+        break;
+    case HostRole:
+        v.host = value.toString();
+        break;
+    default:
+        return false;
+    }
+    setValues(row, v);
+    return true;
+}
+
+Qt::ItemFlags HostsDocument::flags(const QModelIndex& index) const
+{
+    return QAbstractListModel::flags(index) | Qt::ItemIsEditable;
 }
 
 bool HostsDocument::toBytes(QByteArray* out, QString* error) const

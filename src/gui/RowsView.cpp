@@ -1,8 +1,8 @@
-#include "hosts/RowsView.h"
+#include "gui/RowsView.h"
 
-#include "app/Layout.h"
-#include "hosts/HostsDocument.h"
-#include "hosts/IpBox.h"
+#include "core/app/Layout.h"
+#include "core/hosts/HostsDocument.h"
+#include "gui/IpBox.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -22,24 +22,33 @@ QRect templateRect(const char* name)
     return QRect(Layout::toPixels(c.left), 0, Layout::toPixels(c.width), Layout::toPixels(c.height));
 }
 
+int pitch()
+{
+    return Layout::toPixels(Layout::kRowPitch);
+}
+
 } // namespace
 
-RowsView::RowsView(HostsDocument* document, int top, QWidget* page)
-    : QAbstractScrollArea(page), m_document(document), m_top(top)
+RowsView::RowsView(HostsDocument* document, QAbstractItemModel* commonIps, int top, QWidget* page)
+    : QAbstractScrollArea(page), m_document(document), m_commonIps(commonIps), m_top(top)
 {
     setObjectName(QStringLiteral("Rows"));
     setFrameShape(QFrame::NoFrame);
+    // The rows' own widgets take the keyboard; the area around them is no stop of its own.
+    setFocusPolicy(Qt::NoFocus);
+    viewport()->setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    verticalScrollBar()->setSingleStep(Layout::toPixels(Layout::kRowPitch));
+    verticalScrollBar()->setSingleStep(pitch());
     viewport()->setAutoFillBackground(false);
-}
 
-void RowsView::setCommonIps(const QStringList& ips)
-{
-    m_ips = ips;
-    for (Slot& slot : m_slots)
-        slot.ip->setItems(m_ips); // shared, not copied: every row offers the same list
+    connect(m_document, &QAbstractItemModel::modelReset, this, &RowsView::rebindAll);
+    connect(m_document, &QAbstractItemModel::rowsInserted, this, [this] {
+        updateScrollRange();
+        bind();
+    });
+    connect(m_document, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) { refreshRows(first.row() + 1, last.row() + 1); });
 }
 
 void RowsView::setPageHeight(int height)
@@ -54,32 +63,30 @@ int RowsView::contentTop(int row) const
     return Layout::toPixels(Layout::rowTop(row)) - m_top - viewport()->y();
 }
 
-void RowsView::rowsChanged()
+void RowsView::updateScrollRange()
 {
     const int rows = m_document->rowCount();
-    const int pitch = Layout::toPixels(Layout::kRowPitch);
-    const int contentHeight = rows == 0 ? 0 : contentTop(rows) + pitch + 4;
+    const int contentHeight = rows == 0 ? 0 : contentTop(rows) + pitch() + 4;
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(viewport()->height());
     bar->setRange(0, qMax(0, contentHeight - viewport()->height()));
-    bind();
 }
 
 void RowsView::scrollToRow(int row)
 {
     const int top = contentTop(row);
-    const int pitch = Layout::toPixels(Layout::kRowPitch);
     QScrollBar* bar = verticalScrollBar();
     if (top < bar->value())
         bar->setValue(top);
-    else if (top + pitch > bar->value() + viewport()->height())
-        bar->setValue(top + pitch - viewport()->height() + 4);
+    else if (top + pitch() > bar->value() + viewport()->height())
+        bar->setValue(top + pitch() - viewport()->height() + 4);
 }
 
 void RowsView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    rowsChanged(); // a taller view gets more slots
+    updateScrollRange();
+    bind(); // a taller view gets more slots
 }
 
 void RowsView::scrollContentsBy(int, int dy)
@@ -90,7 +97,7 @@ void RowsView::scrollContentsBy(int, int dy)
 
 bool RowsView::eventFilter(QObject* watched, QEvent* event)
 {
-    // The wheel scrolls the rows; it never changes the IP under the pointer.
+    // The wheel scrolls the rows; it never changes the IP or text under the pointer.
     if (event->type() == QEvent::Wheel && watched->property(kRowWidget).toBool()) {
         QCoreApplication::sendEvent(verticalScrollBar(), event);
         return true;
@@ -100,27 +107,25 @@ bool RowsView::eventFilter(QObject* watched, QEvent* event)
 
 void RowsView::ensureSlots()
 {
-    const int pitch = Layout::toPixels(Layout::kRowPitch);
-    const size_t wanted = static_cast<size_t>(viewport()->height() / pitch + 2);
+    const size_t wanted = static_cast<size_t>(viewport()->height() / pitch() + 2);
     while (m_slots.size() < wanted) {
         Slot slot;
         QWidget* vp = viewport();
         slot.disable = new QCheckBox(QString::fromUtf8(Layout::control("Check1(0)").caption), vp);
         slot.host = new QLineEdit(vp);
-        slot.ip = new IpBox(vp);
-        slot.ip->setItems(m_ips);
+        slot.ip = new IpBox(m_commonIps, vp);
         slot.remove = new QCheckBox(QString::fromUtf8(Layout::control("Check2(0)").caption), vp);
-        const size_t index = m_slots.size();
         QWidget* const widgets[] = {slot.disable, slot.host, slot.ip, slot.remove};
         for (QWidget* w : widgets) {
             w->installEventFilter(this);
             w->setProperty(kRowWidget, true);
             w->hide();
         }
-        connect(slot.disable, &QCheckBox::toggled, this, [this, index] { edit(m_slots[index]); });
-        connect(slot.host, &QLineEdit::textEdited, this, [this, index] { edit(m_slots[index]); });
-        connect(slot.ip, &QLineEdit::textEdited, this, [this, index] { edit(m_slots[index]); });
-        connect(slot.ip, &IpBox::itemChosen, this, [this, index] { edit(m_slots[index]); });
+        const size_t index = m_slots.size();
+        auto store = [this, index] { storeEdit(m_slots[index]); };
+        connect(slot.disable, &QCheckBox::toggled, this, store);
+        connect(slot.host, &QLineEdit::textEdited, this, store);
+        connect(slot.ip, &IpBox::ipEdited, this, store);
         connect(slot.remove, &QCheckBox::toggled, this, [this, index] {
             const Slot& s = m_slots[index];
             if (s.row > 0)
@@ -133,10 +138,9 @@ void RowsView::ensureSlots()
 void RowsView::bind()
 {
     ensureSlots();
-    const int pitch = Layout::toPixels(Layout::kRowPitch);
     const int scroll = verticalScrollBar()->value();
     // The first row whose band reaches into the view.
-    const int first = qMax(1, (scroll + m_top + viewport()->y() - Layout::toPixels(Layout::kRowTop0)) / pitch);
+    const int first = qMax(1, (scroll + m_top + viewport()->y() - Layout::toPixels(Layout::kRowTop0)) / pitch());
     const int rows = m_document->rowCount();
     // Row r always uses slot r % n, so scrolling by a row rebinds one slot, not all of them.
     const int n = static_cast<int>(m_slots.size());
@@ -149,13 +153,39 @@ void RowsView::bind()
         if (!used[static_cast<size_t>(k)])
             bindSlot(m_slots[static_cast<size_t>(k)], 0);
     }
+    orderTabStops(first, qMin(rows, first + n - 1));
 }
 
-void RowsView::reset()
+void RowsView::orderTabStops(int first, int last)
+{
+    // The pool's widgets were created in slot order, not row order.
+    QWidget* previous = m_before;
+    const size_t n = m_slots.size();
+    for (int row = first; row <= last; ++row) {
+        const Slot& slot = m_slots[static_cast<size_t>(row) % n];
+        for (QWidget* w : {static_cast<QWidget*>(slot.disable), static_cast<QWidget*>(slot.host),
+                           static_cast<QWidget*>(slot.ip), static_cast<QWidget*>(slot.remove)}) {
+            if (previous)
+                QWidget::setTabOrder(previous, w);
+            previous = w;
+        }
+    }
+}
+
+void RowsView::rebindAll()
 {
     for (Slot& slot : m_slots)
-        slot.row = -1; // rebind every slot: the rows hold other lines now
-    rowsChanged();
+        slot.row = -1; // every row may hold another line now
+    updateScrollRange();
+    bind();
+}
+
+void RowsView::refreshRows(int first, int last)
+{
+    for (Slot& slot : m_slots) {
+        if (slot.row >= first && slot.row <= last)
+            showValues(slot);
+    }
 }
 
 void RowsView::bindSlot(Slot& slot, int row)
@@ -164,12 +194,10 @@ void RowsView::bindSlot(Slot& slot, int row)
     if (row == 0) {
         if (slot.row == 0)
             return;
-        for (QWidget* w : widgets)
+        for (QWidget* w : widgets) {
             w->hide();
-        slot.disable->setObjectName(QString());
-        slot.host->setObjectName(QString());
-        slot.ip->setObjectName(QString());
-        slot.remove->setObjectName(QString());
+            w->setObjectName(QString());
+        }
         slot.row = 0;
         return;
     }
@@ -183,14 +211,7 @@ void RowsView::bindSlot(Slot& slot, int row)
 
     if (slot.row != row) {
         slot.row = row;
-        const HostsValues values = m_document->values(row - 1);
-        const QSignalBlocker b1(slot.disable), b2(slot.host), b3(slot.ip), b4(slot.remove);
-        slot.disable->setChecked(values.disabled);
-        slot.host->setText(values.host);
-        slot.host->setCursorPosition(0);
-        slot.ip->setText(values.ip);
-        slot.ip->setCursorPosition(0);
-        slot.remove->setChecked(m_document->isDeleted(row - 1));
+        showValues(slot);
         const QString index = QStringLiteral("(%1)").arg(row);
         slot.disable->setObjectName(QStringLiteral("Check1") + index);
         slot.host->setObjectName(QStringLiteral("Text1") + index);
@@ -201,13 +222,29 @@ void RowsView::bindSlot(Slot& slot, int row)
         w->show();
 }
 
-void RowsView::edit(const Slot& slot)
+void RowsView::showValues(Slot& slot)
 {
-    if (slot.row == 0)
+    // Only what differs is set: an edit that the document reports back leaves the cursor of
+    // the box being typed in where it is.
+    const HostsValues values = m_document->values(slot.row - 1);
+    const QSignalBlocker b1(slot.disable), b2(slot.host), b3(slot.ip), b4(slot.remove);
+    slot.disable->setChecked(values.disabled);
+    if (slot.host->text() != values.host) {
+        slot.host->setText(values.host);
+        slot.host->setCursorPosition(0);
+    }
+    if (slot.ip->ip() != values.ip)
+        slot.ip->setIp(values.ip);
+    slot.remove->setChecked(m_document->isDeleted(slot.row - 1));
+}
+
+void RowsView::storeEdit(const Slot& slot)
+{
+    if (slot.row <= 0)
         return;
     HostsValues values;
     values.disabled = slot.disable->isChecked();
-    values.ip = slot.ip->text();
+    values.ip = slot.ip->ip();
     values.host = slot.host->text();
     m_document->setValues(slot.row - 1, values);
 }

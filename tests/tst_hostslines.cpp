@@ -1,6 +1,6 @@
 #include "TestFiles.h"
-#include "hosts/FieldReader.h"
-#include "hosts/HostsDocument.h"
+#include "core/app/FieldReader.h"
+#include "core/hosts/HostsDocument.h"
 #include "platform/TextCodec.h"
 #include "platform/TextFile.h"
 
@@ -39,7 +39,7 @@ bool canBindMount()
 
 } // namespace
 
-class tst_Hosts : public QObject
+class tst_HostsLines : public QObject
 {
     Q_OBJECT
 
@@ -59,22 +59,9 @@ private slots:
     void savedFileReadsBack();
     void unencodableTextRefused();
     void gbkSurvivesWriteAndRead();
-
-    void readField_data();
-    void readField();
-    void fieldsFileMissingIsCreatedEmpty();
-    void fieldsFileUnclosedQuoteKeepsEarlierFields();
-
-    void saveReplacesAndKeepsPermissions();
-    void saveFollowsSymbolicLink();
-    void saveFailures_data();
-    void saveFailures();
-    void saveFaultAtEveryPosition();
-    void saveInPlaceWhenReplaceFails();
-    void saveOverBindMount();
 };
 
-void tst_Hosts::parseLine_data()
+void tst_HostsLines::parseLine_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("disabled");
@@ -102,7 +89,7 @@ void tst_Hosts::parseLine_data()
     QTest::newRow("trailing blank gives an empty host") << "10.0.0.1 " << false << "10.0.0.1" << "";
 }
 
-void tst_Hosts::parseLine()
+void tst_HostsLines::parseLine()
 {
     QFETCH(QString, line);
     const HostsValues v = parseHostsLine(line);
@@ -111,7 +98,7 @@ void tst_Hosts::parseLine()
     QTEST(v.host, "host");
 }
 
-void tst_Hosts::linesBecomeRows_data()
+void tst_HostsLines::linesBecomeRows_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("hosts"); // the host text of each row
@@ -126,7 +113,7 @@ void tst_Hosts::linesBecomeRows_data()
         << QByteArray("\xEF\xBB\xBF" "1.1.1.1 a\n") << QStringList{"a"};
 }
 
-void tst_Hosts::linesBecomeRows()
+void tst_HostsLines::linesBecomeRows()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, hosts);
@@ -140,7 +127,7 @@ void tst_Hosts::linesBecomeRows()
         QCOMPARE(doc.values(0).ip, QStringLiteral("1.1.1.1"));
 }
 
-void tst_Hosts::unchangedRoundTrip_data()
+void tst_HostsLines::unchangedRoundTrip_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QByteArray>("encoding");
@@ -157,7 +144,7 @@ void tst_Hosts::unchangedRoundTrip_data()
     QTest::newRow("NUL bytes") << QByteArray("1.1.1.1 a\0b\n\0\n", 15) << QByteArray("UTF-8");
 }
 
-void tst_Hosts::unchangedRoundTrip()
+void tst_HostsLines::unchangedRoundTrip()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, encoding);
@@ -174,7 +161,7 @@ void tst_Hosts::unchangedRoundTrip()
     QCOMPARE(saved(doc), expected);
 }
 
-void tst_Hosts::savedEditReadsBackSameRows()
+void tst_HostsLines::savedEditReadsBackSameRows()
 {
     // Found by fuzzing: a file whose last line ends in a lone CR, with binary bytes, in GBK.
     const QByteArray input = QByteArray::fromBase64("Lv//////////////////////////////AAoACn5iCv//////////////My4uMyBeDQ==");
@@ -191,7 +178,7 @@ void tst_Hosts::savedEditReadsBackSameRows()
     QVERIFY(bytes.endsWith("3..3 ^\r\n"));
 }
 
-void tst_Hosts::editChangesExactlyThatLine()
+void tst_HostsLines::editChangesExactlyThatLine()
 {
     const QByteArray bytes = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts"));
     HostsDocument doc("GBK");
@@ -206,7 +193,7 @@ void tst_Hosts::editChangesExactlyThatLine()
     QCOMPARE(saved(doc), lines.join('\n'));
 }
 
-void tst_Hosts::editedRowKeepsRestOfLine_data()
+void tst_HostsLines::editedRowKeepsRestOfLine_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("newIp");
@@ -220,7 +207,7 @@ void tst_Hosts::editedRowKeepsRestOfLine_data()
                                                          << QByteArray("1.2.3.4 \n");
 }
 
-void tst_Hosts::editedRowKeepsRestOfLine()
+void tst_HostsLines::editedRowKeepsRestOfLine()
 {
     QFETCH(QByteArray, line);
     QFETCH(QString, newIp);
@@ -232,7 +219,7 @@ void tst_Hosts::editedRowKeepsRestOfLine()
     QTEST(saved(doc), "written");
 }
 
-void tst_Hosts::writtenForm_data()
+void tst_HostsLines::writtenForm_data()
 {
     QTest::addColumn<bool>("disabled");
     QTest::addColumn<QString>("ip");
@@ -248,7 +235,7 @@ void tst_Hosts::writtenForm_data()
     QTest::newRow("deleted and disabled not written") << true << "10.0.0.1" << "x" << true << QByteArray();
 }
 
-void tst_Hosts::writtenForm()
+void tst_HostsLines::writtenForm()
 {
     QFETCH(bool, disabled);
     QFETCH(QString, ip);
@@ -262,7 +249,7 @@ void tst_Hosts::writtenForm()
     QTEST(saved(doc), "written");
 }
 
-void tst_Hosts::savedFileReadsBack()
+void tst_HostsLines::savedFileReadsBack()
 {
     HostsDocument doc("UTF-8");
     doc.load("1.1.1.1 a\r\n");
@@ -279,7 +266,7 @@ void tst_Hosts::savedFileReadsBack()
     QCOMPARE(back.values(2), (HostsValues{true, QStringLiteral("10.0.0.1"), QStringLiteral("dup")}));
 }
 
-void tst_Hosts::unencodableTextRefused()
+void tst_HostsLines::unencodableTextRefused()
 {
     HostsDocument doc("GBK");
     doc.load("1.1.1.1 a\r\n");
@@ -290,7 +277,7 @@ void tst_Hosts::unencodableTextRefused()
     QVERIFY(error.contains(QLatin1String("GBK")));
 }
 
-void tst_Hosts::gbkSurvivesWriteAndRead()
+void tst_HostsLines::gbkSurvivesWriteAndRead()
 {
     const TextCodec gbk("GBK");
     QByteArray bytes;
@@ -308,180 +295,5 @@ void tst_Hosts::gbkSurvivesWriteAndRead()
     QCOMPARE(back.values(0).host, QStringLiteral("本机"));
 }
 
-void tst_Hosts::readField_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("fields");
-    QTest::newRow("one per line") << "10.0.0.1\r\n10.0.0.2\r\n" << QStringList{"10.0.0.1", "10.0.0.2"};
-    QTest::newRow("comma splits") << "10.0.0.1,10.0.0.2\r\n" << QStringList{"10.0.0.1", "10.0.0.2"};
-    QTest::newRow("blank line gives empty field") << "a\r\n\r\nb\r\n" << QStringList{"a", "", "b"};
-    QTest::newRow("spaces-only line gives empty field") << "a\r\n   \r\nb" << QStringList{"a", "", "b"};
-    QTest::newRow("quoted value keeps its comma") << "\"a,b\"\r\nc" << QStringList{"a,b", "c"};
-    QTest::newRow("quoted value spans a line end") << "\"a\r\nb\",c" << QStringList{"a\r\nb", "c"};
-    QTest::newRow("no extra field after final line end") << "a\r\n" << QStringList{"a"};
-    QTest::newRow("last line without line end") << "a\r\nb" << QStringList{"a", "b"};
-    QTest::newRow("empty text") << "" << QStringList{};
-    QTest::newRow("LF ends a line") << "a\nb\n" << QStringList{"a", "b"};
-    QTest::newRow("lone CR ends a line") << "a\rb\r" << QStringList{"a", "b"};
-    QTest::newRow("comma then line end") << "a,\r\nb" << QStringList{"a", "", "b"};
-    QTest::newRow("leading spaces skipped, tabs kept") << "  a\r\n\tb" << QStringList{"a", "\tb"};
-    QTest::newRow("text after closing quote dropped") << "\"a\"xyz,b" << QStringList{"a", "b"};
-    QTest::newRow("plain text and duplicates kept") << "my nas\r\nx\r\nx" << QStringList{"my nas", "x", "x"};
-}
-
-void tst_Hosts::readField()
-{
-    QFETCH(QString, text);
-    QFETCH(QStringList, fields);
-    FieldReader reader(text);
-    QStringList got;
-    QString field, error;
-    while (reader.hasMore()) {
-        QVERIFY2(reader.read(&field, &error), qPrintable(error));
-        got << field;
-    }
-    QCOMPARE(got, fields);
-}
-
-void tst_Hosts::fieldsFileMissingIsCreatedEmpty()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("IP.txt"));
-    QStringList fields{QStringLiteral("stale")};
-    QString error;
-    QVERIFY(readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
-    QVERIFY(fields.isEmpty());
-    QVERIFY(QFile::exists(path));
-    QCOMPARE(QFileInfo(path).size(), 0);
-
-    // A folder in its place cannot be created over: a failure, and nothing else changes.
-    const QString blocked = dir.filePath(QStringLiteral("sub/IP.txt"));
-    QVERIFY(!readFieldsFile(blocked, TextCodec("UTF-8"), &fields, &error));
-    QVERIFY(!error.isEmpty());
-}
-
-void tst_Hosts::fieldsFileUnclosedQuoteKeepsEarlierFields()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("IP.txt"));
-    QVERIFY(writeBytes(path, "10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
-    QStringList fields;
-    QString error;
-    QVERIFY(!readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
-    QCOMPARE(fields, QStringList{QStringLiteral("10.0.0.1")});
-    QCOMPARE(readBytes(path), QByteArray("10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
-}
-
-void tst_Hosts::saveReplacesAndKeepsPermissions()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("hosts"));
-    QVERIFY(writeBytes(path, "old\n"));
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    const QFile::Permissions before = QFile::permissions(path);
-    QString error;
-    QVERIFY2(TextFile::save(path, "new content\n", &error), qPrintable(error));
-    QCOMPARE(readBytes(path), QByteArray("new content\n"));
-    QCOMPARE(QFile::permissions(path), before);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("hosts")});
-}
-
-void tst_Hosts::saveFollowsSymbolicLink()
-{
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("real-hosts"));
-    const QString link = dir.filePath(QStringLiteral("hosts"));
-    QVERIFY(writeBytes(target, "old\n"));
-    QVERIFY(QFile::link(target, link));
-    QString error;
-    QVERIFY2(TextFile::save(link, "new\n", &error), qPrintable(error));
-    QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(readBytes(target), QByteArray("new\n"));
-}
-
-void tst_Hosts::saveFailures_data()
-{
-    QTest::addColumn<QString>("relative");
-    QTest::newRow("folder missing") << "missing/hosts";
-    QTest::newRow("folder is a file") << "file/hosts";
-    QTest::newRow("path is a folder") << "folder";
-}
-
-void tst_Hosts::saveFailures()
-{
-    QFETCH(QString, relative);
-    QTemporaryDir dir;
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("file")), "keep\n"));
-    QDir(dir.path()).mkdir(QStringLiteral("folder"));
-    QString error;
-    QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(readBytes(dir.filePath(QStringLiteral("file"))), QByteArray("keep\n"));
-}
-
-void tst_Hosts::saveFaultAtEveryPosition()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("hosts"));
-    const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/windows-stock.hosts"));
-    const QByteArray next = old + "10.0.0.1 added\r\n";
-    QVERIFY(writeBytes(path, old));
-    for (qint64 at = 0; at < next.size(); ++at) {
-        TextFile::Faults faults;
-        faults.failWriteAt = at;
-        QString error;
-        QVERIFY(!TextFile::save(path, next, &error, &faults));
-        QCOMPARE(readBytes(path), old);
-        // The same fault where the file is overwritten in place: the old bytes come back.
-        faults.failReplace = true;
-        QVERIFY(!TextFile::save(path, next, &error, &faults));
-        QCOMPARE(readBytes(path), old);
-    }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
-}
-
-void tst_Hosts::saveInPlaceWhenReplaceFails()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("hosts"));
-    QVERIFY(writeBytes(path, "a much longer old content than the new one\n"));
-    TextFile::Faults faults;
-    faults.failReplace = true;
-    QString error;
-    QVERIFY2(TextFile::save(path, "short\n", &error, &faults), qPrintable(error));
-    QCOMPARE(readBytes(path), QByteArray("short\n"));
-}
-
-void tst_Hosts::saveOverBindMount()
-{
-    // Containers mount /etc/hosts this way: a rename over it fails, a write in place works.
-    if (!canBindMount())
-        QSKIP("needs root and mount");
-    QTemporaryDir dir;
-    const QString source = dir.filePath(QStringLiteral("source"));
-    const QString path = dir.filePath(QStringLiteral("hosts"));
-    QVERIFY(writeBytes(source, "old\n"));
-    QVERIFY(writeBytes(path, ""));
-    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), source, path}) != 0)
-        QSKIP("bind mounts are not allowed here");
-    QString error;
-    const bool ok = TextFile::save(path, "new\n", &error);
-    const QByteArray afterWritable = readBytes(source);
-    // Read-only: nothing can be written, and the old bytes stay.
-    const bool readOnly = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"),
-                                            QStringLiteral("remount,ro,bind"), path}) == 0;
-    QString roError;
-    const bool roOk = readOnly && TextFile::save(path, "other\n", &roError);
-    const QByteArray afterReadOnly = readBytes(source);
-    QProcess::execute(QStringLiteral("umount"), {path});
-    QVERIFY2(ok, qPrintable(error));
-    QCOMPARE(afterWritable, QByteArray("new\n"));
-    if (!readOnly)
-        QSKIP("a bind mount cannot be made read-only here");
-    QVERIFY(!roOk);
-    QVERIFY(!roError.isEmpty());
-    QCOMPARE(afterReadOnly, QByteArray("new\n"));
-}
-
-QTEST_GUILESS_MAIN(tst_Hosts)
-#include "tst_hosts.moc"
+QTEST_GUILESS_MAIN(tst_HostsLines)
+#include "tst_hostslines.moc"

@@ -1,4 +1,4 @@
-#include "ping/PingCommands.h"
+#include "core/ping/PingCommands.h"
 
 namespace PingCommands {
 

@@ -2,6 +2,7 @@
 
 #include "platform/TextCodec.h"
 
+#include <QAbstractListModel>
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -33,11 +34,16 @@ qsizetype restOfLineOffset(QByteArrayView line);
 
 // The hosts file as rows: one row per line, in file order, plus rows the user added. Each row
 // read from the file remembers the exact bytes of its line, so that rows the user did not
-// change are written back unchanged.
-class HostsDocument
+// change are written back unchanged. As a list model it tells its views of every change: a
+// reading resets it, an added row is inserted, an edit changes its row's data.
+class HostsDocument : public QAbstractListModel
 {
+    Q_OBJECT
+
 public:
-    explicit HostsDocument(const QByteArray& encoding = QByteArray());
+    enum Role { DisabledRole = Qt::UserRole + 1, IpRole, HostRole, DeletedRole };
+
+    explicit HostsDocument(const QByteArray& encoding = QByteArray(), QObject* parent = nullptr);
 
     // Replaces all rows by the lines of the file's bytes. LF and CR LF end a line, and so does a
     // CR that ends the file; a last line without a line end is a row too; a UTF-8 byte-order
@@ -52,7 +58,12 @@ public:
     HostsValues values(int row) const;
     bool isDeleted(int row) const { return m_rows[row].deleted; }
     void setValues(int row, const HostsValues& values);
-    void setDeleted(int row, bool deleted) { m_rows[row].deleted = deleted; }
+    void setDeleted(int row, bool deleted);
+
+    int rowCount(const QModelIndex& parent) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The bytes of the file for the current rows: rows marked deleted are left out; a row whose
     // values are as read keeps its line's exact bytes; any other row is written as "#" (when
@@ -64,6 +75,8 @@ public:
     QByteArray encoding() const { return m_codec.encoding(); }
 
 private:
+    void forget(); // drops every row without telling the views: the caller does
+
     enum LineEnd : quint8 { NoEnd, Lf, CrLf };
     struct Row
     {

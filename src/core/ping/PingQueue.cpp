@@ -1,4 +1,4 @@
-#include "ping/PingQueue.h"
+#include "core/ping/PingQueue.h"
 
 namespace PingQueue {
 

@@ -1,39 +1,36 @@
 #pragma once
 
 #include <QAbstractScrollArea>
-#include <QStringList>
 
 #include <vector>
 
 class HostsDocument;
-class QCheckBox;
 class IpBox;
+class QAbstractItemModel;
+class QCheckBox;
 class QLineEdit;
 
 // The entry rows of the HOST page. The rows are data in a HostsDocument; only the rows in view
-// have widgets, a small pool that is bound to whichever rows the scroll position shows. Row i
-// (from 1) stands at the Top that the layout gives it inside the page, shifted only by
-// scrolling, which the page needs only when the window is as tall as the screen allows.
+// have widgets, a small pool that is bound to whichever rows the scroll position shows, and the
+// view follows the document's changes by itself. Row i (from 1) stands at the Top that the
+// layout gives it inside the page, shifted only by scrolling, which the page needs only when
+// the window is as tall as the screen allows.
 class RowsView : public QAbstractScrollArea
 {
     Q_OBJECT
 
 public:
-    // top: where the view starts inside the page, in pixels. The view is a child of the page.
-    RowsView(HostsDocument* document, int top, QWidget* page);
-
-    // The list that every IP box offers; each pooled box takes it once.
-    void setCommonIps(const QStringList& ips);
-
-    // Call after rows were added to the document.
-    void rowsChanged();
-    // Call after the document was read anew: every row may hold another line.
-    void reset();
+    // top: where the view starts inside the page, in pixels. The view is a child of the page;
+    // commonIps is the list that every IP box offers.
+    RowsView(HostsDocument* document, QAbstractItemModel* commonIps, int top, QWidget* page);
 
     // Sets the page height in pixels; the view fills the page below its top.
     void setPageHeight(int height);
 
     void scrollToRow(int row);
+
+    // Tab goes from before to the first row in view, then along the rows in order.
+    void setTabPredecessor(QWidget* before) { m_before = before; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -51,13 +48,19 @@ private:
     };
 
     int contentTop(int row) const;
+    void updateScrollRange();
     void ensureSlots();
     void bind();
     void bindSlot(Slot& slot, int row);
-    void edit(const Slot& slot);
+    void showValues(Slot& slot);
+    void rebindAll();
+    void refreshRows(int first, int last);
+    void storeEdit(const Slot& slot);
+    void orderTabStops(int first, int last);
 
     HostsDocument* m_document;
+    QAbstractItemModel* m_commonIps;
     int m_top;
-    QStringList m_ips;
+    QWidget* m_before = nullptr;
     std::vector<Slot> m_slots;
 };

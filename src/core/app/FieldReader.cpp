@@ -1,4 +1,4 @@
-#include "hosts/FieldReader.h"
+#include "core/app/FieldReader.h"
 
 #include "platform/TextCodec.h"
 #include "platform/TextFile.h"

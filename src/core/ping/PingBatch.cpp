@@ -1,0 +1,48 @@
+#include "core/ping/PingBatch.h"
+
+#include "core/ping/PingCommands.h"
+#include "core/ping/PingQueue.h"
+
+namespace PingBatch {
+
+QList<Target> plan(const QString& queue, const QString& count, const std::function<QString()>& resultFolder,
+                   const QTime& now)
+{
+    using namespace PingCommands;
+    const QString countProblem = unsafeReason(count);
+    QList<Target> out;
+    for (const QString& line : PingQueue::lines(queue)) {
+        if (PingQueue::isBlank(line))
+            continue;
+        Target t{line, unsafeReason(line), {}};
+        if (t.skipped.isEmpty() && !countProblem.isEmpty())
+            t.skipped = QStringLiteral("次数") + countProblem;
+        if (t.skipped.isEmpty()) {
+            const QString file = resultFile(resultFolder(), line);
+            t.commands = {separatorCommand(file), startTimeCommand(file, now), pingCommand(line, count, file)};
+        }
+        out.append(t);
+    }
+    return out;
+}
+
+QString plannedEntry(const Target& t)
+{
+    if (t.skipped.isEmpty())
+        return QStringLiteral("执行:") + t.commands.last().commandLine;
+    QString shown = t.target;
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\t'))
+            c = QChar(0xFFFD);
+    }
+    return QStringLiteral("跳过:") + shown + QStringLiteral("（") + t.skipped + QStringLiteral("）");
+}
+
+QString startedEntry(const StartResult& result)
+{
+    if (result.ok)
+        return QStringLiteral("执行完成，PID: ") + QString::number(result.pid);
+    return QStringLiteral("执行失败:") + result.error;
+}
+
+} // namespace PingBatch

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "core/hosts/HostsDocument.h"
+#include "platform/Platform.h"
+#include "platform/TextFile.h"
+
+#include <QDate>
+#include <QWidget>
+
+#include <functional>
+
+class QFrame;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QStringListModel;
+class QTabWidget;
+class RowsView;
+namespace Layout {
+struct Control;
+}
+
+// Where the window finds what it works on. Tests and benchmarks point it at their own files
+// and replace the program starter; the program uses the defaults.
+struct FormMainOptions
+{
+    QString hostsPath;        // empty: the system's hosts file
+    QString executableDir;    // empty: the directory of the running executable
+    QByteArray encoding;      // empty: the system's ANSI code page
+    int maxWindowHeight = -1; // in twips; -1: the screen's available height; 0: no limit
+    Platform::Starter start;  // empty: the platform's
+    std::function<QDate()> today;                 // empty: the local date
+    const TextFile::Faults* saveFaults = nullptr; // faults injected into saving the hosts file
+};
+
+// The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
+// those of the layout table, found by their object names; its slots are the handlers of the
+// buttons and tabs.
+class FormMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FormMain(const FormMainOptions& options = FormMainOptions(), QWidget* parent = nullptr);
+    ~FormMain() override;
+
+    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator.
+    QString appDirectory() const;
+
+    HostsDocument& hosts() { return m_hosts; }
+    QString hostsPath() const { return m_hostsPath; }
+
+    // The ping queue: the text of TextIP with CR LF between its lines.
+    QString queueText() const;
+
+    // The steps behind the buttons. Each returns false and sets *error when it fails.
+    bool loadCommonIps(QString* error);
+    bool readHostsFile(QString* error);  // the rows are gone whatever happens
+    bool writeHostsFile(QString* error); // the rows stay as they are
+    bool loadQueue(QString* error);
+    bool writeQueue(QString* error);
+
+public slots:
+    void showSelectedPage();  // TabStrip1: the page of the selected tab, the other one hidden
+    void exitProgram();       // CmdExit: ends at once, nothing saved or asked
+    void reloadHostsFile();   // CmdRead: the rows anew from the file; a failure is shown
+    void addEntryRow();       // CmdAdd: an empty row at the end, the window grown for it
+    void saveHostsFile();     // CmdSave: write the rows, read them back, confirm or report
+    void editHostsFile();     // Command1: the hosts file in the text editor
+    void editCommonIps();     // CmdIP: IP.txt in the text editor
+    void startBatch();        // Command2: a ping for every target of the queue, logged
+    void saveQueue();         // Command3: the queue to Ping.txt, confirmed or reported
+    void openResultFolder();  // Command4: today's result folder in the file browser
+
+private:
+    void buildControls();
+    QWidget* makeControl(const Layout::Control& c, QWidget* parent);
+    void setDesignTabOrder();
+    void setDesignState();
+    void createRowsView();
+    void stackControls();
+    void connectHandlers();
+    void loadAtStartUp();
+    void centreOnScreen();
+
+    void fitToRows(int rows);
+    void log(const QString& entry);
+    bool startAndReport(const Command& cmd);
+    QList<StartResult> startBeside(const QList<QList<Command>>& groups);
+    QString ownFile(const QString& name) const;
+    QString resultFolder() const;
+    QDate today() const;
+    template <typename T>
+    T* control(const char* name) const;
+
+    FormMainOptions m_options;
+    QString m_hostsPath;
+    HostsDocument m_hosts;
+    // False after a reading that failed with the file present: saving would drop its lines.
+    bool m_hostsReadable = true;
+    QString m_hostsReadError;
+    QStringListModel* m_commonIps = nullptr;
+
+    QTabWidget* m_tabStrip = nullptr;
+    QFrame* m_frame1 = nullptr;
+    QFrame* m_frame2 = nullptr;
+    QPushButton* m_cmdExit = nullptr;
+    QPlainTextEdit* m_textIp = nullptr;
+    QLineEdit* m_textN = nullptr;
+    QListWidget* m_listLog = nullptr;
+    RowsView* m_rows = nullptr;
+};

@@ -1,0 +1,118 @@
+#include "TestFiles.h"
+#include "core/app/FieldReader.h"
+#include "core/hosts/HostsDocument.h"
+#include "platform/TextCodec.h"
+#include "platform/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray blocklist(int lines)
+{
+    QByteArray out = "# generated blocklist\n";
+    for (int i = 0; i < lines - 1; ++i)
+        out += "0.0.0.0 ads" + QByteArray::number(i) + ".tracker.example.com\n";
+    return out;
+}
+
+QByteArray saved(const HostsDocument& doc)
+{
+    QByteArray out;
+    QString error;
+    if (!doc.toBytes(&out, &error))
+        return "<failed: " + error.toUtf8() + ">";
+    return out;
+}
+
+bool canBindMount()
+{
+    return geteuid() == 0 && QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                               QStringLiteral("command -v mount >/dev/null")}) == 0;
+}
+
+} // namespace
+
+class tst_FieldReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readField_data();
+    void readField();
+    void fieldsFileMissingIsCreatedEmpty();
+    void fieldsFileUnclosedQuoteKeepsEarlierFields();
+};
+
+void tst_FieldReader::readField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("one per line") << "10.0.0.1\r\n10.0.0.2\r\n" << QStringList{"10.0.0.1", "10.0.0.2"};
+    QTest::newRow("comma splits") << "10.0.0.1,10.0.0.2\r\n" << QStringList{"10.0.0.1", "10.0.0.2"};
+    QTest::newRow("blank line gives empty field") << "a\r\n\r\nb\r\n" << QStringList{"a", "", "b"};
+    QTest::newRow("spaces-only line gives empty field") << "a\r\n   \r\nb" << QStringList{"a", "", "b"};
+    QTest::newRow("quoted value keeps its comma") << "\"a,b\"\r\nc" << QStringList{"a,b", "c"};
+    QTest::newRow("quoted value spans a line end") << "\"a\r\nb\",c" << QStringList{"a\r\nb", "c"};
+    QTest::newRow("no extra field after final line end") << "a\r\n" << QStringList{"a"};
+    QTest::newRow("last line without line end") << "a\r\nb" << QStringList{"a", "b"};
+    QTest::newRow("empty text") << "" << QStringList{};
+    QTest::newRow("LF ends a line") << "a\nb\n" << QStringList{"a", "b"};
+    QTest::newRow("lone CR ends a line") << "a\rb\r" << QStringList{"a", "b"};
+    QTest::newRow("comma then line end") << "a,\r\nb" << QStringList{"a", "", "b"};
+    QTest::newRow("leading spaces skipped, tabs kept") << "  a\r\n\tb" << QStringList{"a", "\tb"};
+    QTest::newRow("text after closing quote dropped") << "\"a\"xyz,b" << QStringList{"a", "b"};
+    QTest::newRow("plain text and duplicates kept") << "my nas\r\nx\r\nx" << QStringList{"my nas", "x", "x"};
+}
+
+void tst_FieldReader::readField()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, fields);
+    FieldReader reader(text);
+    QStringList got;
+    QString field, error;
+    while (reader.hasMore()) {
+        QVERIFY2(reader.read(&field, &error), qPrintable(error));
+        got << field;
+    }
+    QCOMPARE(got, fields);
+}
+
+void tst_FieldReader::fieldsFileMissingIsCreatedEmpty()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("IP.txt"));
+    QStringList fields{QStringLiteral("stale")};
+    QString error;
+    QVERIFY(readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
+    QVERIFY(fields.isEmpty());
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+
+    // A folder in its place cannot be created over: a failure, and nothing else changes.
+    const QString blocked = dir.filePath(QStringLiteral("sub/IP.txt"));
+    QVERIFY(!readFieldsFile(blocked, TextCodec("UTF-8"), &fields, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void tst_FieldReader::fieldsFileUnclosedQuoteKeepsEarlierFields()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("IP.txt"));
+    QVERIFY(writeBytes(path, "10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
+    QStringList fields;
+    QString error;
+    QVERIFY(!readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
+    QCOMPARE(fields, QStringList{QStringLiteral("10.0.0.1")});
+    QCOMPARE(readBytes(path), QByteArray("10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_FieldReader)
+#include "tst_fieldreader.moc"
