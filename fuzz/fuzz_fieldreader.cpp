@@ -1,4 +1,4 @@
-// ReadField over arbitrary bytes: it must end, advance on every call and never crash.
+// FieldReader over arbitrary bytes: it must end, advance on every call and never crash.
 #include "core/app/FieldReader.h"
 
 #include <QString>

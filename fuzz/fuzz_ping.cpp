@@ -1,5 +1,5 @@
 // The queue split and the command lines of a batch: no started command line may carry a
-// character that the runner refuses, nor a path separator from a target.
+// character that the batch refuses, nor a path separator from a target.
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 

@@ -1,56 +1,25 @@
+// The comma-delimited field reader of IP.txt and Ping.txt.
 #include "TestFiles.h"
 #include "core/app/FieldReader.h"
-#include "core/hosts/HostsDocument.h"
 #include "platform/TextCodec.h"
-#include "platform/TextFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QProcess>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <unistd.h>
-
-namespace {
-
-QByteArray blocklist(int lines)
-{
-    QByteArray out = "# generated blocklist\n";
-    for (int i = 0; i < lines - 1; ++i)
-        out += "0.0.0.0 ads" + QByteArray::number(i) + ".tracker.example.com\n";
-    return out;
-}
-
-QByteArray saved(const HostsDocument& doc)
-{
-    QByteArray out;
-    QString error;
-    if (!doc.toBytes(&out, &error))
-        return "<failed: " + error.toUtf8() + ">";
-    return out;
-}
-
-bool canBindMount()
-{
-    return geteuid() == 0 && QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                               QStringLiteral("command -v mount >/dev/null")}) == 0;
-}
-
-} // namespace
 
 class tst_FieldReader : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void readField_data();
-    void readField();
+    void fields_data();
+    void fields();
     void fieldsFileMissingIsCreatedEmpty();
     void fieldsFileUnclosedQuoteKeepsEarlierFields();
 };
 
-void tst_FieldReader::readField_data()
+void tst_FieldReader::fields_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("fields");
@@ -68,10 +37,12 @@ void tst_FieldReader::readField_data()
     QTest::newRow("comma then line end") << "a,\r\nb" << QStringList{"a", "", "b"};
     QTest::newRow("leading spaces skipped, tabs kept") << "  a\r\n\tb" << QStringList{"a", "\tb"};
     QTest::newRow("text after closing quote dropped") << "\"a\"xyz,b" << QStringList{"a", "b"};
+    QTest::newRow("trailing blanks of an unquoted field dropped") << "10.0.0.1   \r\nb  ,c" << QStringList{"10.0.0.1", "b", "c"};
+    QTest::newRow("trailing blanks inside quotes kept") << "\"a  \"\r\n" << QStringList{"a  "};
     QTest::newRow("plain text and duplicates kept") << "my nas\r\nx\r\nx" << QStringList{"my nas", "x", "x"};
 }
 
-void tst_FieldReader::readField()
+void tst_FieldReader::fields()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, fields);

@@ -23,6 +23,9 @@
 #include <QTimer>
 #include <QRegularExpression>
 #include <QApplication>
+#include <QImageReader>
+#include <QListView>
+#include <QProcess>
 
 namespace {
 
@@ -67,6 +70,15 @@ private slots:
     void batchPingWithoutPing();
     void exitSavesNothing();
     void largeFileLoadsWholeAndScrolls();
+    void windowIconHasElevenImages();
+    void ipBoxStepsThroughCommonIps_data();
+    void ipBoxStepsThroughCommonIps();
+    void ipListOpensAsOneColumnUnderTheBox();
+    void wheelOverARowScrollsTheRows_data();
+    void wheelOverARowScrollsTheRows();
+    void tabGoesFromHostFileButtonToFirstRow();
+    void resultFolderFailureNamesTheCause_data();
+    void resultFolderFailureNamesTheCause();
 };
 
 void tst_FormMain::controlsAtDesignPositions_data()
@@ -126,7 +138,6 @@ void tst_FormMain::windowAndTemplateRow()
     form.show();
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvix"));
     QCOMPARE(form.size(), QSize(px(6735), px(6105)));
-    QVERIFY(!form.windowIcon().isNull());
     for (const char* name : {"Check1(0)", "Text1(0)", "Combo1(0)", "Check2(0)", "Frame2"})
         QVERIFY2(!child<QWidget>(form, QString::fromLatin1(name))->isVisible(), name);
     auto* tabs = child<QTabWidget>(form, QStringLiteral("TabStrip1"));
@@ -570,6 +581,195 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
     QCoreApplication::sendEvent(combo, &wheel);
     QVERIFY(bar->value() > 0);
     QCOMPARE(form.hosts().values(0).ip, QStringLiteral("0.0.0.0"));
+}
+
+void tst_FormMain::windowIconHasElevenImages()
+{
+    WindowFixture f;
+    FormMain form(f.options);
+    // The icon file holds 32, 24 and 16 pixels at 8 bits and eight sizes at 32 bits.
+    QImageReader reader(QStringLiteral(":/icons/tarvix.ico"));
+    QList<int> sizes;
+    for (int i = 0; i < reader.imageCount(); ++i) {
+        QVERIFY(reader.jumpToImage(i));
+        sizes << reader.read().width();
+    }
+    QCOMPARE(sizes, (QList<int>{32, 24, 16, 255, 128, 96, 72, 48, 32, 24, 16}));
+    QList<QSize> expected;
+    for (int size : {32, 24, 16, 255, 128, 96, 72, 48})
+        expected << QSize(size, size);
+    QCOMPARE(form.windowIcon().availableSizes(), expected);
+}
+
+void tst_FormMain::ipBoxStepsThroughCommonIps_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QStringList>("ips"); // the row's IP after each key
+    const int down = Qt::Key_Down, up = Qt::Key_Up;
+    QTest::newRow("from a text not in the list") << "1.1.1.1 a" << QList<int>{down, down, up}
+                                                 << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.1"};
+    QTest::newRow("from the item the file names") << "10.0.0.2 a" << QList<int>{down, up, up}
+                                                  << QStringList{"10.0.0.3", "10.0.0.2", "10.0.0.1"};
+    QTest::newRow("stops at both ends") << "10.0.0.3 a" << QList<int>{down, up, up, up}
+                                        << QStringList{"10.0.0.3", "10.0.0.2", "10.0.0.1", "10.0.0.1"};
+}
+
+void tst_FormMain::ipBoxStepsThroughCommonIps()
+{
+    QFETCH(QString, line);
+    QFETCH(QList<int>, keys);
+    QFETCH(QStringList, ips);
+    const QByteArray bytes = line.toUtf8() + "\n";
+    WindowFixture f(&bytes);
+    writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.2\r\n10.0.0.3\r\n");
+    FormMain form(f.options);
+    form.show();
+    IpBox* box = child<IpBox>(form, "Combo1(1)");
+    for (int k = 0; k < keys.size(); ++k) {
+        QTest::keyClick(box, Qt::Key(keys[k]));
+        QCOMPARE(box->ip(), ips[k]);
+        QCOMPARE(form.hosts().values(0).ip, ips[k]);
+    }
+}
+
+void tst_FormMain::ipListOpensAsOneColumnUnderTheBox()
+{
+    const QByteArray bytes = "1.1.1.1 a\n";
+    WindowFixture f(&bytes);
+    QByteArray ips;
+    for (int i = 0; i < 500; ++i)
+        ips += "10.0." + QByteArray::number(i / 250) + "." + QByteArray::number(i % 250) + "\r\n";
+    writeBytes(f.path(QStringLiteral("IP.txt")), ips);
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    IpBox* box = child<IpBox>(form, "Combo1(1)");
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 5, box->height() / 2)); // the arrow
+    auto* list = qobject_cast<QListView*>(box->view());
+    QVERIFY(list);
+    QTRY_VERIFY(list->isVisible());
+    QWidget* popup = list->window();
+    // One column of items, under the box, much shorter than the list: it scrolls.
+    QCOMPARE(list->flow(), QListView::TopToBottom);
+    QVERIFY(!list->isWrapping());
+    QVERIFY(popup->geometry().top() >= box->mapToGlobal(QPoint(0, box->height())).y() - 1);
+    QVERIFY(popup->height() < 500 * 10);
+    QVERIFY(list->verticalScrollBar()->maximum() > 0);
+    // The last entry is reached with the keyboard and chosen.
+    QTest::keyClick(list, Qt::Key_End);
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_VERIFY(!list->isVisible());
+    QCOMPARE(box->ip(), QStringLiteral("10.0.1.249"));
+    QCOMPARE(form.hosts().values(0).ip, QStringLiteral("10.0.1.249"));
+}
+
+void tst_FormMain::wheelOverARowScrollsTheRows_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::newRow("over the IP box") << "Combo1";
+    QTest::newRow("over the host box") << "Text1";
+    QTest::newRow("over the disable box") << "Check1";
+}
+
+void tst_FormMain::wheelOverARowScrollsTheRows()
+{
+    QFETCH(QString, column);
+    QByteArray bytes;
+    for (int i = 1; i <= 200; ++i)
+        bytes += "10.0.0.2 host" + QByteArray::number(i) + "\n";
+    WindowFixture f(&bytes);
+    f.options.maxWindowHeight = 9000;
+    writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.2\r\n10.0.0.3\r\n");
+    FormMain form(f.options);
+    form.show();
+    QScrollBar* bar = child<QAbstractScrollArea>(form, "Rows")->verticalScrollBar();
+    QWidget* target = child<QWidget>(form, column + QStringLiteral("(1)"));
+    if (auto* box = qobject_cast<IpBox*>(target))
+        target = box->lineEdit(); // the pointer is over the text part
+    const QPoint at(5, 5);
+    QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(target, &wheel);
+    QVERIFY(bar->value() > 0);
+    QCOMPARE(form.hosts().values(0), (HostsValues{false, QStringLiteral("10.0.0.2"), QStringLiteral("host1")}));
+}
+
+void tst_FormMain::tabGoesFromHostFileButtonToFirstRow()
+{
+    QByteArray bytes;
+    for (int i = 1; i <= 100; ++i)
+        bytes += "10.0.0.1 host" + QByteArray::number(i) + "\n";
+    WindowFixture f(&bytes);
+    f.options.maxWindowHeight = 9000; // more rows than the pool has widgets
+    FormMain form(f.options);
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QWidget* hostFile = child<QWidget>(form, "Command1");
+    hostFile->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), hostFile);
+    const QStringList expected{"Check1(1)", "Text1(1)", "Combo1(1)", "Check2(1)", "Check1(2)"};
+    for (const QString& name : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // An IP box's keyboard focus sits in its line edit.
+        if (focus && focus->parentWidget() && qobject_cast<IpBox*>(focus->parentWidget()))
+            focus = focus->parentWidget();
+        QVERIFY(focus);
+        QCOMPARE(focus->objectName(), name);
+    }
+    // Round the whole chain: the area that holds the rows is never a stop of its own.
+    auto* rows = child<QAbstractScrollArea>(form, "Rows");
+    for (int i = 0; i < 200; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != rows && QApplication::focusWidget() != rows->viewport());
+    }
+}
+
+void tst_FormMain::resultFolderFailureNamesTheCause_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a file in the folder's place") << "file" << "File exists";
+    QTest::newRow("a read-only application directory") << "read-only" << "Read-only file system";
+}
+
+void tst_FormMain::resultFolderFailureNamesTheCause()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, reason);
+    WindowFixture f;
+    const QString app = f.path(QStringLiteral("app"));
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("app")));
+    f.options.executableDir = app;
+    bool mounted = false;
+    if (how == QLatin1String("file")) {
+        QVERIFY(writeBytes(app + QStringLiteral("/2026-12-07"), "not a folder\n"));
+    } else {
+        mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), QStringLiteral("-o"),
+                                                              QStringLiteral("ro"), app, app}) == 0;
+        if (!mounted)
+            QSKIP("read-only bind mounts are not allowed here");
+    }
+    QStringList entries;
+    {
+        FormMain form(f.options);
+        child<QPlainTextEdit>(form, "TextIP")->setPlainText(QStringLiteral("127.0.0.1\n::1"));
+        click(form, "Command2");
+        auto* log = child<QListWidget>(form, "ListLog");
+        for (int i = 0; i < log->count(); ++i)
+            entries << log->item(i)->text();
+    }
+    if (mounted)
+        QProcess::execute(QStringLiteral("umount"), {app});
+    QCOMPARE(entries.size(), 1);
+    QVERIFY2(entries.first().startsWith(QStringLiteral("无法创建结果目录: ")), qPrintable(entries.first()));
+    QVERIFY2(entries.first().contains(reason), qPrintable(entries.first()));
+    QVERIFY(f.started.isEmpty()); // nothing was started that could not write its output
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().startsWith(QStringLiteral("后台启动失败！\r\n")));
+    QVERIFY(f.messages.first().contains(reason));
 }
 
 QTEST_MAIN(tst_FormMain)

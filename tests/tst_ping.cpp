@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
 #include "platform/Platform.h"
@@ -52,6 +53,8 @@ private slots:
     void queueLines_data();
     void queueLines();
     void timeAndDateText();
+    void batchPlan_data();
+    void batchPlan();
     void pingAppendsBlockToResultFile();
     void missingPingIsReported();
 };
@@ -150,6 +153,46 @@ void tst_Ping::timeAndDateText()
     QCOMPARE(cmdTimeText(QTime(23, 59, 59, 999)), QStringLiteral("23:59:59.99"));
     QCOMPARE(dateText(QDate(2010, 12, 21)), QStringLiteral("2010-12-21"));
     QCOMPARE(dateText(QDate(2026, 1, 5)), QStringLiteral("2026-01-05"));
+}
+
+void tst_Ping::batchPlan_data()
+{
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QStringList>("entries"); // the entry of each target before it starts
+    const QString folder = QStringLiteral("D:\\Tools\\2010-12-21\\");
+    auto started = [&](const QString& target, const QString& count) {
+        return QStringLiteral("执行:cmd /c ping %1 -n %2 >>\"%3%1.txt\"").arg(target, count, folder);
+    };
+    QTest::newRow("blank lines plan nothing") << "\r\n  \r\n" << "50" << QStringList{};
+    QTest::newRow("two targets in queue order") << "10.0.0.1\r\n\r\n10.0.0.2" << "50"
+                                                << QStringList{started("10.0.0.1", "50"), started("10.0.0.2", "50")};
+    QTest::newRow("control characters of a skipped target are made visible")
+        << QStringLiteral("a\u0007b&c\nd") << "50"
+        << QStringList{QStringLiteral("跳过:a\uFFFDb&c\uFFFDd（含有控制字符 U+0007）")};
+    QTest::newRow("an unsafe count skips every target")
+        << "10.0.0.1" << "5 & calc" << QStringList{QStringLiteral("跳过:10.0.0.1（次数含有命令解释器会执行的字符 “&”）")};
+}
+
+void tst_Ping::batchPlan()
+{
+    QFETCH(QString, queue);
+    QFETCH(QString, count);
+    QFETCH(QStringList, entries);
+    const QString folder = QStringLiteral("D:\\Tools\\2010-12-21\\");
+    const QList<PingBatch::Target> plan = PingBatch::plan(queue, count, [&] { return folder; }, QTime(9, 5, 3));
+    QStringList got;
+    for (const PingBatch::Target& t : plan) {
+        got << PingBatch::plannedEntry(t);
+        // A started target has its three commands, in the order they run; a skipped one none.
+        QCOMPARE(t.commands.size(), t.skipped.isEmpty() ? 3 : 0);
+        if (!t.commands.isEmpty()) {
+            QCOMPARE(t.commands[0].text, QString(64, QLatin1Char('=')));
+            QCOMPARE(t.commands[1].text, QStringLiteral("本次任务开始时间: 9:05:03.00"));
+            QCOMPARE(t.commands[2].kind, Command::Kind::Ping);
+        }
+    }
+    QCOMPARE(got, entries);
 }
 
 void tst_Ping::pingAppendsBlockToResultFile()
