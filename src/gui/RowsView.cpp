@@ -116,10 +116,12 @@ void RowsView::ensureSlots()
         slot.ip = new IpBox(m_commonIps, vp);
         slot.remove = new QCheckBox(QString::fromUtf8(Layout::control("Check2(0)").caption), vp);
         QWidget* const widgets[] = {slot.disable, slot.host, slot.ip, slot.remove};
-        for (QWidget* w : widgets) {
+        for (QWidget* w : widgets)
+            w->hide();
+        // The IP box's text part sees the wheel first.
+        for (QWidget* w : {widgets[0], widgets[1], widgets[2], widgets[3], static_cast<QWidget*>(slot.ip->lineEdit())}) {
             w->installEventFilter(this);
             w->setProperty(kRowWidget, true);
-            w->hide();
         }
         const size_t index = m_slots.size();
         auto store = [this, index] { storeEdit(m_slots[index]); };
