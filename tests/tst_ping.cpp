@@ -48,6 +48,8 @@ private slots:
     void commandLines();
     void separatorAndStartTimeLines();
     void explorerLine();
+    void resultFileNames_data();
+    void resultFileNames();
     void unsafeTargets_data();
     void unsafeTargets();
     void queueLines_data();
@@ -101,13 +103,44 @@ void tst_Ping::explorerLine()
     QCOMPARE(explorerCommand(folder).showMode, int(Command::Normal));
 }
 
+void tst_Ping::resultFileNames_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("posix");
+    QTest::addColumn<QString>("windows");
+    QTest::newRow("IPv4 address") << "127.0.0.1" << "127.0.0.1.txt" << "127.0.0.1.txt";
+    QTest::newRow("IPv6 loopback") << "::1" << "::1.txt" << "--1.txt";
+    QTest::newRow("IPv6 with a zone-less link-local address") << "fe80::1:2" << "fe80::1:2.txt" << "fe80--1-2.txt";
+    QTest::newRow("name with a leading blank") << " localhost" << " localhost.txt" << " localhost.txt";
+    QTest::newRow("Chinese name") << "例子.中国" << "例子.中国.txt" << "例子.中国.txt";
+}
+
+void tst_Ping::resultFileNames()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, posix);
+    QFETCH(QString, windows);
+    QCOMPARE(resultFile(QStringLiteral("/r/"), target, Platform::FileNames::Posix), QStringLiteral("/r/") + posix);
+    QCOMPARE(resultFile(QStringLiteral("D:\\r\\"), target, Platform::FileNames::Windows),
+             QStringLiteral("D:\\r\\") + windows);
+}
+
 void tst_Ping::unsafeTargets_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("safe");
     QTest::newRow("address") << "10.0.0.1" << true;
-    QTest::newRow("name with options") << "example.com -l 32" << true;
-    QTest::newRow("tab is allowed") << "a\tb" << true;
+    QTest::newRow("blanks around the target are kept") << " 10.0.0.1 \t" << true;
+    QTest::newRow("IPv6 address") << "::1" << true;
+    QTest::newRow("address followed by an option") << "127.0.0.1 -t" << false;
+    QTest::newRow("address followed by options and a count") << "::1 -f -c 2000" << false;
+    QTest::newRow("name with options") << "example.com -l 32" << false;
+    QTest::newRow("tab inside") << "a\tb" << false;
+    QTest::newRow("an option alone") << "-f" << false;
+    QTest::newRow("an option after a blank") << " --help" << false;
+    QTest::newRow("a dash inside a name") << "my-host.example" << true;
+    QTest::newRow("wildcard") << "10.0.0.*" << false;
+    QTest::newRow("question mark") << "host?" << false;
     QTest::newRow("chinese name") << "例子.中国" << true;
     for (const char* c : {"&", "|", "<", ">", "^", "\"", "%"})
         QTest::newRow(qPrintable(QStringLiteral("cmd character %1").arg(QLatin1String(c))))

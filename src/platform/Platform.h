@@ -27,6 +27,19 @@ QString hostsPath();
 // elsewhere the locale's character set ("UTF-8" when the locale names plain ASCII).
 QByteArray ansiEncoding();
 
+// Text to and from the system's ANSI code page through the system's own conversion, for a
+// code page that Qt cannot name (a Qt without ICU knows only the Unicode encodings and
+// Latin-1 by name). toSystemCodePage returns false if a character has no form there.
+bool toSystemCodePage(QStringView text, QByteArray* out);
+QString fromSystemCodePage(QByteArrayView bytes);
+// True where the functions above are the way to the system's code page (Windows); elsewhere the
+// code page is the locale's character set, which Qt converts by its name.
+bool convertsCodePageItself();
+
+// How file names are formed on this system: Windows forbids some characters that others allow.
+enum class FileNames { Posix, Windows };
+FileNames fileNames();
+
 // The line end that a new text file gets: CR LF on Windows, LF elsewhere.
 QByteArray lineEnd();
 

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <mutex>
@@ -59,6 +61,28 @@ QByteArray ansiEncoding()
         return codeset;
     }();
     return name;
+}
+
+bool toSystemCodePage(QStringView text, QByteArray* out)
+{
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    *out = encoder.encode(text);
+    return !encoder.hasError();
+}
+
+QString fromSystemCodePage(QByteArrayView bytes)
+{
+    return QStringDecoder(QStringConverter::System, QStringConverter::Flag::Stateless).decode(bytes);
+}
+
+bool convertsCodePageItself()
+{
+    return false;
+}
+
+FileNames fileNames()
+{
+    return FileNames::Posix;
 }
 
 QByteArray lineEnd()

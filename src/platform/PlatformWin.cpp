@@ -28,7 +28,8 @@ QChar separator()
 
 QString hostsPath()
 {
-    return QStringLiteral("C:\\WINDOWS\\system32\\drivers\\etc\\hosts");
+    // The system folder, not a fixed drive: C:\WINDOWS\system32 on a standard installation.
+    return QString::fromStdWString(winapi::systemDirectory()) + QStringLiteral("\\drivers\\etc\\hosts");
 }
 
 QByteArray ansiEncoding()
@@ -39,6 +40,29 @@ QByteArray ansiEncoding()
     if (cp == 65001)
         return QByteArrayLiteral("UTF-8");
     return QByteArrayLiteral("windows-") + QByteArray::number(cp);
+}
+
+bool toSystemCodePage(QStringView text, QByteArray* out)
+{
+    bool lossless = false;
+    const std::string bytes = winapi::toAnsi(text.toString().toStdWString(), &lossless);
+    *out = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return lossless;
+}
+
+QString fromSystemCodePage(QByteArrayView bytes)
+{
+    return QString::fromStdWString(winapi::fromAnsi(std::string(bytes.data(), static_cast<size_t>(bytes.size()))));
+}
+
+bool convertsCodePageItself()
+{
+    return true;
+}
+
+FileNames fileNames()
+{
+    return FileNames::Windows;
 }
 
 QByteArray lineEnd()

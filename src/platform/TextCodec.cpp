@@ -8,15 +8,18 @@
 TextCodec::TextCodec(const QByteArray& encoding)
     : m_encoding(encoding.isEmpty() ? Platform::ansiEncoding() : encoding)
 {
+    m_bySystem = m_encoding == Platform::ansiEncoding() && Platform::convertsCodePageItself();
 }
 
 bool TextCodec::isValid() const
 {
-    return QStringEncoder(m_encoding.constData()).isValid();
+    return m_bySystem || QStringEncoder(m_encoding.constData()).isValid();
 }
 
 QString TextCodec::decode(QByteArrayView bytes) const
 {
+    if (m_bySystem)
+        return Platform::fromSystemCodePage(bytes);
     // A stateless decoder per call: a broken sequence at the end of one line must not swallow
     // the start of the next.
     QStringDecoder decoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
@@ -27,6 +30,8 @@ QString TextCodec::decode(QByteArrayView bytes) const
 
 bool TextCodec::encode(QStringView text, QByteArray* out) const
 {
+    if (m_bySystem)
+        return Platform::toSystemCodePage(text, out) && decode(*out) == text;
     QStringEncoder encoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
     if (!encoder.isValid())
         return false;
@@ -39,6 +44,11 @@ bool TextCodec::encode(QStringView text, QByteArray* out) const
 
 QByteArray TextCodec::encode(QStringView text) const
 {
+    if (m_bySystem) {
+        QByteArray out;
+        Platform::toSystemCodePage(text, &out);
+        return out;
+    }
     QStringEncoder encoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
     if (!encoder.isValid())
         return text.toLatin1();

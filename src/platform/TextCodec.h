@@ -5,7 +5,10 @@
 #include <QStringView>
 
 // Converts between the program's wide strings and the bytes of its text files. The encoding is
-// the system's ANSI code page unless one is named (tests name GBK, for instance).
+// the system's ANSI code page unless one is named (tests name GBK, for instance). Where the
+// system converts its code page itself (Windows), the system's code page, named or not, is
+// converted by the system, never by a converter that Qt looks up by name: a Qt without ICU has
+// none for GBK.
 class TextCodec
 {
 public:
@@ -23,4 +26,5 @@ public:
 
 private:
     QByteArray m_encoding;
+    bool m_bySystem = false;
 };

@@ -18,7 +18,7 @@ QList<Target> plan(const QString& queue, const QString& count, const std::functi
         if (t.skipped.isEmpty() && !countProblem.isEmpty())
             t.skipped = QStringLiteral("次数") + countProblem;
         if (t.skipped.isEmpty()) {
-            const QString file = resultFile(resultFolder(), line);
+            const QString file = resultFile(resultFolder(), line, Platform::fileNames());
             t.commands = {separatorCommand(file), startTimeCommand(file, now), pingCommand(line, count, file)};
         }
         out.append(t);

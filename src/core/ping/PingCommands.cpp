@@ -37,9 +37,12 @@ QString resultFolder(const QString& appPath, const QString& date, QChar separato
     return appPath + date + separator;
 }
 
-QString resultFile(const QString& folder, const QString& target)
+QString resultFile(const QString& folder, const QString& target, Platform::FileNames names)
 {
-    return folder + target + QStringLiteral(".txt");
+    QString name = target;
+    if (names == Platform::FileNames::Windows)
+        name.replace(QLatin1Char(':'), QLatin1Char('-'));
+    return folder + name + QStringLiteral(".txt");
 }
 
 QString unsafeReason(const QString& target)
@@ -50,9 +53,18 @@ QString unsafeReason(const QString& target)
             return QStringLiteral("含有命令解释器会执行的字符 ") + shown(c);
         if (c == QLatin1Char('\\') || c == QLatin1Char('/'))
             return QStringLiteral("含有路径分隔符 ") + shown(c);
+        if (c == QLatin1Char('*') || c == QLatin1Char('?'))
+            return QStringLiteral("含有文件名不允许的字符 ") + shown(c);
         if ((c.category() == QChar::Other_Control) && c != QLatin1Char('\t'))
             return QStringLiteral("含有控制字符 ") + shown(c);
     }
+    const QString word = target.trimmed();
+    for (QChar c : word) {
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t'))
+            return QStringLiteral("中间含有空白，只能是一个主机名或地址");
+    }
+    if (word.startsWith(QLatin1Char('-')))
+        return QStringLiteral("以“-”开头，会被 ping 当作选项");
     return QString();
 }
 

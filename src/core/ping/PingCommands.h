@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Command.h"
+#include "platform/Platform.h"
 
 #include <QDate>
 #include <QTime>
@@ -18,12 +19,18 @@ QString cmdTimeText(const QTime& time);
 // appPath + date + separator; appPath ends in its separator.
 QString resultFolder(const QString& appPath, const QString& date, QChar separator);
 
-// folder + target + ".txt", the target as it stands.
-QString resultFile(const QString& folder, const QString& target);
+// folder + the target's file name + ".txt". The file name is the target as it stands, blanks
+// included; where file names cannot hold a colon (Windows), each ':' of an IPv6 address becomes
+// '-', as in Windows' own ipv6-literal names ("::1" gives "--1.txt").
+QString resultFile(const QString& folder, const QString& target,
+                   Platform::FileNames names = Platform::FileNames::Posix);
 
-// Why a target must not be started, or an empty string if it may. A target is refused if it
-// holds a character that cmd acts on (& | < > ^ " %), a path separator, or a control character
-// other than tab: it would run other commands or write outside the day's folder.
+// Why a target (or the count text) must not be started, or an empty string if it may. It is
+// refused if it holds a character that cmd acts on (& | < > ^ " %), a path separator, a
+// character no file name may hold (* ?) or a control character other than tab: it would run
+// other commands or write outside the day's folder. It must also be one word: blanks inside
+// it, or a '-' at its start, would hand ping options of their own. Blanks around it are
+// allowed and kept.
 QString unsafeReason(const QString& target);
 
 // cmd /c echo ========...>>"file"

@@ -30,6 +30,19 @@ std::wstring executableDir()
     }
 }
 
+std::wstring systemDirectory()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    UINT n = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (n >= buffer.size()) {
+        buffer.resize(n + 1);
+        n = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+    }
+    if (n == 0 || n >= buffer.size())
+        return std::wstring();
+    return std::wstring(buffer.data(), n);
+}
+
 unsigned ansiCodePage()
 {
     return GetACP();
@@ -43,9 +56,16 @@ std::string toAnsi(const std::wstring& text, bool* lossless)
         return std::string();
     BOOL usedDefault = FALSE;
     const int length = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, &usedDefault);
+    // UTF-8 and a few other code pages refuse the flag and the report of replacements; they
+    // have no best fit to avoid.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int n = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, &usedDefault);
+    if (n == 0) {
+        flags = 0;
+        n = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+    }
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), length, &out[0], n, nullptr, &usedDefault);
+    WideCharToMultiByte(CP_ACP, flags, text.data(), length, &out[0], n, nullptr, flags ? &usedDefault : nullptr);
     if (lossless)
         *lossless = !usedDefault;
     return out;

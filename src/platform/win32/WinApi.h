@@ -11,11 +11,16 @@ namespace winapi {
 // root ("C:\"). Empty if the system cannot say.
 std::wstring executableDir();
 
+// The system folder (C:\WINDOWS\system32 on a standard installation), without a trailing
+// backslash. Empty if the system cannot say.
+std::wstring systemDirectory();
+
 // The ANSI code page of the system (936 for GBK).
 unsigned ansiCodePage();
 
 // Wide text to the ANSI code page. *lossless (if given) is false when a character had to be
-// replaced because the code page has no form for it.
+// replaced because the code page has no form for it; no character is silently replaced by a
+// look-alike ("best fit").
 std::string toAnsi(const std::wstring& text, bool* lossless = nullptr);
 
 // ANSI code page bytes to wide text.
