@@ -17,6 +17,7 @@ test_pkgs=(
   xvfb xauth           # a real window for the screenshot
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix   # the Windows side of the platform layer
   wine64               # runs its tests
+  xdotool x11-apps netpbm   # drive and photograph the Windows window under Wine
   locales
 )
 
