@@ -68,6 +68,8 @@ if [ ! -f "$src/.unpacked" ]; then
     -o "Dir::State::Lists=$work/apt/lists" -o "Dir::Cache=$work/apt/cache"
     -o Debug::NoLocking=1
   )
+  # apt's download user cannot enter a private cache folder of root's.
+  [ "$(id -u)" -ne 0 ] || apt_private+=(-o APT::Sandbox::User=root)
   apt-get "${apt_private[@]}" -qq update
   (cd "$src" && apt-get "${apt_private[@]}" -qq source --only-source "qt6-base=$version") >>"$log" 2>&1
   touch "$src/.unpacked"

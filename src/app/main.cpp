@@ -1,9 +1,26 @@
 #include "gui/FormMain.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 
+namespace {
+
+bool namesPlatform(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    const QByteArray platform = Platform::preferredQpaPlatform();
+    if (!platform.isEmpty() && !namesPlatform(argc, argv))
+        qputenv("QT_QPA_PLATFORM", platform);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvix"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvix"));

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
@@ -249,7 +250,7 @@ void FormMain::centreOnScreen()
 QString FormMain::appDirectory() const
 {
     const QString dir = m_options.executableDir.isEmpty() ? Platform::executableDir() : m_options.executableDir;
-    return AppPath::fromReportedDir(dir, Platform::separator());
+    return AppPath::fromReportedDir(QDir::toNativeSeparators(dir), Platform::separator());
 }
 
 QString FormMain::ownFile(const QString& name) const

@@ -17,6 +17,12 @@ namespace Platform {
 // separator, except for a root ("C:\", "/"). Empty if the system cannot say.
 QString executableDir();
 
+// The Qt platform plugin, with its options, that the program's window uses unless the user
+// names one (QT_QPA_PLATFORM or -platform); empty for Qt's own choice. On Windows it is the
+// DirectWrite font engine: the GDI engine leaves the text of line edits undrawn under Wine,
+// and DirectWrite draws Chinese text more clearly.
+QByteArray preferredQpaPlatform();
+
 // The directory separator of this system: '\' on Windows, '/' elsewhere.
 QChar separator();
 

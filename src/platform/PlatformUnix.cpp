@@ -40,6 +40,11 @@ QString executableDir()
     return QCoreApplication::applicationDirPath();
 }
 
+QByteArray preferredQpaPlatform()
+{
+    return QByteArray();
+}
+
 QChar separator()
 {
     return QLatin1Char('/');

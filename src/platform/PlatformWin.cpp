@@ -21,6 +21,11 @@ QString executableDir()
     return QString::fromStdWString(winapi::executableDir());
 }
 
+QByteArray preferredQpaPlatform()
+{
+    return QByteArrayLiteral("windows:fontengine=directwrite");
+}
+
 QChar separator()
 {
     return QLatin1Char('\\');
@@ -90,8 +95,11 @@ bool createDirectory(const QString& path, QString* error)
 
 StartResult start(const Command& cmd)
 {
-    // Windows has cmd, notepad and explorer: the command line is started as it stands.
-    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode);
+    // Windows has cmd, notepad and explorer: the command line is started as it stands. A line
+    // that cmd appends to a result file is waited for (briefly), so that the separator and the
+    // start time stand before ping's output in the file rather than wherever they land.
+    const unsigned long waitMs = cmd.kind == Command::Kind::AppendLine ? 5000 : 0;
+    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode, waitMs);
     StartResult result;
     result.ok = started.ok;
     result.pid = started.pid;

@@ -101,7 +101,7 @@ std::wstring errorText(unsigned long code)
     return out;
 }
 
-Started startProcess(const std::wstring& commandLine, int showMode)
+Started startProcess(const std::wstring& commandLine, int showMode, unsigned long waitMs)
 {
     Started result;
     STARTUPINFOW startup = {};
@@ -119,6 +119,8 @@ Started startProcess(const std::wstring& commandLine, int showMode)
         return result;
     }
     CloseHandle(info.hThread);
+    if (waitMs > 0)
+        WaitForSingleObject(info.hProcess, waitMs);
     CloseHandle(info.hProcess);
     result.ok = true;
     result.pid = info.dwProcessId;

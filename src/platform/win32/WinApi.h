@@ -33,9 +33,10 @@ struct Started
     std::wstring error; // the system's text for the failure when !ok
 };
 
-// Starts one command line as it stands, shown (1) or hidden (0), and returns at once with its
-// process id; never waits and closes the handles it gets.
-Started startProcess(const std::wstring& commandLine, int showMode);
+// Starts one command line as it stands, shown (1) or hidden (0), and returns with its process
+// id: at once, or once the process has ended if waitMs > 0 (at most waitMs milliseconds).
+// Closes the handles it gets.
+Started startProcess(const std::wstring& commandLine, int showMode, unsigned long waitMs = 0);
 
 // Creates one directory. True if it exists afterwards, made now or before; otherwise false
 // with the system's text for the reason in *error.
