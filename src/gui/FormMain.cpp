@@ -314,12 +314,20 @@ void FormMain::addEntryRow()
 bool FormMain::readHostsFile(QString* error)
 {
     m_hosts.clear();
+    // A save that was cut off (the program killed, the power lost) left a kept copy of the old
+    // content: the file gets it back before it is read, and the user learns why.
+    QString recovery;
+    const TextFile::Recovery recovered = TextFile::recover(m_hostsPath, &recovery);
+    if (recovered != TextFile::Recovery::Nothing)
+        MessageBox::show(this, recovery);
     QByteArray bytes;
     const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &bytes, error);
-    // A file that is missing may be created by a save; one that could not be read must not be
-    // overwritten by the few rows that the user adds.
-    m_hostsReadable = status != TextFile::ReadStatus::Failed;
-    m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error : QString();
+    // A file that is missing may be created by a save; one that could not be read, or not be
+    // put right, must not be overwritten by the few rows that the user adds.
+    m_hostsReadable = status != TextFile::ReadStatus::Failed && recovered != TextFile::Recovery::Failed;
+    m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error
+                       : m_hostsReadable                      ? QString()
+                                                              : recovery;
     if (status != TextFile::ReadStatus::Ok)
         return false;
     m_hosts.load(bytes);
@@ -346,7 +354,8 @@ bool FormMain::writeHostsFile(QString* error)
     QByteArray bytes;
     if (!m_hosts.toBytes(&bytes, error))
         return false;
-    return TextFile::save(m_hostsPath, bytes, error, m_options.saveFaults);
+    return m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
+                              : TextFile::save(m_hostsPath, bytes, error);
 }
 
 void FormMain::saveHostsFile()

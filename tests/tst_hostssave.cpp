@@ -1,0 +1,93 @@
+// "保存文件" and "读取HOST文件" after a save that was cut off: it is put right at the next
+// start or reading, and the user is told.
+#include "TestFileSystem.h"
+#include "WindowFixture.h"
+#include "gui/FormMain.h"
+#include "platform/SafeSave.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+const QByteArray kHosts = "127.0.0.1 localhost\n"
+                          "10.0.0.1 printer\n"
+                          "10.0.0.2 nas\n";
+
+// Leaves the hosts file as a save that was killed at call `stopAt` leaves it.
+void cutOffSave(const QString& path, const QByteArray& bytes, const QString& stopAt)
+{
+    TestFileSystem fs;
+    fs.fail(QStringLiteral("rename"), QStringLiteral(".hosts.tarvix-new.* > hosts"), EBUSY); // in place
+    fs.beforeCall = [&](const QString& call) {
+        if (call == stopAt)
+            fs.freezeAfter = 0;
+    };
+    QString error;
+    SafeSave(fs).save(path, bytes, &error);
+}
+
+} // namespace
+
+class tst_HostsSave : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cutOffSaveRestoredAtStartUp();
+    void cutOffSaveRestoredOnReading();
+    void unrecoverableFileIsNotSaved();
+};
+
+void tst_HostsSave::cutOffSaveRestoredAtStartUp()
+{
+    WindowFixture f(&kHosts);
+    cutOffSave(f.hosts, "::1 localhost\n", QStringLiteral("ftruncate hosts"));
+    QVERIFY(readBytes(f.hosts) != kHosts); // the new line followed by the old tail
+    FormMain form(f.options);
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().contains(QStringLiteral("已从保留的副本恢复为保存前的内容")),
+             qPrintable(f.messages.first()));
+    QCOMPARE(readBytes(f.hosts), kHosts);
+    QCOMPARE(form.hosts().rowCount(), 3);
+    QCOMPARE(child<QLineEdit>(form, "Text1(3)")->text(), QStringLiteral("nas"));
+}
+
+void tst_HostsSave::cutOffSaveRestoredOnReading()
+{
+    WindowFixture f(&kHosts);
+    FormMain form(f.options);
+    cutOffSave(f.hosts, "10.9.9.9 elsewhere\n", QStringLiteral("fsync hosts")); // written, not flushed
+    QVERIFY(QFile::exists(TextFile::keptCopyPath(f.hosts)));
+    click(form, "CmdRead");
+    QVERIFY(f.messages.isEmpty()); // the new content was complete: nothing to tell
+    QVERIFY(!QFile::exists(TextFile::keptCopyPath(f.hosts)));
+    QCOMPARE(child<QLineEdit>(form, "Text1(1)")->text(), QStringLiteral("elsewhere"));
+
+    cutOffSave(f.hosts, "1.1.1.1 torn\n", QStringLiteral("ftruncate hosts"));
+    click(form, "CmdRead");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().contains(QStringLiteral("上次保存时程序被中断")));
+    QCOMPARE(readBytes(f.hosts), QByteArray("10.9.9.9 elsewhere\n"));
+}
+
+void tst_HostsSave::unrecoverableFileIsNotSaved()
+{
+    WindowFixture f(&kHosts);
+    QVERIFY(writeBytes(TextFile::keptCopyPath(f.hosts), "TARVIX-KEPT 1\nnot a header\n"));
+    FormMain form(f.options);
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().contains(QStringLiteral("保留的原内容副本不完整")),
+             qPrintable(f.messages.first()));
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(2)"), Qt::LeftButton);
+    f.messages.clear();
+    click(form, "CmdSave");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\nHOST文件上次没有读取完整")));
+    QCOMPARE(readBytes(f.hosts), kHosts);
+}
+
+QTEST_MAIN(tst_HostsSave)
+#include "tst_hostssave.moc"
