@@ -1,5 +1,6 @@
-// "保存文件" and "读取HOST文件" after a save that was cut off: it is put right at the next
-// start or reading, and the user is told.
+// "保存文件" and "读取HOST文件" with other programs around: changes made by them since the
+// reading are merged, a conflict is refused, and a save that was cut off is put right at the
+// next start or reading.
 #include "TestFileSystem.h"
 #include "WindowFixture.h"
 #include "gui/FormMain.h"
@@ -36,10 +37,70 @@ class tst_HostsSave : public QObject
     Q_OBJECT
 
 private slots:
+    void otherProgramsAppendSurvives();
+    void conflictRefusedAndNamed();
+    void rowsShowMergedFile();
     void cutOffSaveRestoredAtStartUp();
     void cutOffSaveRestoredOnReading();
     void unrecoverableFileIsNotSaved();
 };
+
+void tst_HostsSave::otherProgramsAppendSurvives()
+{
+    WindowFixture f(&kHosts);
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(2)"), Qt::LeftButton);
+    // A VPN client adds its line while the window is open.
+    QVERIFY(writeBytes(f.hosts, kHosts + "10.8.0.1 vpn.corp\n"));
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(readBytes(f.hosts),
+             QByteArray("127.0.0.1 localhost\n#10.0.0.1 printer\n10.0.0.2 nas\n10.8.0.1 vpn.corp\n"));
+}
+
+void tst_HostsSave::conflictRefusedAndNamed()
+{
+    WindowFixture f(&kHosts);
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(3)"), Qt::LeftButton);
+    const QByteArray other = "127.0.0.1 localhost\n10.0.0.1 printer\n10.0.0.22 nas\n";
+    QVERIFY(writeBytes(f.hosts, other));
+    click(form, "CmdSave");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n第 3 行（10.0.0.2 nas）")),
+             qPrintable(f.messages.first()));
+    QVERIFY(f.messages.first().contains(QStringLiteral("请重新读取HOST文件")));
+    QCOMPARE(readBytes(f.hosts), other);
+    QVERIFY(child<QCheckBox>(form, "Check1(3)")->isChecked()); // the user's edit stays
+    // Read again, tick again: now it saves.
+    click(form, "CmdRead");
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(3)"), Qt::LeftButton);
+    f.messages.clear();
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1 localhost\n10.0.0.1 printer\n#10.0.0.22 nas\n"));
+}
+
+void tst_HostsSave::rowsShowMergedFile()
+{
+    WindowFixture f(&kHosts);
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(child<QCheckBox>(form, "Check2(2)"), Qt::LeftButton); // 删 printer
+    click(form, "CmdAdd");
+    QTest::keyClicks(child<QLineEdit>(form, "Text1(4)"), QStringLiteral("mine"));
+    // Another program removes the first line and inserts one in its place.
+    QVERIFY(writeBytes(f.hosts, "::1 localhost\n10.0.0.1 printer\n10.0.0.2 nas\n"));
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(readBytes(f.hosts), QByteArray("::1 localhost\n10.0.0.2 nas\n mine\n"));
+    QCOMPARE(form.hosts().rowCount(), 3);
+    QCOMPARE(child<QLineEdit>(form, "Text1(1)")->text(), QStringLiteral("localhost"));
+    QCOMPARE(form.hosts().values(0).ip, QStringLiteral("::1"));
+    QCOMPARE(child<QLineEdit>(form, "Text1(2)")->text(), QStringLiteral("nas"));
+}
 
 void tst_HostsSave::cutOffSaveRestoredAtStartUp()
 {

@@ -351,9 +351,19 @@ bool FormMain::writeHostsFile(QString* error)
                  + m_hostsReadError;
         return false;
     }
-    QByteArray bytes;
-    if (!m_hosts.toBytes(&bytes, error))
+    // The file as it is now: another program may have changed it since it was read.
+    QByteArray current;
+    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &current, error);
+    if (status == TextFile::ReadStatus::Failed)
         return false;
+    if (current == m_hosts.fileBytes())
+        current = m_hosts.fileBytes(); // one buffer for both, before the new bytes are made
+    QByteArray bytes;
+    if (!m_hosts.mergeInto(current, &bytes, error))
+        return false;
+    if (status == TextFile::ReadStatus::Ok && bytes == current)
+        return true; // nothing to change
+    current.clear();
     return m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
                               : TextFile::save(m_hostsPath, bytes, error);
 }

@@ -61,7 +61,9 @@ public:
     // The rows anew from the hosts file, after a save that was cut off has been put right (the
     // user is told). The rows are gone whatever happens.
     bool readHostsFile(QString* error);
-    bool writeHostsFile(QString* error); // the rows stay as they are
+    // The rows to the hosts file, merged with what other programs changed in it since it was
+    // read. The rows stay as they are.
+    bool writeHostsFile(QString* error);
     bool loadQueue(QString* error);
     bool writeQueue(QString* error);
 

@@ -1,5 +1,6 @@
 #include "core/hosts/HostsDocument.h"
 
+#include "core/hosts/HostsMerge.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -333,5 +334,54 @@ bool HostsDocument::toBytes(QByteArray* out, QString* error) const
         bytes += lineEndBytes(r.end);
     }
     *out = bytes;
+    return true;
+}
+
+bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QString* error) const
+{
+    if (current == m_bytes)
+        return toBytes(out, error);
+
+    bool baseBom = false, bom = false;
+    const std::vector<HostsMerge::Line> base = HostsMerge::split(m_bytes, &baseBom);
+    const std::vector<HostsMerge::Line> now = HostsMerge::split(current, &bom);
+    std::vector<HostsMerge::Change> changes(base.size());
+    std::vector<QByteArray> added;
+    for (int i = 0; i < rowCount(); ++i) {
+        const Row& r = m_rows[i];
+        if (r.fromFile && r.deleted) {
+            changes[size_t(i)].kind = HostsMerge::Change::Deleted;
+        } else if (r.edited || !r.fromFile) {
+            QByteArray line;
+            if (r.deleted)
+                continue; // an added row marked "删"
+            if (!rowBytes(i, &line, error))
+                return false;
+            if (!r.fromFile)
+                added.push_back(line);
+            else if (line != raw(r))
+                changes[size_t(i)] = HostsMerge::Change{HostsMerge::Change::Changed, line};
+        }
+    }
+    QByteArrayView lineEnd = m_lineEnd;
+    for (const HostsMerge::Line& line : now) {
+        if (!line.end.isEmpty()) {
+            lineEnd = line.end;
+            break;
+        }
+    }
+    QByteArray merged;
+    qsizetype conflict = -1;
+    if (!HostsMerge::merge(base, changes, added, now, lineEnd, &merged, &conflict)) {
+        QString text = m_codec.decode(base[size_t(conflict)].text);
+        if (text.size() > 60)
+            text = text.left(57) + QStringLiteral("...");
+        *error = QStringLiteral("第 %1 行（%2）在读取之后被其他程序修改或删除了，而你也修改了这一行。"
+                                "文件没有保存。请重新读取HOST文件，再做修改。")
+                     .arg(conflict + 1)
+                     .arg(text);
+        return false;
+    }
+    *out = bom ? QByteArray("\xEF\xBB\xBF") + merged : merged;
     return true;
 }

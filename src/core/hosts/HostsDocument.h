@@ -75,6 +75,17 @@ public:
     // typed text has no form in the file's encoding.
     bool toBytes(QByteArray* out, QString* error) const;
 
+    // The bytes to save when the file now holds current. If current is the file as last read,
+    // those of toBytes(). Otherwise another program changed the file since: the user's changes
+    // (rows edited, ticked, marked deleted, added) are applied to current line by line, and
+    // lines that only the other program changed stay as it left them (HostsMerge). Returns false
+    // and sets *error if a line the user changed was also changed or removed there, naming the
+    // row and asking the user to read the file again, or if typed text cannot be encoded.
+    bool mergeInto(const QByteArray& current, QByteArray* out, QString* error) const;
+
+    // The file's bytes as last read.
+    const QByteArray& fileBytes() const { return m_bytes; }
+
     QByteArray encoding() const { return m_codec.encoding(); }
 
 private:
