@@ -79,11 +79,15 @@ void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
         }
     }
     QCOMPARE(tried, int(2 * expected.size()));
+    // A failed save leaves no backup behind: the file still holds that content.
+    QVERIFY(!QDir(f.path(QStringLiteral("backup"))).exists() ||
+            QDir(f.path(QStringLiteral("backup"))).isEmpty());
     faulty = false;
     f.messages.clear();
     click(form, "CmdSave");
     QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
     QCOMPARE(readBytes(f.hosts), expected);
+    QCOMPARE(QDir(f.path(QStringLiteral("backup"))).entryList(QDir::Files).size(), 1);
 }
 
 void tst_Faults::brokenOwnFilesAtStartUp_data()

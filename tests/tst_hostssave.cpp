@@ -1,8 +1,9 @@
 // "保存文件" and "读取HOST文件" with other programs around: changes made by them since the
-// reading are merged, a conflict is refused, and a save that was cut off is put right at the
-// next start or reading.
+// reading are merged, a conflict is refused, the previous content goes to the backup folder,
+// and a save that was cut off is put right at the next start or reading.
 #include "TestFileSystem.h"
 #include "WindowFixture.h"
+#include "core/hosts/HostsBackups.h"
 #include "gui/FormMain.h"
 #include "platform/SafeSave.h"
 
@@ -16,6 +17,16 @@ namespace {
 const QByteArray kHosts = "127.0.0.1 localhost\n"
                           "10.0.0.1 printer\n"
                           "10.0.0.2 nas\n";
+
+QStringList backups(const WindowFixture& f)
+{
+    return HostsBackups::inOrder(QDir(f.path(QStringLiteral("backup"))).entryList(QDir::Files));
+}
+
+QByteArray backup(const WindowFixture& f, const QString& name)
+{
+    return readBytes(f.path(QStringLiteral("backup/")) + name);
+}
 
 // Leaves the hosts file as a save that was killed at call `stopAt` leaves it.
 void cutOffSave(const QString& path, const QByteArray& bytes, const QString& stopAt)
@@ -40,6 +51,8 @@ private slots:
     void otherProgramsAppendSurvives();
     void conflictRefusedAndNamed();
     void rowsShowMergedFile();
+    void previousContentBackedUp();
+    void backupFailureDoesNotStopSave();
     void cutOffSaveRestoredAtStartUp();
     void cutOffSaveRestoredOnReading();
     void unrecoverableFileIsNotSaved();
@@ -74,6 +87,7 @@ void tst_HostsSave::conflictRefusedAndNamed()
     QVERIFY(f.messages.first().contains(QStringLiteral("请重新读取HOST文件")));
     QCOMPARE(readBytes(f.hosts), other);
     QVERIFY(child<QCheckBox>(form, "Check1(3)")->isChecked()); // the user's edit stays
+    QVERIFY(backups(f).isEmpty());
     // Read again, tick again: now it saves.
     click(form, "CmdRead");
     QTest::mouseClick(child<QCheckBox>(form, "Check1(3)"), Qt::LeftButton);
@@ -100,6 +114,42 @@ void tst_HostsSave::rowsShowMergedFile()
     QCOMPARE(child<QLineEdit>(form, "Text1(1)")->text(), QStringLiteral("localhost"));
     QCOMPARE(form.hosts().values(0).ip, QStringLiteral("::1"));
     QCOMPARE(child<QLineEdit>(form, "Text1(2)")->text(), QStringLiteral("nas"));
+}
+
+void tst_HostsSave::previousContentBackedUp()
+{
+    WindowFixture f(&kHosts);
+    FormMain form(f.options);
+    form.show();
+    click(form, "CmdSave"); // nothing changed: nothing written, no backup
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QVERIFY(backups(f).isEmpty());
+    QByteArray expected = kHosts;
+    for (int i = 0; i < 22; ++i) {
+        QTest::mouseClick(child<QCheckBox>(form, "Check1(1)"), Qt::LeftButton);
+        click(form, "CmdSave");
+        QCOMPARE(backup(f, backups(f).last()), expected);
+        expected = readBytes(f.hosts);
+    }
+    QCOMPARE(backups(f).size(), 20);
+    QCOMPARE(f.messages.size(), 23);
+    QCOMPARE(f.messages.last(), QStringLiteral("保存成功!"));
+}
+
+void tst_HostsSave::backupFailureDoesNotStopSave()
+{
+    WindowFixture f(&kHosts);
+    QVERIFY(writeBytes(f.path(QStringLiteral("backup")), "a file where the folder would be\n"));
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(2)"), Qt::LeftButton);
+    click(form, "CmdSave");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存成功!\r\n没有写成备份: ")),
+             qPrintable(f.messages.first()));
+    QVERIFY2(f.messages.first().contains(QString::fromLocal8Bit(strerror(EEXIST))),
+             qPrintable(f.messages.first()));
+    QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1 localhost\n#10.0.0.1 printer\n10.0.0.2 nas\n"));
 }
 
 void tst_HostsSave::cutOffSaveRestoredAtStartUp()

@@ -1,7 +1,8 @@
 // Saving a whole file: replaced with its properties kept, or written in place behind a kept
-// copy; faults injected through a file system of the tests' own (TestFileSystem).
+// copy; faults injected through a file system of the tests' own (TestFileSystem), and backups.
 #include "TestFileSystem.h"
 #include "TestFiles.h"
+#include "core/hosts/HostsBackups.h"
 #include "platform/SafeSave.h"
 #include "platform/TextFile.h"
 
@@ -88,6 +89,8 @@ private slots:
     void propertiesKeptAcrossReplace();
     void hardLinkWrittenInPlace();
     void saveOverBindMount();
+    void backupsRotateAtTwenty();
+    void backupsOrderAndOtherFiles();
 };
 
 void tst_SaveFile::saveReplacesAndKeepsPermissions()
@@ -538,6 +541,55 @@ void tst_SaveFile::saveOverBindMount()
     QVERIFY(!roOk);
     QVERIFY2(roError.contains(reason(EROFS)), qPrintable(roError));
     QCOMPARE(afterReadOnly, QByteArray("new\n"));
+}
+
+void tst_SaveFile::backupsRotateAtTwenty()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("backup"));
+    const QDateTime second(QDate(2026, 12, 7), QTime(13, 45, 2));
+    QStringList written;
+    for (int i = 1; i <= 25; ++i) {
+        QString path, error;
+        // All in one second: none may overwrite another.
+        QVERIFY2(
+            HostsBackups::write(folder, "content " + QByteArray::number(i) + "\n", second, &path, &error),
+            qPrintable(error));
+        written << QFileInfo(path).fileName();
+    }
+    QCOMPARE(written.first(), QStringLiteral("hosts-2026-12-07_13-45-02.bak"));
+    QCOMPARE(written[1], QStringLiteral("hosts-2026-12-07_13-45-02-2.bak"));
+    QCOMPARE(written.last(), QStringLiteral("hosts-2026-12-07_13-45-02-25.bak"));
+    const QStringList kept = HostsBackups::inOrder(entries(folder));
+    QCOMPARE(kept.size(), 20);
+    QCOMPARE(kept, written.mid(5));
+    QCOMPARE(readBytes(folder + QStringLiteral("/") + kept.first()), QByteArray("content 6\n"));
+    QCOMPARE(readBytes(folder + QStringLiteral("/") + kept.last()), QByteArray("content 25\n"));
+}
+
+void tst_SaveFile::backupsOrderAndOtherFiles()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("backup"));
+    QDir().mkpath(folder);
+    QVERIFY(writeBytes(folder + QStringLiteral("/notes.txt"), "the user's own\n"));
+    const QDateTime start(QDate(2026, 12, 31), QTime(23, 59, 55));
+    for (int i = 0; i < 30; ++i) {
+        QString path, error;
+        QVERIFY2(HostsBackups::write(folder, QByteArray::number(i), start.addSecs(i / 3), &path, &error),
+                 qPrintable(error));
+    }
+    const QStringList kept = HostsBackups::inOrder(entries(folder));
+    QCOMPARE(kept.size(), 20);
+    QCOMPARE(kept.first(), QStringLiteral("hosts-2026-12-31_23-59-58-2.bak")); // saves 10 to 29 stay
+    QCOMPARE(kept.last(), QStringLiteral("hosts-2027-01-01_00-00-04-3.bak"));
+    QCOMPARE(readBytes(folder + QStringLiteral("/notes.txt")), QByteArray("the user's own\n"));
+    QCOMPARE(HostsBackups::inOrder({QStringLiteral("hosts-2026-01-01_00-00-00-10.bak"),
+                                    QStringLiteral("hosts-2026-01-01_00-00-00-9.bak"),
+                                    QStringLiteral("hosts-2026-01-01_00-00-00.bak")}),
+             (QStringList{QStringLiteral("hosts-2026-01-01_00-00-00.bak"),
+                          QStringLiteral("hosts-2026-01-01_00-00-00-9.bak"),
+                          QStringLiteral("hosts-2026-01-01_00-00-00-10.bak")}));
 }
 
 QTEST_GUILESS_MAIN(tst_SaveFile)

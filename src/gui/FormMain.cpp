@@ -4,6 +4,7 @@
 #include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
 #include "core/hosts/EditorCommand.h"
+#include "core/hosts/HostsBackups.h"
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
@@ -13,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
@@ -344,8 +346,14 @@ void FormMain::reloadHostsFile()
         MessageBox::show(this, QStringLiteral("读取失败！\r\n") + error);
 }
 
+QString FormMain::backupFolder() const
+{
+    return appDirectory() + QStringLiteral("backup");
+}
+
 bool FormMain::writeHostsFile(QString* error)
 {
+    m_backupError.clear();
     if (!m_hostsReadable) {
         *error = QStringLiteral("HOST文件上次没有读取完整，保存会丢失没有读到的内容。请先重新读取HOST文件。\r\n")
                  + m_hostsReadError;
@@ -361,11 +369,22 @@ bool FormMain::writeHostsFile(QString* error)
     QByteArray bytes;
     if (!m_hosts.mergeInto(current, &bytes, error))
         return false;
-    if (status == TextFile::ReadStatus::Ok && bytes == current)
-        return true; // nothing to change
+    QString backup;
+    if (status == TextFile::ReadStatus::Ok) {
+        if (bytes == current)
+            return true; // nothing to change
+        if (!HostsBackups::write(backupFolder(), current, QDateTime::currentDateTime(), &backup,
+                                 &m_backupError)) {
+            m_backupError = QStringLiteral("没有写成备份: ") + m_backupError;
+            backup.clear();
+        }
+    }
     current.clear();
-    return m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
-                              : TextFile::save(m_hostsPath, bytes, error);
+    const bool saved = m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
+                                          : TextFile::save(m_hostsPath, bytes, error);
+    if (!saved && !backup.isEmpty())
+        HostsBackups::discard(backup); // the file still holds what it would have kept
+    return saved;
 }
 
 void FormMain::saveHostsFile()
@@ -375,7 +394,9 @@ void FormMain::saveHostsFile()
         MessageBox::show(this, kSaveFailed + error);
         return;
     }
-    MessageBox::show(this, kSaved);
+    // A backup that could not be written does not stop the save, but the user should know.
+    MessageBox::show(this,
+                     m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError);
 }
 
 bool FormMain::startAndReport(const Command& cmd)

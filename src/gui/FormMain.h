@@ -62,7 +62,7 @@ public:
     // user is told). The rows are gone whatever happens.
     bool readHostsFile(QString* error);
     // The rows to the hosts file, merged with what other programs changed in it since it was
-    // read. The rows stay as they are.
+    // read; its previous content goes to the backup folder first. The rows stay as they are.
     bool writeHostsFile(QString* error);
     bool loadQueue(QString* error);
     bool writeQueue(QString* error);
@@ -95,6 +95,7 @@ private:
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
     QString ownFile(const QString& name) const;
+    QString backupFolder() const;
     QString resultFolder() const;
     QDate today() const;
     template <typename T>
@@ -106,6 +107,7 @@ private:
     // False after a reading that failed with the file present: saving would drop its lines.
     bool m_hostsReadable = true;
     QString m_hostsReadError;
+    QString m_backupError; // why the last save could not keep a backup
     QStringListModel* m_commonIps = nullptr;
 
     QTabWidget* m_tabStrip = nullptr;

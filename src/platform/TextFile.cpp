@@ -64,4 +64,22 @@ bool createEmpty(const QString& path, QString* error)
     return true;
 }
 
+bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool* exists)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (exists)
+            *exists = QFileInfo::exists(path);
+        *error = describe(path, file.errorString());
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        *error = describe(path, file.errorString());
+        file.close();
+        file.remove();
+        return false;
+    }
+    return true;
+}
+
 } // namespace TextFile

@@ -17,6 +17,10 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error);
 // Creates an empty file if none exists. Returns false and sets *error if it cannot.
 bool createEmpty(const QString& path, QString* error);
 
+// Creates path with bytes; fails if a file of that name exists already. Returns false and sets
+// *error (the path and the system's reason; *exists = true if the name was taken).
+bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool* exists = nullptr);
+
 // Replaces the content of path with bytes; a symbolic link is followed to its target. The new
 // content goes to a temporary file beside it, flushed to disk, which then takes the file's
 // place with its mode, owner, group and extended attributes; the folder is flushed after.
