@@ -1,9 +1,11 @@
 // The window under failure and bad input: faults injected into saving, broken files of its
 // own at start-up, and inputs at the edges.
+#include "TestFileSystem.h"
 #include "WindowFixture.h"
 #include "gui/FormMain.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
+#include "platform/SafeSave.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,11 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <string.h>
 #include <sys/stat.h>
-
-namespace {
-
-} // namespace
 
 class tst_Faults : public QObject
 {
@@ -43,8 +42,21 @@ void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
     f.options.encoding = "GBK";
     const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts"));
     writeBytes(f.hosts, old);
-    TextFile::Faults faults;
-    f.options.saveFaults = &faults;
+    qint64 at = 0;
+    bool inPlace = false;
+    bool faulty = true;
+    // The disk fills up after `at` bytes of the new content, in the temporary file or, where
+    // the file cannot be replaced, in the file itself.
+    f.options.saveFile = [&](const QString& path, const QByteArray& bytes, QString* error) {
+        TestFileSystem fs;
+        if (inPlace)
+            fs.fail(QStringLiteral("rename"), QStringLiteral(".hosts.tarvix-new.* > hosts"), EBUSY);
+        if (faulty)
+            fs.fail(QStringLiteral("pwrite"),
+                    inPlace ? QStringLiteral("hosts") : QStringLiteral(".hosts.tarvix-new.*"), ENOSPC)
+                .afterBytes = at;
+        return SafeSave(fs).save(path, bytes, error);
+    };
     FormMain form(f.options);
     form.show();
     QTest::mouseClick(form.findChild<QCheckBox*>(QStringLiteral("Check1(2)")), Qt::LeftButton);
@@ -52,25 +64,30 @@ void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
     QString error;
     QVERIFY(form.hosts().toBytes(&expected, &error));
     int tried = 0;
-    for (qint64 at = 0; at < expected.size(); ++at) {
-        for (bool inPlace : {false, true}) {
-            faults.failWriteAt = at;
-            faults.failReplace = inPlace;
+    for (at = 0; at < expected.size(); ++at) {
+        for (bool where : {false, true}) {
+            inPlace = where;
             f.messages.clear();
             click(form, "CmdSave");
             QCOMPARE(f.messages.size(), 1);
             QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")));
+            QVERIFY2(f.messages.first().contains(QString::fromLocal8Bit(strerror(ENOSPC))),
+                     qPrintable(f.messages.first()));
             QCOMPARE(readBytes(f.hosts), old);
             QVERIFY(form.findChild<QCheckBox*>(QStringLiteral("Check1(2)"))->isChecked());
             ++tried;
         }
     }
     QCOMPARE(tried, int(2 * expected.size()));
-    faults = TextFile::Faults();
+    // A failed save leaves no backup behind: the file still holds that content.
+    QVERIFY(!QDir(f.path(QStringLiteral("backup"))).exists() ||
+            QDir(f.path(QStringLiteral("backup"))).isEmpty());
+    faulty = false;
     f.messages.clear();
     click(form, "CmdSave");
     QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
     QCOMPARE(readBytes(f.hosts), expected);
+    QCOMPARE(QDir(f.path(QStringLiteral("backup"))).entryList(QDir::Files).size(), 1);
 }
 
 void tst_Faults::brokenOwnFilesAtStartUp_data()

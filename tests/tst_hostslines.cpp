@@ -31,12 +31,6 @@ QByteArray saved(const HostsDocument& doc)
     return out;
 }
 
-bool canBindMount()
-{
-    return geteuid() == 0 && QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                               QStringLiteral("command -v mount >/dev/null")}) == 0;
-}
-
 } // namespace
 
 class tst_HostsLines : public QObject
@@ -58,7 +52,14 @@ private slots:
     void writtenForm();
     void savedFileReadsBack();
     void unencodableTextRefused();
+    void unencodableCharacterNamed_data();
+    void unencodableCharacterNamed();
     void gbkSurvivesWriteAndRead();
+    void oneWordLineToggles_data();
+    void oneWordLineToggles();
+    void untouchedWordsKeepTheirBytes_data();
+    void untouchedWordsKeepTheirBytes();
+    void strayByteOrderMarkUnticks();
 };
 
 void tst_HostsLines::parseLine_data()
@@ -293,6 +294,162 @@ void tst_HostsLines::gbkSurvivesWriteAndRead()
     back.load(saved(doc));
     QCOMPARE(back.values(5).host, QStringLiteral("新打印机"));
     QCOMPARE(back.values(0).host, QStringLiteral("本机"));
+}
+
+void tst_HostsLines::unencodableCharacterNamed_data()
+{
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("named"); // empty: the text can be encoded and is saved
+    QTest::newRow("emoji in GBK") << QByteArray("GBK") << QStringLiteral("smile\U0001F600")
+                                  << QStringLiteral("U+1F600 (\U0001F600)");
+    QTest::newRow("Hangul in GBK after Chinese")
+        << QByteArray("GBK") << QStringLiteral("打印机한") << QStringLiteral("U+D55C (한)");
+    QTest::newRow("byte-order mark in UTF-8 is a character")
+        << QByteArray("UTF-8") << QStringLiteral("\uFEFFa") << QString();
+    QTest::newRow("emoji in UTF-8") << QByteArray("UTF-8") << QStringLiteral("smile\U0001F600") << QString();
+}
+
+void tst_HostsLines::unencodableCharacterNamed()
+{
+    QFETCH(QByteArray, encoding);
+    QFETCH(QString, host);
+    QFETCH(QString, named);
+    HostsDocument doc(encoding);
+    doc.load("1.1.1.1 a\r\n2.2.2.2 b\r\n");
+    doc.setValues(1, HostsValues{false, QStringLiteral("2.2.2.2"), host});
+    QByteArray out;
+    QString error;
+    const bool ok = doc.toBytes(&out, &error);
+    if (named.isEmpty()) {
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(TextCodec(encoding).decode(out),
+                 QStringLiteral("1.1.1.1 a\r\n2.2.2.2 ") + host + QStringLiteral("\r\n"));
+    } else {
+        QVERIFY(!ok);
+        QVERIFY2(error.contains(QStringLiteral("第 2 行")), qPrintable(error));
+        QVERIFY2(error.contains(named), qPrintable(error));
+    }
+}
+
+void tst_HostsLines::oneWordLineToggles_data()
+{
+    QTest::addColumn<QByteArray>("line"); // without its line end
+    QTest::addColumn<QByteArray>("encoding");
+    const TextCodec gbk("GBK");
+    const QString notice = QStringLiteral(
+        "#【重要提示】本文件由系统维护，请勿随意修改，修改前请先备份，否则可能无法访问公司内网资源。");
+    QTest::newRow("@OS") << QByteArray("@OS") << QByteArray("UTF-8");
+    QTest::newRow("#acdsee") << QByteArray("#acdsee") << QByteArray("UTF-8");
+    QTest::newRow("banner of 37 characters") << ("#" + QByteArray(36, '=')) << QByteArray("UTF-8");
+    QTest::newRow("banner of hashes keeps all but one") << QByteArray(37, '#') << QByteArray("UTF-8");
+    QTest::newRow("#<localhost>") << QByteArray("#<localhost>") << QByteArray("UTF-8");
+    QTest::newRow("Chinese notice in UTF-8") << notice.toUtf8() << QByteArray("UTF-8");
+    QTest::newRow("Chinese notice in GBK") << gbk.encode(notice) << QByteArray("GBK");
+    QTest::newRow("Chinese notice in GBK read as UTF-8") << gbk.encode(notice) << QByteArray("UTF-8");
+    QTest::newRow("#QQ浏览器 in GBK") << gbk.encode(QStringLiteral("#QQ浏览器")) << QByteArray("GBK");
+    QTest::newRow("notice with ideographic spaces")
+        << QStringLiteral("#注意　请勿修改").toUtf8() << QByteArray("UTF-8");
+    QTest::newRow("lone hash") << QByteArray("#") << QByteArray("UTF-8");
+    QTest::newRow("line of blanks") << QByteArray(" \t  ") << QByteArray("UTF-8");
+    QTest::newRow("empty line") << QByteArray() << QByteArray("UTF-8");
+    QTest::newRow("hash and trailing blanks") << QByteArray("#   ") << QByteArray("UTF-8");
+    QTest::newRow("indented comment word") << QByteArray("  \t#marker") << QByteArray("UTF-8");
+}
+
+void tst_HostsLines::oneWordLineToggles()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, encoding);
+    const QByteArray file = "127.0.0.1 localhost\r\n" + line + "\r\n10.0.0.1 after\r\n";
+    HostsDocument doc(encoding);
+    doc.load(file);
+    QCOMPARE(doc.rowCount(), 3);
+    HostsValues v = doc.values(1);
+    QCOMPARE(v.ip, QString());
+    QCOMPARE(v.host, QString());
+    const bool wasDisabled = v.disabled;
+    v.disabled = !v.disabled;
+    doc.setValues(1, v);
+    QByteArray expected = line;
+    if (wasDisabled)
+        expected.remove(expected.indexOf('#'), 1);
+    else
+        expected.prepend('#');
+    const QByteArray toggled = saved(doc);
+    QCOMPARE(toggled, "127.0.0.1 localhost\r\n" + expected + "\r\n10.0.0.1 after\r\n");
+
+    // And back: the "#" goes again (or comes back), at the start of the line.
+    HostsDocument back(encoding);
+    back.load(toggled);
+    HostsValues w = back.values(1);
+    QCOMPARE(w.disabled, !wasDisabled || line.startsWith("##"));
+    w.disabled = !w.disabled;
+    back.setValues(1, w);
+    if (w.disabled)
+        expected.prepend('#');
+    else
+        expected.remove(expected.indexOf('#'), 1);
+    QCOMPARE(saved(back), "127.0.0.1 localhost\r\n" + expected + "\r\n10.0.0.1 after\r\n");
+    if (!line.startsWith("##") && !line.startsWith(' ') && !line.startsWith('\t'))
+        QCOMPARE(saved(back), file);
+}
+
+void tst_HostsLines::untouchedWordsKeepTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<QByteArray>("written"); // after the "禁用" box is toggled
+    const TextCodec gbk("GBK");
+    const QByteArray project = gbk.encode(QStringLiteral("项目"));
+    const QByteArray remark = gbk.encode(QStringLiteral("说明"));
+    const QByteArray server = gbk.encode(QStringLiteral("项目服务器"));
+    const QByteArray note = gbk.encode(QStringLiteral("# 办公系统"));
+    QTest::newRow("GBK comment read as UTF-8, unticked")
+        << ("# " + project + " " + remark) << QByteArray("UTF-8") << (" " + project + " " + remark);
+    QTest::newRow("GBK entry read as UTF-8, ticked")
+        << ("10.0.0.1 " + server + "  " + note) << QByteArray("UTF-8")
+        << ("#10.0.0.1 " + server + "  " + note);
+    QTest::newRow("invalid UTF-8 in both words, ticked")
+        << QByteArray("10.0.0.\xff \xfe\xfdhost") << QByteArray("UTF-8")
+        << QByteArray("#10.0.0.\xff \xfe\xfdhost");
+    QTest::newRow("hash inside the address stays out")
+        << QByteArray("#1#2.0.0.1 y") << QByteArray("UTF-8") << QByteArray("12.0.0.1 y");
+}
+
+void tst_HostsLines::untouchedWordsKeepTheirBytes()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, written);
+    HostsDocument doc(encoding);
+    doc.load(line + "\n");
+    HostsValues v = doc.values(0);
+    v.disabled = !v.disabled;
+    doc.setValues(0, v);
+    QCOMPARE(saved(doc), written + "\n");
+    // A word the user typed is encoded; the other one keeps its bytes.
+    v.ip = QStringLiteral("10.9.9.9");
+    doc.setValues(0, v);
+    const QByteArray retyped = saved(doc);
+    QVERIFY(retyped.startsWith((v.disabled ? "#" : "") + QByteArray("10.9.9.9 ")));
+    QVERIFY(retyped.endsWith(written.mid(written.indexOf(' ')) + "\n"));
+}
+
+void tst_HostsLines::strayByteOrderMarkUnticks()
+{
+    // One published list starts a comment with "#", a UTF-8 byte-order mark and a space.
+    const QByteArray line = QByteArray::fromHex("23efbbbf2023232320") + "Ad servers ####";
+    HostsDocument doc("UTF-8");
+    doc.load(line + "\n0.0.0.0 ads.example\n");
+    HostsValues v = doc.values(0);
+    QVERIFY(v.disabled);
+    v.disabled = false;
+    doc.setValues(0, v);
+    QByteArray out;
+    QString error;
+    QVERIFY2(doc.toBytes(&out, &error), qPrintable(error));
+    QCOMPARE(out, line.mid(1) + "\n0.0.0.0 ads.example\n");
 }
 
 QTEST_GUILESS_MAIN(tst_HostsLines)

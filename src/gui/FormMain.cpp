@@ -4,6 +4,7 @@
 #include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
 #include "core/hosts/EditorCommand.h"
+#include "core/hosts/HostsBackups.h"
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
@@ -315,12 +317,20 @@ void FormMain::addEntryRow()
 bool FormMain::readHostsFile(QString* error)
 {
     m_hosts.clear();
+    // A save that was cut off (the program killed, the power lost) left a kept copy of the old
+    // content: the file gets it back before it is read, and the user learns why.
+    QString recovery;
+    const TextFile::Recovery recovered = TextFile::recover(m_hostsPath, &recovery);
+    if (recovered != TextFile::Recovery::Nothing)
+        MessageBox::show(this, recovery);
     QByteArray bytes;
     const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &bytes, error);
-    // A file that is missing may be created by a save; one that could not be read must not be
-    // overwritten by the few rows that the user adds.
-    m_hostsReadable = status != TextFile::ReadStatus::Failed;
-    m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error : QString();
+    // A file that is missing may be created by a save; one that could not be read, or not be
+    // put right, must not be overwritten by the few rows that the user adds.
+    m_hostsReadable = status != TextFile::ReadStatus::Failed && recovered != TextFile::Recovery::Failed;
+    m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error
+                       : m_hostsReadable                      ? QString()
+                                                              : recovery;
     if (status != TextFile::ReadStatus::Ok)
         return false;
     m_hosts.load(bytes);
@@ -337,17 +347,45 @@ void FormMain::reloadHostsFile()
         MessageBox::show(this, QStringLiteral("读取失败！\r\n") + error);
 }
 
+QString FormMain::backupFolder() const
+{
+    return appDirectory() + QStringLiteral("backup");
+}
+
 bool FormMain::writeHostsFile(QString* error)
 {
+    m_backupError.clear();
     if (!m_hostsReadable) {
         *error = QStringLiteral("HOST文件上次没有读取完整，保存会丢失没有读到的内容。请先重新读取HOST文件。\r\n")
                  + m_hostsReadError;
         return false;
     }
-    QByteArray bytes;
-    if (!m_hosts.toBytes(&bytes, error))
+    // The file as it is now: another program may have changed it since it was read.
+    QByteArray current;
+    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &current, error);
+    if (status == TextFile::ReadStatus::Failed)
         return false;
-    return TextFile::save(m_hostsPath, bytes, error, m_options.saveFaults);
+    if (current == m_hosts.fileBytes())
+        current = m_hosts.fileBytes(); // one buffer for both, before the new bytes are made
+    QByteArray bytes;
+    if (!m_hosts.mergeInto(current, &bytes, error))
+        return false;
+    QString backup;
+    if (status == TextFile::ReadStatus::Ok) {
+        if (bytes == current)
+            return true; // nothing to change
+        if (!HostsBackups::write(backupFolder(), current, QDateTime::currentDateTime(), &backup,
+                                 &m_backupError)) {
+            m_backupError = QStringLiteral("没有写成备份: ") + m_backupError;
+            backup.clear();
+        }
+    }
+    current.clear();
+    const bool saved = m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
+                                          : TextFile::save(m_hostsPath, bytes, error);
+    if (!saved && !backup.isEmpty())
+        HostsBackups::discard(backup); // the file still holds what it would have kept
+    return saved;
 }
 
 void FormMain::saveHostsFile()
@@ -357,7 +395,9 @@ void FormMain::saveHostsFile()
         MessageBox::show(this, kSaveFailed + error);
         return;
     }
-    MessageBox::show(this, kSaved);
+    // A backup that could not be written does not stop the save, but the user should know.
+    MessageBox::show(this,
+                     m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError);
 }
 
 bool FormMain::startAndReport(const Command& cmd)

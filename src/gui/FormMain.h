@@ -30,8 +30,10 @@ struct FormMainOptions
     QByteArray encoding;      // empty: the system's ANSI code page
     int maxWindowHeight = -1; // in twips; -1: the screen's available height; 0: no limit
     Platform::Starter start;  // empty: the platform's
-    std::function<QDate()> today;                 // empty: the local date
-    const TextFile::Faults* saveFaults = nullptr; // faults injected into saving the hosts file
+    std::function<QDate()> today; // empty: the local date
+    // Saves the hosts file (empty: TextFile::save). Tests put in a save over a file system that
+    // fails where they choose.
+    std::function<bool(const QString& path, const QByteArray& bytes, QString* error)> saveFile;
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
@@ -56,8 +58,12 @@ public:
 
     // The steps behind the buttons. Each returns false and sets *error when it fails.
     bool loadCommonIps(QString* error);
-    bool readHostsFile(QString* error);  // the rows are gone whatever happens
-    bool writeHostsFile(QString* error); // the rows stay as they are
+    // The rows anew from the hosts file, after a save that was cut off has been put right (the
+    // user is told). The rows are gone whatever happens.
+    bool readHostsFile(QString* error);
+    // The rows to the hosts file, merged with what other programs changed in it since it was
+    // read; its previous content goes to the backup folder first. The rows stay as they are.
+    bool writeHostsFile(QString* error);
     bool loadQueue(QString* error);
     bool writeQueue(QString* error);
 
@@ -89,6 +95,7 @@ private:
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
     QString ownFile(const QString& name) const;
+    QString backupFolder() const;
     QString resultFolder() const;
     QDate today() const;
     template <typename T>
@@ -100,6 +107,7 @@ private:
     // False after a reading that failed with the file present: saving would drop its lines.
     bool m_hostsReadable = true;
     QString m_hostsReadError;
+    QString m_backupError; // why the last save could not keep a backup
     QStringListModel* m_commonIps = nullptr;
 
     QTabWidget* m_tabStrip = nullptr;

@@ -38,8 +38,11 @@ bool TextCodec::encode(QStringView text, QByteArray* out) const
     *out = encoder.encode(text);
     if (encoder.hasError())
         return false;
-    // Some converters put a substitute in silently; only a round trip tells.
-    return decode(*out) == text;
+    // Some converters put a substitute in silently; only a round trip tells. The decoder of the
+    // round trip keeps a leading U+FEFF, which the encoder wrote as a character.
+    QStringDecoder decoder(m_encoding.constData(),
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return QString(decoder.decode(*out)) == text;
 }
 
 QByteArray TextCodec::encode(QStringView text) const

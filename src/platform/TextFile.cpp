@@ -5,74 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
 QString describe(const QString& path, const QString& reason)
 {
     return QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason;
-}
-
-// The file a save must change: the final target of a chain of symbolic links, so that the
-// link itself stays a link.
-QString resolveLinks(const QString& path)
-{
-    QString target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(target);
-        if (!info.isSymLink())
-            return target;
-        target = info.symLinkTarget();
-    }
-    return target;
-}
-
-// Writes in pieces so that an injected fault can strike at any byte position.
-bool writeAll(QFileDevice& file, const QByteArray& bytes, const TextFile::Faults* faults)
-{
-    constexpr qint64 chunk = 64 * 1024;
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        qint64 n = qMin(chunk, bytes.size() - done);
-        if (faults && faults->failWriteAt >= 0 && done + n > faults->failWriteAt) {
-            n = faults->failWriteAt - done;
-            if (n > 0)
-                file.write(bytes.constData() + done, n);
-            return false;
-        }
-        if (file.write(bytes.constData() + done, n) != n)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-bool overwriteInPlace(const QString& target, const QByteArray& bytes, QString* error,
-                      const TextFile::Faults* faults)
-{
-    QFile file(target);
-    if (!file.open(QIODevice::ReadWrite)) {
-        *error = describe(target, file.errorString());
-        return false;
-    }
-    const QByteArray old = file.readAll();
-    bool ok = file.seek(0) && writeAll(file, bytes, faults) && file.resize(bytes.size()) && file.flush();
-    QString reason = file.errorString();
-    if (ok) {
-        ok = file.seek(0) && file.readAll() == bytes;
-        if (!ok)
-            reason = QStringLiteral("what was written does not read back the same");
-    }
-    if (!ok) {
-        // Put the old content back; it is still in memory.
-        file.seek(0);
-        file.write(old);
-        file.resize(old.size());
-        file.flush();
-        *error = describe(target, reason);
-    }
-    return ok;
 }
 
 } // namespace
@@ -84,7 +22,7 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
         // A folder, a pipe or a device: opening a pipe would wait for a writer forever.
-        *error = describe(path, QStringLiteral("not a regular file"));
+        *error = describe(path, QStringLiteral("不是普通文件"));
         return ReadStatus::Failed;
     }
     QFile file(path);
@@ -126,35 +64,22 @@ bool createEmpty(const QString& path, QString* error)
     return true;
 }
 
-bool save(const QString& path, const QByteArray& bytes, QString* error, const Faults* faults)
+bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool* exists)
 {
-    const QString target = resolveLinks(path);
-    const QFileInfo info(target);
-    if (info.exists() && !info.isFile()) {
-        *error = describe(target, QStringLiteral("not a regular file"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (exists)
+            *exists = QFileInfo::exists(path);
+        *error = describe(path, file.errorString());
         return false;
     }
-
-    QSaveFile file(target);
-    if (file.open(QIODevice::WriteOnly)) {
-        if (!writeAll(file, bytes, faults)) {
-            const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
-                                                                        : QStringLiteral("write failed");
-            file.cancelWriting();
-            *error = describe(target, reason);
-            return false;
-        }
-        if (faults && faults->failReplace)
-            file.cancelWriting(); // as a rename over a bind-mounted file fails
-        if (file.commit())
-            return true;
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        *error = describe(path, file.errorString());
+        file.close();
+        file.remove();
+        return false;
     }
-    // The temporary file could not be made or put in place. An existing file that can be
-    // written is then overwritten in place, now that the whole new content is in memory.
-    if (info.exists() && info.isWritable())
-        return overwriteInPlace(target, bytes, error, faults);
-    *error = describe(target, file.errorString());
-    return false;
+    return true;
 }
 
 } // namespace TextFile

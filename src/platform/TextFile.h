@@ -4,7 +4,8 @@
 #include <QString>
 
 // The one place where the program's files are opened. Reading takes a whole file; saving
-// replaces a whole file so that a failure at any point leaves the old content in place.
+// replaces a whole file so that a failure, or the end of the program, at any point leaves the
+// old content or the new one, never a mixture.
 namespace TextFile {
 
 enum class ReadStatus { Ok, Missing, Failed };
@@ -16,20 +17,34 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error);
 // Creates an empty file if none exists. Returns false and sets *error if it cannot.
 bool createEmpty(const QString& path, QString* error);
 
-// Faults that tests inject into save(): a write that fails once failWriteAt bytes are written,
-// a rename that fails as it does over a bind-mounted file.
-struct Faults
-{
-    qint64 failWriteAt = -1;
-    bool failReplace = false;
+// Creates path with bytes; fails if a file of that name exists already. Returns false and sets
+// *error (the path and the system's reason; *exists = true if the name was taken).
+bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool* exists = nullptr);
+
+// Replaces the content of path with bytes; a symbolic link is followed to its target. The new
+// content goes to a temporary file beside it, flushed to disk, which then takes the file's
+// place with its mode, owner, group and extended attributes; the folder is flushed after.
+// Where the file cannot be replaced (a bind mount, a file with several hard links, a folder
+// without write rights, properties that cannot be copied), it is overwritten in place: its old
+// content is first kept in a flushed copy beside it (keptCopyPath), the new content is written,
+// flushed and read back, and only then is the copy dropped. Returns false and sets *error (in
+// Chinese, with the system's reason as the system words it) if the file does not hold the new
+// content; it then holds the old one.
+bool save(const QString& path, const QByteArray& bytes, QString* error);
+
+enum class Recovery {
+    Nothing,  // no save of this file was cut off
+    Restored, // a save was cut off: the file holds its content from before that save again
+    Failed,   // a save was cut off and the old content could not be put back
 };
 
-// Replaces the content of path with bytes. The new content is written completely to a temporary
-// file beside it and then put in place, keeping the file's permissions; a symbolic link is
-// followed to its target. Where the file cannot be replaced (a bind mount, a folder without
-// write rights), it is overwritten in place and read back to check; a mismatch restores the old
-// bytes. Returns false and sets *error if the file does not hold the new content; the old
-// content is then unchanged.
-bool save(const QString& path, const QByteArray& bytes, QString* error, const Faults* faults = nullptr);
+// Finishes what a save that was cut off (the program killed, the power lost) left behind: if
+// the kept copy of an in-place save is there, the file gets its old content back unless the
+// new content was complete. For Restored and Failed sets *message to what happened, in
+// Chinese, naming the file and, for Failed, the kept copy and the system's reason.
+Recovery recover(const QString& path, QString* message);
+
+// Where an in-place save of path keeps the old content until the new content is on disk.
+QString keptCopyPath(const QString& path);
 
 } // namespace TextFile

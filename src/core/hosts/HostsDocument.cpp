@@ -1,5 +1,6 @@
 #include "core/hosts/HostsDocument.h"
 
+#include "core/hosts/HostsMerge.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -237,38 +238,150 @@ Qt::ItemFlags HostsDocument::flags(const QModelIndex& index) const
     return QAbstractListModel::flags(index) | Qt::ItemIsEditable;
 }
 
+bool HostsDocument::encodeTyped(int row, QStringView text, QByteArray* out, QString* error) const
+{
+    if (m_codec.encode(text, out))
+        return true;
+    // Name the first character that has no form in the encoding, so that the user can find it.
+    QString culprit = text.toString(); // if only the whole text fails
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QStringView c = text.mid(i, n);
+        QByteArray ignored;
+        if (!m_codec.encode(c, &ignored)) {
+            const uint code = n == 2 ? QChar::surrogateToUcs4(c[0], c[1]) : c[0].unicode();
+            culprit = QStringLiteral("U+%1 (%2)")
+                          .arg(QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')), c);
+            break;
+        }
+        i += n - 1;
+    }
+    *error = QStringLiteral("第 %1 行含有 %2 编码无法表示的字符 %3")
+                 .arg(row + 1)
+                 .arg(QString::fromLatin1(m_codec.encoding()), culprit);
+    return false;
+}
+
+bool HostsDocument::rowBytes(int i, QByteArray* out, QString* error) const
+{
+    const Row& r = m_rows[i];
+    const QByteArrayView line = raw(r);
+    const HostsValues v = values(i);
+    const HostsValues read = r.fromFile ? parseHostsLine(m_codec.decode(line)) : HostsValues();
+    if (r.fromFile && v == read) {
+        *out = line.toByteArray(); // edited back to what it was
+        return true;
+    }
+    const TwoWords<QByteArrayView> words(line);
+    if (r.fromFile && read.ip.isEmpty() && read.host.isEmpty() && v.ip.isEmpty() && v.host.isEmpty()) {
+        // A line that shows empty boxes (a single word, "#" alone, blanks) has nothing to write
+        // back in them: only its "禁用" box changed, so the line keeps every byte and gains or
+        // loses the "#" that makes it a comment. Only one "#" goes, so that a banner of many
+        // keeps its text.
+        QByteArray bytes = line.toByteArray();
+        if (v.disabled)
+            bytes.prepend('#');
+        else
+            bytes.remove(words.w0, 1); // the first character that is not blank: the "#"
+        *out = bytes;
+        return true;
+    }
+    // The address-and-name form. A word the user did not change keeps the bytes it was read
+    // from, whatever the encoding made of them; only typed text is encoded.
+    QByteArray ip;
+    if (r.fromFile && words.words == 2 && v.ip == read.ip) {
+        ip = line.sliced(words.w0, words.w0End - words.w0).toByteArray();
+        ip.replace('#', QByteArray()); // "#" is this one byte in every encoding a hosts file uses
+    } else if (!encodeTyped(i, v.ip, &ip, error)) {
+        return false;
+    }
+    QByteArray host;
+    if (r.fromFile && words.words == 2 && v.host == read.host)
+        host = line.sliced(words.w1, words.w1End - words.w1).toByteArray();
+    else if (!encodeTyped(i, v.host, &host, error))
+        return false;
+    QByteArray bytes;
+    bytes.reserve(ip.size() + host.size() + line.size() + 2);
+    if (v.disabled)
+        bytes += '#';
+    bytes += ip;
+    bytes += ' ';
+    bytes += host;
+    if (r.fromFile)
+        bytes += line.sliced(restOfLineOffset(line));
+    *out = bytes;
+    return true;
+}
+
 bool HostsDocument::toBytes(QByteArray* out, QString* error) const
 {
     QByteArray bytes;
     bytes.reserve(m_bytes.size() + 64 * m_edits.size() + 64);
     if (m_bom)
         bytes += "\xEF\xBB\xBF";
+    QByteArray line;
     for (int i = 0; i < rowCount(); ++i) {
         const Row& r = m_rows[i];
         if (r.deleted)
             continue;
-        const QByteArrayView line = raw(r);
-        bool keep = r.fromFile && !r.edited;
-        if (r.fromFile && r.edited)
-            keep = m_edits.value(i) == parseHostsLine(m_codec.decode(line));
-        if (keep) {
-            bytes += line;
+        if (r.fromFile && !r.edited) {
+            bytes += raw(r); // most rows
         } else {
-            const HostsValues v = values(i);
-            const QString text = (v.disabled ? QStringLiteral("#") : QString()) + v.ip + QLatin1Char(' ') + v.host;
-            QByteArray encoded;
-            if (!m_codec.encode(text, &encoded)) {
-                *error = QStringLiteral("第 %1 行含有 %2 编码无法表示的字符: %3")
-                             .arg(i + 1)
-                             .arg(QString::fromLatin1(m_codec.encoding()), text);
+            if (!rowBytes(i, &line, error))
                 return false;
-            }
-            bytes += encoded;
-            if (r.fromFile)
-                bytes += line.sliced(restOfLineOffset(line));
+            bytes += line;
         }
         bytes += lineEndBytes(r.end);
     }
     *out = bytes;
+    return true;
+}
+
+bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QString* error) const
+{
+    if (current == m_bytes)
+        return toBytes(out, error);
+
+    bool baseBom = false, bom = false;
+    const std::vector<HostsMerge::Line> base = HostsMerge::split(m_bytes, &baseBom);
+    const std::vector<HostsMerge::Line> now = HostsMerge::split(current, &bom);
+    std::vector<HostsMerge::Change> changes(base.size());
+    std::vector<QByteArray> added;
+    for (int i = 0; i < rowCount(); ++i) {
+        const Row& r = m_rows[i];
+        if (r.fromFile && r.deleted) {
+            changes[size_t(i)].kind = HostsMerge::Change::Deleted;
+        } else if (r.edited || !r.fromFile) {
+            QByteArray line;
+            if (r.deleted)
+                continue; // an added row marked "删"
+            if (!rowBytes(i, &line, error))
+                return false;
+            if (!r.fromFile)
+                added.push_back(line);
+            else if (line != raw(r))
+                changes[size_t(i)] = HostsMerge::Change{HostsMerge::Change::Changed, line};
+        }
+    }
+    QByteArrayView lineEnd = m_lineEnd;
+    for (const HostsMerge::Line& line : now) {
+        if (!line.end.isEmpty()) {
+            lineEnd = line.end;
+            break;
+        }
+    }
+    QByteArray merged;
+    qsizetype conflict = -1;
+    if (!HostsMerge::merge(base, changes, added, now, lineEnd, &merged, &conflict)) {
+        QString text = m_codec.decode(base[size_t(conflict)].text);
+        if (text.size() > 60)
+            text = text.left(57) + QStringLiteral("...");
+        *error = QStringLiteral("第 %1 行（%2）在读取之后被其他程序修改或删除了，而你也修改了这一行。"
+                                "文件没有保存。请重新读取HOST文件，再做修改。")
+                     .arg(conflict + 1)
+                     .arg(text);
+        return false;
+    }
+    *out = bom ? QByteArray("\xEF\xBB\xBF") + merged : merged;
     return true;
 }

@@ -66,11 +66,25 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The bytes of the file for the current rows: rows marked deleted are left out; a row whose
-    // values are as read keeps its line's exact bytes; any other row is written as "#" (when
-    // disabled), IP, one space, host, followed by the rest of its original line. Each line ends
-    // as it did in the file; new lines and a last line without an end get the file's line end.
-    // Returns false and sets *error if a text has no form in the file's encoding.
+    // values are as read keeps its line's exact bytes; a line that shows empty IP and host boxes
+    // (one word or none) and whose "禁用" box changed gains or loses one "#"; any other row
+    // is written as "#" (when disabled), IP, one space, host, followed by the rest of its
+    // original line, where an IP or host that the user did not change keeps its original
+    // bytes. Each line ends as it did in the file; new lines and a last line without an end get
+    // the file's line end. Returns false and sets *error, naming the row and the character, if
+    // typed text has no form in the file's encoding.
     bool toBytes(QByteArray* out, QString* error) const;
+
+    // The bytes to save when the file now holds current. If current is the file as last read,
+    // those of toBytes(). Otherwise another program changed the file since: the user's changes
+    // (rows edited, ticked, marked deleted, added) are applied to current line by line, and
+    // lines that only the other program changed stay as it left them (HostsMerge). Returns false
+    // and sets *error if a line the user changed was also changed or removed there, naming the
+    // row and asking the user to read the file again, or if typed text cannot be encoded.
+    bool mergeInto(const QByteArray& current, QByteArray* out, QString* error) const;
+
+    // The file's bytes as last read.
+    const QByteArray& fileBytes() const { return m_bytes; }
 
     QByteArray encoding() const { return m_codec.encoding(); }
 
@@ -89,6 +103,9 @@ private:
     };
 
     QByteArrayView raw(const Row& row) const;
+    // The bytes of row i without its line end; false and *error if typed text cannot be encoded.
+    bool rowBytes(int i, QByteArray* out, QString* error) const;
+    bool encodeTyped(int row, QStringView text, QByteArray* out, QString* error) const;
     QByteArray lineEndBytes(LineEnd end) const;
 
     QByteArray m_baseEncoding;

@@ -1,0 +1,548 @@
+#include "platform/SafeSave.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes and reads go in pieces of this size: a large file needs no second copy in memory.
+constexpr qint64 kChunk = 1 << 20;
+
+// The kept copy's header: "TARVIX-KEPT 1", the old size, the new size and the SHA-1 of the new
+// content, in fields of fixed width, then an empty line; the old content follows.
+const QByteArray kMagic = QByteArrayLiteral("TARVIX-KEPT 1\n");
+constexpr qint64 kHeaderSize = 14 + (4 + 20 + 1) + (4 + 20 + 1 + 40 + 1) + 1;
+
+QByteArray header(qint64 oldSize, qint64 newSize, const QByteArray& newHash)
+{
+    return kMagic + "old " + QByteArray::number(oldSize).rightJustified(20, '0') + "\nnew " +
+           QByteArray::number(newSize).rightJustified(20, '0') + ' ' + newHash.toHex() + "\n\n";
+}
+
+struct Header {
+    bool ok = false;
+    qint64 oldSize = 0;
+    qint64 newSize = 0;
+    QByteArray newHash;
+};
+
+Header parseHeader(const QByteArray& bytes)
+{
+    Header h;
+    if (bytes.size() != kHeaderSize || !bytes.startsWith(kMagic) || !bytes.endsWith("\n\n"))
+        return h;
+    bool oldOk = false, newOk = false;
+    h.oldSize = bytes.mid(18, 20).toLongLong(&oldOk);
+    h.newSize = bytes.mid(43, 20).toLongLong(&newOk);
+    h.newHash = QByteArray::fromHex(bytes.mid(64, 40));
+    h.ok =
+        oldOk && newOk && bytes.mid(14, 4) == "old " && bytes.mid(39, 4) == "new " && h.newHash.size() == 20;
+    return h;
+}
+
+QByteArray encoded(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// "path: what happened: the system's reason", the reason as the system words it.
+QString describe(const QString& path, const QString& what, int err)
+{
+    QString text = native(path) + QStringLiteral(": ") + what;
+    if (err != 0)
+        text += QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err));
+    return text;
+}
+
+// The file a save must change: the final target of a chain of symbolic links, so that the
+// link itself stays a link.
+QString resolveLinks(const QString& path)
+{
+    QString target = QFileInfo(path).absoluteFilePath();
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            return target;
+        target = info.symLinkTarget();
+    }
+    return target;
+}
+
+QString folderOf(const QString& target)
+{
+    return QFileInfo(target).absolutePath();
+}
+
+// A hidden file beside target: ".NAME" + suffix.
+QString beside(const QString& target, const QString& suffix)
+{
+    const QFileInfo info(target);
+    return info.absolutePath() + QLatin1String("/.") + info.fileName() + suffix;
+}
+
+const QString kInterrupted = QStringLiteral("上次保存时程序被中断，");
+
+} // namespace
+
+QString SafeSave::keptCopyPath(const QString& path)
+{
+    return beside(resolveLinks(path), QStringLiteral(".tarvix-kept"));
+}
+
+bool SafeSave::writeAll(int fd, const char* data, qint64 size, qint64 offset)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n =
+            m_fs.pwrite(fd, data + done, size_t(qMin(kChunk, size - done)), off_t(offset + done));
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool SafeSave::sameContent(int fd, const char* data, qint64 size, int* err)
+{
+    QByteArray buffer(int(kChunk), Qt::Uninitialized);
+    qint64 done = 0;
+    for (;;) {
+        const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(done));
+        if (n < 0) {
+            *err = errno;
+            return false;
+        }
+        if (n == 0)
+            return done == size;
+        if (done + n > size || memcmp(buffer.constData(), data + done, size_t(n)) != 0)
+            return false;
+        done += n;
+    }
+}
+
+bool SafeSave::flushFolder(const QString& path, int* err)
+{
+    const int fd = m_fs.open(encoded(folderOf(path)), O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0) {
+        *err = errno;
+        return false;
+    }
+    // Some file systems cannot flush a folder (EINVAL): they have nothing to flush.
+    const bool ok = m_fs.fsync(fd) == 0 || errno == EINVAL;
+    *err = errno;
+    m_fs.close(fd);
+    return ok;
+}
+
+void SafeSave::removeLeftovers(const QString& target)
+{
+    // Temporary files of saves that were killed before their rename.
+    const QByteArray prefix =
+        encoded(QLatin1Char('.') + QFileInfo(target).fileName() + QLatin1String(".tarvix-new."));
+    const QByteArray folder = encoded(folderOf(target));
+    for (const QByteArray& name : m_fs.list(folder)) {
+        if (name.startsWith(prefix))
+            m_fs.unlink(folder + '/' + name);
+    }
+}
+
+bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error)
+{
+    const QString target = resolveLinks(path);
+    // A save that was cut off is finished first; a file that was just restored is not what the
+    // caller based its bytes on.
+    QString message;
+    switch (recover(target, &message)) {
+    case TextFile::Recovery::Nothing:
+        break;
+    case TextFile::Recovery::Restored:
+        *error = message + QStringLiteral("\r\n请重新读取后再保存。");
+        return false;
+    case TextFile::Recovery::Failed:
+        *error = message;
+        return false;
+    }
+    removeLeftovers(target);
+
+    struct stat st;
+    const bool exists = m_fs.stat(encoded(target), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        *error = describe(target, QStringLiteral("无法读取文件的属性"), errno);
+        return false;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        *error = describe(target, QStringLiteral("不是普通文件"), 0);
+        return false;
+    }
+    // A file with several names stays one file: replacing it would cut the other names off.
+    if (exists && st.st_nlink > 1)
+        return saveInPlace(target, bytes, error);
+    QString whyNotReplaced;
+    switch (replace(target, bytes, exists ? &st : nullptr, &whyNotReplaced)) {
+    case Replaced::Yes:
+        return true;
+    case Replaced::No:
+        *error = whyNotReplaced;
+        return false;
+    case Replaced::InPlace:
+        break;
+    }
+    if (saveInPlace(target, bytes, error))
+        return true;
+    *error = whyNotReplaced + QStringLiteral("\r\n") + *error;
+    return false;
+}
+
+SafeSave::Replaced SafeSave::replace(const QString& target, const QByteArray& bytes, const struct stat* old,
+                                     QString* error)
+{
+    const Replaced cannot = old ? Replaced::InPlace : Replaced::No;
+    const QString temp = beside(target, QStringLiteral(".tarvix-new.") +
+                                            QString::number(QRandomGenerator::global()->generate64(), 36));
+    // A new file takes the mode that the process gives new files; an old one's is copied below.
+    const int fd = m_fs.open(encoded(temp), O_WRONLY | O_CREAT | O_EXCL, old ? 0600 : 0666);
+    if (fd < 0) {
+        *error = describe(temp, QStringLiteral("无法创建临时文件"), errno);
+        return cannot;
+    }
+    auto fail = [&](const QString& what, Replaced result) {
+        const int err = errno;
+        m_fs.close(fd);
+        m_fs.unlink(encoded(temp));
+        *error = describe(temp, what, err);
+        return result;
+    };
+    if (old && !copyProperties(target, fd, *old, error)) {
+        m_fs.close(fd);
+        m_fs.unlink(encoded(temp));
+        return Replaced::InPlace; // in place the file keeps all it is
+    }
+    if (!writeAll(fd, bytes.constData(), bytes.size(), 0))
+        return fail(QStringLiteral("写入临时文件失败"), Replaced::No);
+    // The content must be on disk before the name points to it, or a power cut after the rename
+    // can leave an empty file.
+    if (m_fs.fsync(fd) != 0)
+        return fail(QStringLiteral("临时文件无法写入磁盘"), Replaced::No);
+    if (m_fs.close(fd) != 0) {
+        const int err = errno;
+        m_fs.unlink(encoded(temp));
+        *error = describe(temp, QStringLiteral("临时文件无法写入磁盘"), err);
+        return Replaced::No;
+    }
+    if (m_fs.rename(encoded(temp), encoded(target)) != 0) {
+        const int err = errno;
+        m_fs.unlink(encoded(temp));
+        *error = describe(target, QStringLiteral("无法用临时文件替换"), err);
+        return cannot;
+    }
+    // The rename itself is on disk only once the folder is.
+    int err = 0;
+    if (!flushFolder(target, &err)) {
+        *error = describe(folderOf(target), QStringLiteral("文件已替换，但文件夹无法写入磁盘"), err);
+        return Replaced::No;
+    }
+    return Replaced::Yes;
+}
+
+bool SafeSave::copyProperties(const QString& target, int to, const struct stat& old, QString* why)
+{
+    // Owner and group first: changing them clears the setuid and setgid bits, which the mode
+    // then sets again.
+    struct stat now;
+    if (m_fs.fstat(to, &now) != 0) {
+        *why = describe(target, QStringLiteral("无法读取临时文件的属性"), errno);
+        return false;
+    }
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        m_fs.fchown(to, old.st_uid, old.st_gid) != 0) {
+        *why = describe(target, QStringLiteral("无法给新文件原来的所有者和组"), errno);
+        return false;
+    }
+    // Extended attributes: user.*, ACLs (system.posix_acl_access), the SELinux label
+    // (security.selinux) that confined services need to read the file.
+    const int from = m_fs.open(encoded(target), O_RDONLY | O_NONBLOCK, 0);
+    if (from < 0) {
+        *why = describe(target, QStringLiteral("无法读取文件的扩展属性"), errno);
+        return false;
+    }
+    bool ok = true;
+    QByteArray names;
+    ssize_t size = m_fs.flistxattr(from, nullptr, 0);
+    if (size > 0) {
+        names.resize(size);
+        size = m_fs.flistxattr(from, names.data(), size_t(names.size()));
+    }
+    if (size < 0 && errno != ENOTSUP) {
+        *why = describe(target, QStringLiteral("无法读取文件的扩展属性"), errno);
+        ok = false;
+    }
+    names.truncate(qMax<ssize_t>(size, 0));
+    for (const QByteArray& name : names.split('\0')) {
+        if (!ok || name.isEmpty())
+            continue;
+        QByteArray value;
+        ssize_t n = m_fs.fgetxattr(from, name.constData(), nullptr, 0);
+        if (n > 0) {
+            value.resize(n);
+            n = m_fs.fgetxattr(from, name.constData(), value.data(), size_t(value.size()));
+        }
+        if (n < 0 ||
+            m_fs.fsetxattr(to, name.constData(), value.constData(), size_t(qMax<ssize_t>(n, 0)), 0) != 0) {
+            *why = describe(target, QStringLiteral("无法给新文件扩展属性 %1").arg(QString::fromLatin1(name)),
+                            errno);
+            ok = false;
+        }
+    }
+    m_fs.close(from);
+    if (ok && m_fs.fchmod(to, old.st_mode & 07777) != 0) {
+        *why = describe(target, QStringLiteral("无法给新文件原来的权限"), errno);
+        ok = false;
+    }
+    return ok;
+}
+
+bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& newHash, qint64 newSize,
+                              qint64* oldSize, QString* error)
+{
+    const QString kept = keptCopyPath(target);
+    const QString partial = kept + QStringLiteral(".new");
+    m_fs.unlink(encoded(partial));
+    const int k = m_fs.open(encoded(partial), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (k < 0) {
+        *error = describe(partial, QStringLiteral("无法保留原内容的副本"), errno);
+        return false;
+    }
+    QString what;
+    int err = 0;
+    QByteArray buffer(int(kChunk), Qt::Uninitialized);
+    qint64 copied = 0;
+    for (;;) {
+        const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(copied));
+        if (n < 0) {
+            what = QStringLiteral("无法读取原内容");
+            err = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (!writeAll(k, buffer.constData(), n, kHeaderSize + copied)) {
+            what = QStringLiteral("无法保留原内容的副本");
+            err = errno;
+            break;
+        }
+        copied += n;
+    }
+    const QByteArray head = header(copied, newSize, newHash);
+    if (what.isEmpty() && !writeAll(k, head.constData(), head.size(), 0)) {
+        what = QStringLiteral("无法保留原内容的副本");
+        err = errno;
+    }
+    // The copy must be on disk, under its final name, before the file is touched.
+    if (what.isEmpty() && m_fs.fsync(k) != 0) {
+        what = QStringLiteral("原内容的副本无法写入磁盘");
+        err = errno;
+    }
+    if (m_fs.close(k) != 0 && what.isEmpty()) {
+        what = QStringLiteral("原内容的副本无法写入磁盘");
+        err = errno;
+    }
+    if (what.isEmpty() && m_fs.rename(encoded(partial), encoded(kept)) != 0) {
+        what = QStringLiteral("无法保留原内容的副本");
+        err = errno;
+    }
+    if (what.isEmpty() && !flushFolder(kept, &err))
+        what = QStringLiteral("原内容的副本无法写入磁盘");
+    if (!what.isEmpty()) {
+        m_fs.unlink(encoded(partial));
+        m_fs.unlink(encoded(kept));
+        *error = describe(partial, what, err);
+        return false;
+    }
+    *oldSize = copied;
+    return true;
+}
+
+bool SafeSave::putBack(int fd, int keptFd, qint64 headerSize, qint64 oldSize, int* err)
+{
+    QByteArray buffer(int(kChunk), Qt::Uninitialized);
+    QByteArray check(int(kChunk), Qt::Uninitialized);
+    for (qint64 done = 0; done < oldSize;) {
+        const ssize_t n =
+            m_fs.pread(keptFd, buffer.data(), size_t(qMin(kChunk, oldSize - done)), off_t(headerSize + done));
+        if (n <= 0 || !writeAll(fd, buffer.constData(), n, done)) {
+            *err = n == 0 ? EIO : errno;
+            return false;
+        }
+        done += n;
+    }
+    if (m_fs.ftruncate(fd, oldSize) != 0 || m_fs.fsync(fd) != 0) {
+        *err = errno;
+        return false;
+    }
+    // Read back: the old content must really be there before its copy goes.
+    for (qint64 done = 0; done < oldSize;) {
+        const size_t want = size_t(qMin(kChunk, oldSize - done));
+        const ssize_t a = m_fs.pread(keptFd, buffer.data(), want, off_t(headerSize + done));
+        const ssize_t b = m_fs.pread(fd, check.data(), want, off_t(done));
+        if (a <= 0 || a != b || memcmp(buffer.constData(), check.constData(), size_t(a)) != 0) {
+            *err = a < 0 || b < 0 ? errno : EIO;
+            return false;
+        }
+        done += a;
+    }
+    return true;
+}
+
+bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QString* error)
+{
+    const int fd = m_fs.open(encoded(target), O_RDWR, 0);
+    if (fd < 0) {
+        *error = describe(target, QStringLiteral("无法打开文件写入"), errno);
+        return false;
+    }
+    const QByteArray newHash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+    qint64 oldSize = 0;
+    if (!keepOldContent(target, fd, newHash, bytes.size(), &oldSize, error)) {
+        m_fs.close(fd);
+        return false;
+    }
+    const QString kept = keptCopyPath(target);
+    QString what;
+    int err = 0;
+    if (!writeAll(fd, bytes.constData(), bytes.size(), 0)) {
+        what = QStringLiteral("写入失败");
+        err = errno;
+    } else if (m_fs.ftruncate(fd, bytes.size()) != 0) {
+        what = QStringLiteral("无法截断到新的长度");
+        err = errno;
+    } else if (m_fs.fsync(fd) != 0) {
+        what = QStringLiteral("无法写入磁盘");
+        err = errno;
+    } else if (!sameContent(fd, bytes.constData(), bytes.size(), &err)) {
+        what =
+            err ? QStringLiteral("无法读回写入的内容") : QStringLiteral("写入后读回的内容与要保存的不一致");
+    }
+    if (what.isEmpty()) {
+        m_fs.close(fd);
+        m_fs.unlink(encoded(kept)); // the new content is on disk: the old one has done its work
+        return true;
+    }
+    *error = describe(target, what, err);
+    // Put the old content back from its copy, which stays until that worked.
+    const int keptFd = m_fs.open(encoded(kept), O_RDONLY, 0);
+    int putErr = keptFd < 0 ? errno : 0;
+    const bool restored = keptFd >= 0 && putBack(fd, keptFd, kHeaderSize, oldSize, &putErr);
+    if (keptFd >= 0)
+        m_fs.close(keptFd);
+    m_fs.close(fd);
+    if (restored) {
+        m_fs.unlink(encoded(kept));
+        *error += QStringLiteral("\r\n文件仍是原来的内容。");
+    } else {
+        *error +=
+            QStringLiteral("\r\n") +
+            describe(target, QStringLiteral("无法恢复原内容，原内容保留在 %1").arg(native(kept)), putErr);
+    }
+    return false;
+}
+
+TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
+{
+    const QString target = resolveLinks(path);
+    const QString kept = keptCopyPath(target);
+    // A copy that was never finished: the file was not touched yet.
+    m_fs.unlink(encoded(kept + QStringLiteral(".new")));
+    const int k = m_fs.open(encoded(kept), O_RDONLY, 0);
+    if (k < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return TextFile::Recovery::Nothing;
+        *message = describe(kept, kInterrupted + QStringLiteral("无法打开保留的原内容副本"), errno);
+        return TextFile::Recovery::Failed;
+    }
+    QByteArray head(int(kHeaderSize), Qt::Uninitialized);
+    struct stat ks;
+    const bool headRead = m_fs.pread(k, head.data(), size_t(kHeaderSize), 0) == kHeaderSize;
+    const Header h = parseHeader(headRead ? head : QByteArray());
+    if (!h.ok || m_fs.fstat(k, &ks) != 0 || ks.st_size != kHeaderSize + h.oldSize) {
+        m_fs.close(k);
+        *message = describe(
+            kept, kInterrupted + QStringLiteral("保留的原内容副本不完整，请查看它和 %1").arg(native(target)),
+            0);
+        return TextFile::Recovery::Failed;
+    }
+
+    auto failed = [&](const QString& what, int err) {
+        m_fs.close(k);
+        *message =
+            describe(target, kInterrupted + what, err) + QStringLiteral("\r\n保存前的内容在 ") + native(kept);
+        return TextFile::Recovery::Failed;
+    };
+    int fd = m_fs.open(encoded(target), O_RDONLY, 0);
+    if (fd < 0)
+        return failed(QStringLiteral("无法恢复保存前的内容"), errno);
+    // What the file holds now: the new content complete (only the copy was left), the old
+    // content untouched, or a mixture that must go.
+    struct stat st;
+    bool complete = false, untouched = false;
+    if (m_fs.fstat(fd, &st) == 0) {
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        QByteArray buffer(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized);
+        complete = st.st_size == h.newSize;
+        untouched = st.st_size == h.oldSize;
+        for (qint64 done = 0; (complete || untouched) && done < st.st_size;) {
+            const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(done));
+            if (n <= 0) {
+                complete = untouched = false;
+                break;
+            }
+            hash.addData(QByteArrayView(buffer.constData(), n));
+            if (untouched)
+                untouched = m_fs.pread(k, old.data(), size_t(n), off_t(kHeaderSize + done)) == n &&
+                            memcmp(buffer.constData(), old.constData(), size_t(n)) == 0;
+            done += n;
+        }
+        complete = complete && hash.result() == h.newHash;
+    }
+    m_fs.close(fd);
+    if (complete) {
+        m_fs.close(k);
+        m_fs.unlink(encoded(kept));
+        return TextFile::Recovery::Nothing;
+    }
+    if (!untouched) {
+        fd = m_fs.open(encoded(target), O_RDWR, 0);
+        if (fd < 0)
+            return failed(QStringLiteral("无法恢复保存前的内容"), errno);
+        int err = 0;
+        const bool ok = putBack(fd, k, kHeaderSize, h.oldSize, &err);
+        m_fs.close(fd);
+        if (!ok)
+            return failed(QStringLiteral("无法恢复保存前的内容"), err);
+    }
+    m_fs.close(k);
+    if (m_fs.unlink(encoded(kept)) == 0) {
+        int err = 0;
+        flushFolder(kept, &err);
+    }
+    *message = native(target) + QStringLiteral(": ") + kInterrupted +
+               (untouched ? QStringLiteral("文件没有改动，仍是保存前的内容。")
+                          : QStringLiteral("文件已从保留的副本恢复为保存前的内容。"));
+    return TextFile::Recovery::Restored;
+}

@@ -1,0 +1,265 @@
+// Saving after another program changed the hosts file: the user's row changes applied to the
+// file as it is now, line by line, and a refusal where both changed the same line.
+#include "core/hosts/HostsDocument.h"
+#include "core/hosts/HostsMerge.h"
+
+#include <QTest>
+
+namespace {
+
+const QByteArray kBase = "127.0.0.1 localhost\n"
+                         "10.0.0.1 a\n"
+                         "10.0.0.2 b\n"
+                         "10.0.0.3 c\n"
+                         "10.0.0.4 d\n";
+
+// The user's edits, one per word list: "tick N", "untick N", "delete N", "ip N TEXT",
+// "host N TEXT", "add IP HOST" (rows from 1).
+void apply(HostsDocument& doc, const QStringList& edits)
+{
+    for (const QString& edit : edits) {
+        const QStringList w = edit.split(QLatin1Char(' '));
+        const int row = w.value(1).toInt() - 1;
+        if (w[0] == QLatin1String("add")) {
+            doc.addRow();
+            doc.setValues(doc.rowCount() - 1, HostsValues{false, w[1], w[2]});
+            continue;
+        }
+        HostsValues v = doc.values(row);
+        if (w[0] == QLatin1String("tick"))
+            v.disabled = true;
+        else if (w[0] == QLatin1String("untick"))
+            v.disabled = false;
+        else if (w[0] == QLatin1String("ip"))
+            v.ip = w[2];
+        else if (w[0] == QLatin1String("host"))
+            v.host = w[2];
+        if (w[0] == QLatin1String("delete"))
+            doc.setDeleted(row, true);
+        else
+            doc.setValues(row, v);
+    }
+}
+
+QByteArray lines(const QList<QByteArray>& list)
+{
+    QByteArray out;
+    for (const QByteArray& line : list)
+        out += line + '\n';
+    return out;
+}
+
+} // namespace
+
+class tst_HostsMerge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitLikeTheReading_data();
+    void splitLikeTheReading();
+    void userChangesOnTheFileAsItIsNow_data();
+    void userChangesOnTheFileAsItIsNow();
+    void largeChangeCountsAsAllChanged();
+    void unchangedFileGivesTheSameAsToBytes();
+};
+
+void tst_HostsMerge::splitLikeTheReading_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("LF") << QByteArray("a\nb\n");
+    QTest::newRow("CR LF and LF mixed") << QByteArray("a\r\nb\nc\r\n");
+    QTest::newRow("no final line end") << QByteArray("a\nb");
+    QTest::newRow("CR at the very end") << QByteArray("a\nb\r");
+    QTest::newRow("CR inside a line") << QByteArray("a\rb\nc\n");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF"
+                                                   "a\n");
+    QTest::newRow("empty lines") << QByteArray("\n\n\r\n");
+    QTest::newRow("empty file") << QByteArray();
+}
+
+void tst_HostsMerge::splitLikeTheReading()
+{
+    // As many lines as the document has rows, each its row's bytes.
+    QFETCH(QByteArray, bytes);
+    HostsDocument doc("UTF-8");
+    doc.load(bytes);
+    bool bom = false;
+    const std::vector<HostsMerge::Line> split = HostsMerge::split(bytes, &bom);
+    QCOMPARE(qsizetype(split.size()), qsizetype(doc.rowCount()));
+    QCOMPARE(bom, bytes.startsWith("\xEF\xBB\xBF"));
+    QByteArray joined = bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
+    for (const HostsMerge::Line& line : split)
+        joined += line.text.toByteArray() + line.end.toByteArray();
+    QCOMPARE(joined, bytes);
+}
+
+void tst_HostsMerge::userChangesOnTheFileAsItIsNow_data()
+{
+    QTest::addColumn<QStringList>("edits");  // the user's, on the file as last read (kBase)
+    QTest::addColumn<QByteArray>("current"); // the file as another program left it
+    QTest::addColumn<QByteArray>("saved");   // what is written; empty for a refusal
+    QTest::addColumn<int>("conflictRow");    // the row named in the refusal
+
+    const QList<QByteArray> base = kBase.split('\n').mid(0, 5);
+    auto with = [&](int at, const QByteArray& line) {
+        QList<QByteArray> l = base;
+        l.insert(at, line);
+        return l;
+    };
+    auto without = [&](int at) {
+        QList<QByteArray> l = base;
+        l.removeAt(at);
+        return l;
+    };
+    auto changed = [&](int at, const QByteArray& line) {
+        QList<QByteArray> l = base;
+        l[at] = line;
+        return l;
+    };
+    auto edited = [](QList<QByteArray> l, int at, const QByteArray& line) {
+        l[at] = line;
+        return l;
+    };
+    const QByteArray vpn = "10.8.0.1 vpn.corp";
+
+    QTest::newRow("file unchanged, row ticked")
+        << QStringList{"tick 3"} << kBase << lines(changed(2, "#10.0.0.2 b")) << 0;
+    // Another program appends a line.
+    QTest::newRow("append, user edits nothing near")
+        << QStringList{"tick 2"} << lines(with(5, vpn)) << lines(edited(with(5, vpn), 1, "#10.0.0.1 a")) << 0;
+    QTest::newRow("append, user ticks the last line")
+        << QStringList{"tick 5"} << lines(with(5, vpn)) << lines(edited(with(5, vpn), 4, "#10.0.0.4 d")) << 0;
+    QTest::newRow("append, user adds a row") << QStringList{"add 10.0.0.9 mine"} << lines(with(5, vpn))
+                                             << lines(with(5, vpn) << "10.0.0.9 mine") << 0;
+    // Another program inserts a line.
+    QTest::newRow("insert at the top, user ticks the last row")
+        << QStringList{"tick 5"} << lines(with(0, vpn)) << lines(edited(with(0, vpn), 5, "#10.0.0.4 d")) << 0;
+    QTest::newRow("insert in the middle, user ticks the line before it")
+        << QStringList{"tick 3"} << lines(with(3, vpn)) << lines(edited(with(3, vpn), 2, "#10.0.0.2 b")) << 0;
+    QTest::newRow("insert in the middle, user ticks the line after it")
+        << QStringList{"tick 4"} << lines(with(3, vpn)) << lines(edited(with(3, vpn), 4, "#10.0.0.3 c")) << 0;
+    // Another program deletes a line.
+    QTest::newRow("delete, user edits a line far away")
+        << QStringList{"ip 1 127.0.1.1"} << lines(without(3))
+        << lines(edited(without(3), 0, "127.0.1.1 localhost")) << 0;
+    QTest::newRow("delete, user ticks the line next to it")
+        << QStringList{"tick 5"} << lines(without(3)) << lines(edited(without(3), 3, "#10.0.0.4 d")) << 0;
+    QTest::newRow("delete, user deletes the same line")
+        << QStringList{"delete 4", "tick 2"} << lines(without(3))
+        << lines(edited(without(3), 1, "#10.0.0.1 a")) << 0;
+    QTest::newRow("delete, user deletes the line next to it")
+        << QStringList{"delete 5"} << lines(without(3)) << lines(without(3).mid(0, 3)) << 0;
+    // Another program edits a line.
+    QTest::newRow("edit, user ticks the line before it")
+        << QStringList{"tick 3"} << lines(changed(3, "10.0.0.33 c"))
+        << lines(edited(changed(3, "10.0.0.33 c"), 2, "#10.0.0.2 b")) << 0;
+    QTest::newRow("edit, user edits a host far away")
+        << QStringList{"host 1 box"} << lines(changed(3, "10.0.0.33 c"))
+        << lines(edited(changed(3, "10.0.0.33 c"), 0, "127.0.0.1 box")) << 0;
+    QTest::newRow("edit, user leaves it alone and adds a row")
+        << QStringList{"add 10.0.0.9 mine"} << lines(changed(3, "10.0.0.33 c"))
+        << lines(changed(3, "10.0.0.33 c") << "10.0.0.9 mine") << 0;
+    // Both changed the same line: nothing is written.
+    QTest::newRow("conflict: both edit the line")
+        << QStringList{"tick 4"} << lines(changed(3, "10.0.0.33 c")) << QByteArray() << 4;
+    QTest::newRow("conflict: other deletes the line the user ticked")
+        << QStringList{"tick 4"} << lines(without(3)) << QByteArray() << 4;
+    QTest::newRow("conflict: other edits the line the user deleted")
+        << QStringList{"delete 4"} << lines(changed(3, "10.0.0.33 c")) << QByteArray() << 4;
+    QTest::newRow("conflict: other replaced the file, user ticked a row")
+        << QStringList{"tick 2"} << QByteArray("1.1.1.1 new\n2.2.2.2 file\n") << QByteArray() << 2;
+    QTest::newRow("other replaced the file, user only added a row")
+        << QStringList{"add 10.0.0.9 mine"} << QByteArray("1.1.1.1 new\n")
+        << QByteArray("1.1.1.1 new\n10.0.0.9 mine\n") << 0;
+    QTest::newRow("other removed the file's lines, user only added a row")
+        << QStringList{"add 10.0.0.9 mine"} << QByteArray() << QByteArray("10.0.0.9 mine\n") << 0;
+    // Line ends are the file's as it is now; lines compare without them.
+    QTest::newRow("other turned the line ends to CR LF")
+        << QStringList{"tick 3", "add 10.0.0.9 mine"} << QByteArray(kBase).replace("\n", "\r\n")
+        << QByteArray(lines(changed(2, "#10.0.0.2 b")) + "10.0.0.9 mine\n").replace("\n", "\r\n") << 0;
+    QTest::newRow("other appended without a final line end")
+        << QStringList{"tick 2", "add 10.0.0.9 mine"} << kBase + vpn
+        << lines(edited(with(5, vpn), 1, "#10.0.0.1 a") << "10.0.0.9 mine") << 0;
+}
+
+void tst_HostsMerge::userChangesOnTheFileAsItIsNow()
+{
+    QFETCH(QStringList, edits);
+    QFETCH(QByteArray, current);
+    QFETCH(QByteArray, saved);
+    QFETCH(int, conflictRow);
+    HostsDocument doc("UTF-8");
+    doc.load(kBase);
+    apply(doc, edits);
+    QByteArray out;
+    QString error;
+    const bool ok = doc.mergeInto(current, &out, &error);
+    if (conflictRow == 0) {
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(out, saved);
+    } else {
+        QVERIFY(!ok);
+        QVERIFY2(error.startsWith(QStringLiteral("第 %1 行").arg(conflictRow)), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("请重新读取HOST文件")), qPrintable(error));
+    }
+}
+
+void tst_HostsMerge::largeChangeCountsAsAllChanged()
+{
+    // Between the lines both files share at their start and end, a difference too large to
+    // work out counts as all of it changed: a user change there is refused, not misplaced.
+    std::vector<QByteArray> a, b;
+    a.push_back("same head");
+    b.push_back("same head");
+    for (int i = 0; i < 50; ++i) {
+        a.push_back("old " + QByteArray::number(i));
+        b.push_back("new " + QByteArray::number(i));
+    }
+    a.push_back("same tail");
+    b.push_back("same tail");
+    auto view = [](const std::vector<QByteArray>& lines) {
+        std::vector<HostsMerge::Line> out;
+        for (const QByteArray& l : lines)
+            out.push_back(HostsMerge::Line{l, "\n"});
+        return out;
+    };
+    const std::vector<HostsMerge::Line> la = view(a), lb = view(b);
+    const std::vector<qsizetype> tight = HostsMerge::match(la, lb, 10);
+    QCOMPARE(tight.front(), qsizetype(0));
+    QCOMPARE(tight.back(), qsizetype(51));
+    for (int i = 1; i <= 50; ++i)
+        QCOMPARE(tight[size_t(i)], qsizetype(-1));
+    // With the same lines inside, the full search finds all but two lines that changed places.
+    std::vector<QByteArray> c = a;
+    std::swap(c[10], c[20]);
+    const std::vector<qsizetype> full = HostsMerge::match(view(a), view(c));
+    QCOMPARE(full[5], qsizetype(5));
+    QCOMPARE(full[30], qsizetype(30));
+    QCOMPARE(full[10], qsizetype(-1)); // the two lines that changed places
+    QCOMPARE(full[20], qsizetype(-1));
+    QCOMPARE(std::count(full.begin(), full.end(), qsizetype(-1)), std::ptrdiff_t(2));
+}
+
+void tst_HostsMerge::unchangedFileGivesTheSameAsToBytes()
+{
+    HostsDocument doc("UTF-8");
+    doc.load(QByteArray("\xEF\xBB\xBF") + kBase.chopped(1)); // a byte-order mark, no final line end
+    apply(doc, {"tick 2", "delete 3", "add 10.0.0.9 mine"});
+    QByteArray expected, out, other;
+    QString error;
+    QVERIFY(doc.toBytes(&expected, &error));
+    QVERIFY(doc.mergeInto(doc.fileBytes(), &out, &error));
+    QCOMPARE(out, expected);
+    // The same file read again into another buffer merges to the same bytes.
+    QVERIFY(
+        doc.mergeInto(QByteArray(doc.fileBytes().constData(), doc.fileBytes().size()) + "", &other, &error));
+    QCOMPARE(other, expected);
+    // Merged through the line by line path (a changed byte-order mark is a change), the result
+    // differs only by the mark.
+    QVERIFY(doc.mergeInto(kBase.chopped(1), &other, &error));
+    QCOMPARE(QByteArray("\xEF\xBB\xBF") + other, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_HostsMerge)
+#include "tst_hostsmerge.moc"

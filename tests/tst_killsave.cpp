@@ -1,0 +1,168 @@
+// A save in place killed at every call it makes and at random moments: once the program has
+// started again (TextFile::recover, as at start-up), the file is the old one or the new one.
+#include "TestFileSystem.h"
+#include "TestFiles.h"
+#include "platform/SafeSave.h"
+#include "platform/TextFile.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+// Written in pieces of 1 MiB; the new content drops lines, so a truncate follows.
+QByteArray hostsFile(int lines, int dropEvery)
+{
+    QByteArray out = "127.0.0.1 localhost\n";
+    for (int i = 0; i < lines; ++i) {
+        if (dropEvery == 0 || i % dropEvery != 0)
+            out += "0.0.0.0 ads-" + QByteArray::number(i) + ".tracker.example.com\n";
+    }
+    return out;
+}
+
+struct Setup {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("hosts"));
+    QString content = dir.filePath(QStringLiteral("new-content"));
+    QByteArray old;
+    QByteArray next;
+
+    explicit Setup(int lines) : old(hostsFile(lines, 0)), next(hostsFile(lines, 7))
+    {
+        writeBytes(content, next);
+        reset();
+    }
+    void reset()
+    {
+        writeBytes(path, old);
+        QFile::remove(TextFile::keptCopyPath(path));
+    }
+};
+
+QString child()
+{
+    return QStringLiteral(KILLSAVE_CHILD);
+}
+
+} // namespace
+
+class tst_KillSave : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedAtEveryCall();
+    void killedAtTheTruncate();
+    void killedAtRandomMoments();
+};
+
+void tst_KillSave::killedAtEveryCall()
+{
+    Setup s(100000); // 4 MB
+    int calls = 0;
+    {
+        TestFileSystem fs;
+        fs.fail(QStringLiteral("rename"), QStringLiteral(".hosts.tarvix-new.* > hosts"), EBUSY);
+        QString error;
+        QVERIFY2(SafeSave(fs).save(s.path, s.next, &error), qPrintable(error));
+        calls = int(fs.calls.size());
+    }
+    int torn = 0;
+    for (int n = 0; n < calls; ++n) {
+        s.reset();
+        QProcess p;
+        p.start(child(), {QStringLiteral("stop-at"), QString::number(n), s.path, s.content});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        const QByteArray left = readBytes(s.path);
+        torn += left != s.old && left != s.next;
+        QString message;
+        TextFile::recover(s.path, &message);
+        const QByteArray after = readBytes(s.path);
+        QVERIFY2(after == s.old || after == s.next,
+                 qPrintable(QStringLiteral("killed before call %1").arg(n)));
+    }
+    qInfo("killed before each of %d calls; %d left a torn file, all old or new after recovery", calls, torn);
+    QVERIFY(torn >= 4); // the pieces of the write and the truncate were reached
+}
+
+void tst_KillSave::killedAtTheTruncate()
+{
+    Setup s(100000);
+    QProcess p;
+    p.start(child(), {QStringLiteral("stop-at"), QStringLiteral("ftruncate hosts"), s.path, s.content});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+    // The new content followed by the tail of the old: lines the user deleted are back.
+    const QByteArray torn = readBytes(s.path);
+    QVERIFY(torn.startsWith(s.next));
+    QCOMPARE(torn.size(), s.old.size());
+    QString message;
+    QCOMPARE(TextFile::recover(s.path, &message), TextFile::Recovery::Restored);
+    QVERIFY(readBytes(s.path) == s.old);
+    QVERIFY(!QFile::exists(TextFile::keptCopyPath(s.path)));
+}
+
+void tst_KillSave::killedAtRandomMoments()
+{
+    Setup s(250000); // 10 MB
+    // A second name makes the program save in place, as over a bind-mounted /etc/hosts.
+    QVERIFY(::link(QFile::encodeName(s.path).constData(),
+                   QFile::encodeName(s.path + QStringLiteral(".link")).constData()) == 0);
+    auto run = [&](qint64 killAfterUs, bool* finished) {
+        QProcess p;
+        p.start(child(), {QStringLiteral("save"), s.path, s.content});
+        if (!p.waitForStarted() || !p.waitForReadyRead(60000))
+            return qint64(-1);
+        QElapsedTimer t;
+        t.start();
+        if (killAfterUs >= 0) {
+            QThread::usleep(static_cast<unsigned long>(killAfterUs));
+            ::kill(pid_t(p.processId()), SIGKILL);
+        }
+        p.waitForFinished(60000);
+        *finished = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        return t.nsecsElapsed() / 1000;
+    };
+    // How long a save takes here: the kills fall within it.
+    bool finished = false;
+    qint64 span = 0;
+    for (int i = 0; i < 3; ++i) {
+        s.reset();
+        span = qMax(span, run(-1, &finished));
+        QVERIFY(finished);
+        QVERIFY(readBytes(s.path) == s.next);
+    }
+    QRandomGenerator random(20261207); // fixed: a failure can be run again
+    int killed = 0, torn = 0;
+    const int tries = 150;
+    for (int i = 0; i < tries; ++i) {
+        s.reset();
+        const qint64 at = qint64(random.bounded(double(span)));
+        QVERIFY(run(at, &finished) >= 0);
+        killed += !finished;
+        const QByteArray left = readBytes(s.path);
+        torn += left != s.old && left != s.next;
+        QString message;
+        TextFile::recover(s.path, &message);
+        const QByteArray after = readBytes(s.path);
+        QVERIFY2(after == s.old || after == s.next,
+                 qPrintable(QStringLiteral("try %1, killed after %2 us").arg(i).arg(at)));
+        QVERIFY(readBytes(s.path + QStringLiteral(".link")) == after);
+    }
+    qInfo("%d kills in a save of %lld us: %d before it ended, %d left a torn file; all old or new after "
+          "recovery",
+          tries, span, killed, torn);
+    QVERIFY(killed > tries / 4);
+}
+
+QTEST_GUILESS_MAIN(tst_KillSave)
+#include "tst_killsave.moc"
