@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 // A window's surroundings for a test: a temporary application directory and hosts file, a
+// user data folder inside it (used only when the application directory cannot be written), a
 // fixed date, message boxes recorded instead of shown, program starts recorded instead of run
 // (a test that wants real processes clears options.start).
 struct WindowFixture
@@ -30,6 +31,7 @@ struct WindowFixture
             writeBytes(hosts, *hostsBytes);
         options.hostsPath = hosts;
         options.executableDir = dir.path();
+        options.userDataDir = dir.filePath(QStringLiteral("user-data"));
         options.encoding = "UTF-8";
         options.maxWindowHeight = 0;
         options.today = [] { return QDate(2026, 12, 7); };

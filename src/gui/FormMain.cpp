@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
@@ -22,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStringListModel>
 #include <QTabWidget>
 
@@ -226,6 +228,7 @@ void FormMain::loadAtStartUp()
     // Each step stands alone: one that fails is abandoned and the next one runs, silently. The
     // common IPs come first, so that every row offers them.
     QString ignored;
+    prepareAppDirectory();
     loadCommonIps(&ignored);
     readHostsFile(&ignored);
     loadQueue(&ignored);
@@ -246,10 +249,28 @@ void FormMain::centreOnScreen()
 
 // ---- where things are ----
 
+QString FormMain::executableDir() const
+{
+    return m_options.executableDir.isEmpty() ? Platform::executableDir() : m_options.executableDir;
+}
+
 QString FormMain::appDirectory() const
 {
-    const QString dir = m_options.executableDir.isEmpty() ? Platform::executableDir() : m_options.executableDir;
+    const QString exeDir = executableDir();
+    const QString userDir = QDir::toNativeSeparators(
+        m_options.userDataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                        : m_options.userDataDir);
+    const QString dir = AppPath::ownFilesDir(exeDir, Platform::canWriteDirectory(exeDir), userDir);
     return AppPath::fromReportedDir(dir, Platform::separator());
+}
+
+void FormMain::prepareAppDirectory() const
+{
+    // The user's data folder of an installed program may not exist yet. Making the
+    // executable's own directory is never tried: it exists, writable or not.
+    const QString dir = appDirectory();
+    if (dir != AppPath::fromReportedDir(executableDir(), Platform::separator()))
+        QDir().mkpath(dir);
 }
 
 QString FormMain::ownFile(const QString& name) const
@@ -414,6 +435,7 @@ bool FormMain::writeQueue(QString* error)
     const QString text = queueText() + QStringLiteral("\r\n");
     QByteArray bytes;
     const TextCodec codec(m_options.encoding);
+    prepareAppDirectory();
     if (!codec.encode(text, &bytes)) {
         *error = QStringLiteral("任务队列含有 %1 编码无法表示的字符").arg(QString::fromLatin1(codec.encoding()));
         return false;
@@ -458,6 +480,7 @@ QList<StartResult> FormMain::startBeside(const QList<QList<Command>>& groups)
 void FormMain::startBatch()
 {
     QString folderError;
+    prepareAppDirectory();
     const bool folderReady = Platform::createDirectory(resultFolder(), &folderError);
     const QList<PingBatch::Target> plan =
         PingBatch::plan(queueText(), m_textN->text(), [this] { return resultFolder(); }, QTime::currentTime());

@@ -27,6 +27,7 @@ struct FormMainOptions
 {
     QString hostsPath;        // empty: the system's hosts file
     QString executableDir;    // empty: the directory of the running executable
+    QString userDataDir;      // empty: the user's data folder (QStandardPaths::AppDataLocation)
     QByteArray encoding;      // empty: the system's ANSI code page
     int maxWindowHeight = -1; // in twips; -1: the screen's available height; 0: no limit
     Platform::Starter start;  // empty: the platform's
@@ -45,7 +46,8 @@ public:
     explicit FormMain(const FormMainOptions& options = FormMainOptions(), QWidget* parent = nullptr);
     ~FormMain() override;
 
-    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator.
+    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator: the
+    // executable's directory if the user can write to it, otherwise the user's data folder.
     QString appDirectory() const;
 
     HostsDocument& hosts() { return m_hosts; }
@@ -88,6 +90,8 @@ private:
     void log(const QString& entry);
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
+    QString executableDir() const;
+    void prepareAppDirectory() const;
     QString ownFile(const QString& name) const;
     QString resultFolder() const;
     QDate today() const;

@@ -34,6 +34,17 @@ QByteArray lineEnd();
 // compare; name itself when there is none. Windows: dir + name.
 QString resolveFileName(const QString& dir, const QString& name);
 
+// Whether this process may write path, as the system answers: for an existing file whether it
+// can be opened for writing, for a missing one whether its folder takes new files. Denied is
+// the lack of rights (EACCES, EPERM on Unix, access denied on Windows), which an administrator
+// can overcome; ReadOnly a read-only file system or medium, which nobody can; Other anything
+// else (a missing folder, a file that is not a regular one).
+enum class WriteAccess { Allowed, Denied, ReadOnly, Other };
+WriteAccess writeAccess(const QString& path);
+
+// True when this process can create files in the folder dir.
+bool canWriteDirectory(const QString& dir);
+
 // Asks the system to back a large buffer that is about to be filled with large pages, so that
 // filling it does not fault in thousands of small ones. A hint: does nothing where unsupported.
 void adviseLargeBuffer(void* data, qsizetype bytes);

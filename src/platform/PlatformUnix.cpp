@@ -24,6 +24,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -77,6 +78,55 @@ QString resolveFileName(const QString& dir, const QString& name)
             return dir + entry;
     }
     return exact;
+}
+
+namespace {
+
+WriteAccess accessFromErrno(int code)
+{
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        return WriteAccess::Denied;
+    case EROFS:
+        return WriteAccess::ReadOnly;
+    default:
+        return WriteAccess::Other;
+    }
+}
+
+} // namespace
+
+WriteAccess writeAccess(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (stat(name.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return accessFromErrno(errno);
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
+        // AT_EACCESS: the rights this process writes with, not those of the user who started it.
+        if (faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)
+            return WriteAccess::Allowed;
+        return accessFromErrno(errno);
+    }
+    if (!S_ISREG(st.st_mode))
+        return WriteAccess::Other;
+    // Opening for writing, without truncating, asks the kernel the exact question a save asks
+    // (mode bits, ACLs, an immutable file, a read-only mount) and changes nothing.
+    const int fd = open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return accessFromErrno(errno);
+    close(fd);
+    return WriteAccess::Allowed;
+}
+
+bool canWriteDirectory(const QString& dir)
+{
+    const QByteArray name = QFile::encodeName(dir);
+    struct stat st;
+    return !dir.isEmpty() && stat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 void adviseLargeBuffer(void* data, qsizetype bytes)
