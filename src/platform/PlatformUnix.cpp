@@ -2,6 +2,7 @@
 // meaning of their command lines is carried out directly, without any shell.
 #include "platform/Platform.h"
 
+#include "platform/HostsHelper.h"
 #include "platform/TextCodec.h"
 
 #include <QCoreApplication>
@@ -127,6 +128,34 @@ bool canWriteDirectory(const QString& dir)
     struct stat st;
     return !dir.isEmpty() && stat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
            faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+Elevation hostsElevation(const QString& executableDir)
+{
+    Elevation e;
+    const QString name = QString::fromLatin1(HostsHelper::kProgramName);
+    // pkexec matches the path against the polkit action's, so it must be clean: no "..".
+    const QStringList candidates = {
+        QDir::cleanPath(executableDir + QStringLiteral("/" TARVIX_HELPER_DIR_FROM_BIN "/") + name),
+        QDir::cleanPath(executableDir + QLatin1Char('/') + name),
+    };
+    e.helperPath = candidates.first();
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable()) {
+            e.helperPath = candidate;
+            break;
+        }
+    }
+    e.program = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+    if (e.program.isEmpty())
+        e.status = Elevation::Status::NoPkexec;
+    else if (!QFileInfo(e.helperPath).isExecutable())
+        e.status = Elevation::Status::NoHelper;
+    else
+        e.status = Elevation::Status::Ready;
+    e.arguments = QStringList{e.helperPath};
+    return e;
 }
 
 void adviseLargeBuffer(void* data, qsizetype bytes)

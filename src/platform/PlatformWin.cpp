@@ -71,6 +71,11 @@ bool canWriteDirectory(const QString& dir)
     return winapi::canWriteDirectory(wide(dir));
 }
 
+Elevation hostsElevation(const QString&)
+{
+    return Elevation(); // Unsupported: the window says that it needs administrator rights
+}
+
 void adviseLargeBuffer(void*, qsizetype)
 {
 }

@@ -1,0 +1,55 @@
+// tarvix-hosts-helper: writes the system hosts file with the administrator's rights, for a
+// window that lacks them. pkexec starts it after polkit has asked for the password. It writes
+// that one file and nothing else: the path is the platform's constant, and it takes no
+// argument, reads no environment (it empties it) and names no file from its input. The new
+// content comes on standard input as one frame (platform/HostsHelper.h); the outcome is the
+// exit status listed there, with the reason on standard error. Qt Core only: no widgets, no
+// network, no shell, no other process.
+#include "platform/HelperProcess.h"
+#include "platform/HostsHelper.h"
+#include "platform/Platform.h"
+#include "platform/TextFile.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <cstdio>
+
+namespace {
+
+int fail(HostsHelper::Status status, const QString& why)
+{
+    const QByteArray text = why.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    Q_UNUSED(argv);
+    HelperProcess::harden();
+    const QString path = Platform::hostsPath();
+    if (argc > 1) {
+        return fail(HostsHelper::Usage, QStringLiteral("%1 不接受任何参数：它只把标准输入送来的内容写入 %2。")
+                                            .arg(QLatin1String(HostsHelper::kProgramName), path));
+    }
+
+    QFile in;
+    if (!in.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return fail(HostsHelper::ReadFailed, QStringLiteral("标准输入无法打开: ") + in.errorString());
+    QByteArray content;
+    QString error;
+    const HostsHelper::Status status = HostsHelper::readFrame(&in, &content, &error);
+    if (status != HostsHelper::Written)
+        return fail(status, error + QStringLiteral("，") + path + QStringLiteral(" 没有改动。"));
+
+    if (!HelperProcess::isSafeTarget(path, &error))
+        return fail(HostsHelper::UnsafeTarget, error + QStringLiteral("，没有改动。"));
+    if (!TextFile::save(path, content, &error))
+        return fail(HostsHelper::WriteFailed, error);
+    return HostsHelper::Written;
+}
