@@ -7,6 +7,7 @@
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
+#include "gui/ElevatedSave.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
@@ -367,7 +368,15 @@ bool FormMain::writeHostsFile(QString* error)
     QByteArray bytes;
     if (!m_hosts.toBytes(&bytes, error))
         return false;
-    return TextFile::save(m_hostsPath, bytes, error, m_options.saveFaults);
+    if (TextFile::save(m_hostsPath, bytes, error, m_options.saveFaults))
+        return true;
+    // Only a lack of rights is something the administrator's password can overcome; a
+    // read-only file system or a missing folder is not.
+    if (Platform::writeAccess(m_hostsPath) != Platform::WriteAccess::Denied)
+        return false;
+    const int timeoutMs =
+        m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
+    return ElevatedSave::run(this, Platform::hostsElevation(executableDir()), bytes, timeoutMs, error);
 }
 
 void FormMain::saveHostsFile()

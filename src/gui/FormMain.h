@@ -33,6 +33,7 @@ struct FormMainOptions
     Platform::Starter start;  // empty: the platform's
     std::function<QDate()> today;                 // empty: the local date
     const TextFile::Faults* saveFaults = nullptr; // faults injected into saving the hosts file
+    int elevatedSaveTimeoutMs = 0; // a save through pkexec is given up after this; 0: ten minutes
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
