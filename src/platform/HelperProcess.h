@@ -13,6 +13,11 @@ namespace HelperProcess {
 // terminal or a closed pipe send cannot stop it halfway through a write.
 void harden();
 
+// The largest file this process may write, as its file size limit (ulimit -f) allows after
+// harden(); -1 when there is no limit. A root without the right to lift a caller's limit
+// (CAP_SYS_RESOURCE) keeps it.
+qint64 fileSizeLimit();
+
 // Whether a program running as root may write path on a user's behalf. path must be missing
 // or a regular file, and not a symbolic link: a link would let the write land on whatever the
 // link names. Its folder must be a real folder owned by root that no one else can write, so

@@ -24,6 +24,14 @@ void harden()
         signal(sig, SIG_IGN);
 }
 
+qint64 fileSizeLimit()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return -1;
+    return qint64(limit.rlim_cur);
+}
+
 namespace {
 
 QString reason(const QString& path, const QString& why)
