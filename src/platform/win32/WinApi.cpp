@@ -151,6 +151,10 @@ Access writeAccess(const std::wstring& path)
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return Access::Other;
+    // Windows refuses to open such a file for writing (ERROR_ACCESS_DENIED); asked first, the
+    // answer does not depend on who asks (Wine run as root would open it).
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return Access::Denied;
     const HANDLE file =
         CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
