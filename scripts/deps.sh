@@ -3,6 +3,7 @@
 # the machine lacks. Safe to run again: packages already present are left alone.
 #   scripts/deps.sh run    what building and starting the program needs
 #   scripts/deps.sh test   that plus what the whole test suite needs
+#   scripts/deps.sh deb    what building the Debian package and scripts/check-deb.sh need
 set -euo pipefail
 
 run_pkgs=(
@@ -20,11 +21,16 @@ test_pkgs=(
   xdotool x11-apps netpbm   # drive and photograph the Windows window under Wine
   locales
 )
+deb_pkgs=(
+  debootstrap          # a fresh Debian 12 root to install the package in
+  lintian              # Debian's checks of the package
+)
 
 case "${1:-test}" in
   run) want=("${run_pkgs[@]}") ;;
   test) want=("${run_pkgs[@]}" "${test_pkgs[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  deb) want=("${run_pkgs[@]}" "${deb_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test|deb" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -12,8 +12,11 @@
 #include <stdexcept>
 
 // A window's surroundings for a test: a temporary application directory and hosts file, a
+// user data folder inside it (used only when the application directory cannot be written), a
 // fixed date, message boxes recorded instead of shown, program starts recorded instead of run
-// (a test that wants real processes clears options.start).
+// (a test that wants real processes clears options.start). A pkexec that refuses comes first on
+// PATH, so that no window of a test ever asks the system's pkexec to write the system's hosts
+// file; tests of that save put a stand-in of their own in front of it.
 struct WindowFixture
 {
     QTemporaryDir dir;
@@ -22,14 +25,21 @@ struct WindowFixture
     QList<Command> started; // in the order of the starts; a batch starts from several threads
     QMutex startedLock;
     FormMainOptions options;
+    QTemporaryDir noPkexec; // beside the application directory, not in it
+    QByteArray oldPath = qgetenv("PATH");
 
     explicit WindowFixture(const QByteArray* hostsBytes = nullptr)
     {
+        const QString refuse = noPkexec.filePath(QStringLiteral("pkexec"));
+        writeBytes(refuse, "#!/bin/sh\necho 'pkexec of the tests: refused' >&2\nexit 127\n");
+        QFile::setPermissions(refuse, QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(noPkexec.path()) + ':' + oldPath);
         hosts = dir.filePath(QStringLiteral("hosts"));
         if (hostsBytes)
             writeBytes(hosts, *hostsBytes);
         options.hostsPath = hosts;
         options.executableDir = dir.path();
+        options.userDataDir = dir.filePath(QStringLiteral("user-data"));
         options.encoding = "UTF-8";
         options.maxWindowHeight = 0;
         options.today = [] { return QDate(2026, 12, 7); };
@@ -43,7 +53,11 @@ struct WindowFixture
         };
         MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
     }
-    ~WindowFixture() { MessageBox::setHandler({}); }
+    ~WindowFixture()
+    {
+        MessageBox::setHandler({});
+        qputenv("PATH", oldPath);
+    }
 
     QString path(const QString& name) const { return dir.filePath(name); }
 };

@@ -10,6 +10,8 @@ class tst_App : public QObject
 private slots:
     void appPath_data();
     void appPath();
+    void ownFilesDir_data();
+    void ownFilesDir();
     void refitWorkedExample();
     void refitCappedAtScreen();
 };
@@ -39,6 +41,37 @@ void tst_App::appPath()
     QFETCH(QString, separator);
     QFETCH(QString, expected);
     QCOMPARE(AppPath::fromReportedDir(reported, separator.at(0)), expected);
+}
+
+void tst_App::ownFilesDir_data()
+{
+    QTest::addColumn<QString>("executableDir");
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("userDataDir");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("build tree: beside the program")
+        << "/home/u/tarvix/build/default/src" << true << "/home/u/.local/share/tarvix"
+        << "/home/u/tarvix/build/default/src";
+    QTest::newRow("installed: the user's data folder") << "/usr/bin" << false << "/home/u/.local/share/tarvix"
+                                                       << "/home/u/.local/share/tarvix";
+    QTest::newRow("Program Files: the user's data folder")
+        << "C:\\Program Files\\Tarvix" << false << "C:\\Users\\u\\AppData\\Roaming\\tarvix"
+        << "C:\\Users\\u\\AppData\\Roaming\\tarvix";
+    QTest::newRow("copied folder: beside the program")
+        << "D:\\Tools" << true << "C:\\Users\\u\\AppData\\Roaming\\tarvix"
+        << "D:\\Tools";
+    QTest::newRow("no user folder known: beside the program, where a save fails as before")
+        << "/usr/bin" << false << ""
+        << "/usr/bin";
+}
+
+void tst_App::ownFilesDir()
+{
+    QFETCH(QString, executableDir);
+    QFETCH(bool, writable);
+    QFETCH(QString, userDataDir);
+    QFETCH(QString, expected);
+    QCOMPARE(AppPath::ownFilesDir(executableDir, writable, userDataDir), expected);
 }
 
 void tst_App::refitWorkedExample()

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -142,7 +143,8 @@ void tst_Faults::brokenOwnFilesAtStartUp()
 
 void tst_Faults::readOnlyFolderAtStartUp()
 {
-    // A folder without write rights, as root meets it: a read-only bind mount.
+    // A folder without write rights, as root meets it: a read-only bind mount. The user's data
+    // folder, which the program falls back to, lies inside it and cannot be made either.
     WindowFixture f;
     f.options.encoding = "GBK";
     QDir(f.dir.path()).mkdir(QStringLiteral("app"));
@@ -151,13 +153,16 @@ void tst_Faults::readOnlyFolderAtStartUp()
     if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), QStringLiteral("-o"), QStringLiteral("ro"), app, app}) != 0)
         QSKIP("read-only bind mounts are not allowed here");
     f.options.executableDir = app;
+    f.options.userDataDir = app + QStringLiteral("/user-data");
     bool created = true;
     int rows = 0;
     QStringList messages;
     {
         FormMain form(f.options);
         rows = form.hosts().rowCount();
-        created = QFile::exists(app + QStringLiteral("/IP.txt")) || QFile::exists(app + QStringLiteral("/Ping.txt"));
+        created = QFile::exists(app + QStringLiteral("/IP.txt")) ||
+                  QFile::exists(app + QStringLiteral("/Ping.txt")) ||
+                  QFileInfo::exists(f.options.userDataDir);
         form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));
         click(form, "Command3");
         messages = f.messages;

@@ -1,3 +1,4 @@
+#include "Privileges.h"
 #include "WindowFixture.h"
 #include "gui/FormMain.h"
 #include "gui/IpBox.h"
@@ -60,6 +61,8 @@ private slots:
     void failedSaveKeepsFileAndRows();
     void noSaveAfterIncompleteReading();
     void editorAndBrowserCommandLines();
+    void ownFilesBesideWritableProgram();
+    void ownFilesInUserFolderWhenInstalled();
     void failedStartIsReported();
     void pingQueueFile();
     void pingQueueFileReading_data();
@@ -377,6 +380,57 @@ void tst_FormMain::editorAndBrowserCommandLines()
     for (const Command& cmd : f.started)
         QCOMPARE(cmd.showMode, int(Command::Normal));
     QVERIFY(f.messages.isEmpty());
+}
+
+void tst_FormMain::ownFilesBesideWritableProgram()
+{
+    WindowFixture f;
+    FormMain form(f.options);
+    QCOMPARE(form.appDirectory(), f.dir.path() + QLatin1Char('/'));
+    QVERIFY(QFile::exists(f.path(QStringLiteral("IP.txt"))));
+    QVERIFY(QFile::exists(f.path(QStringLiteral("Ping.txt"))));
+    QVERIFY(!QFileInfo::exists(f.options.userDataDir));
+}
+
+void tst_FormMain::ownFilesInUserFolderWhenInstalled()
+{
+    // An installed program: its folder (0555 here, as /usr/bin is to a user) takes no files of
+    // this user, so IP.txt, Ping.txt and the result folders go to the user's data folder, which
+    // is made when needed. Root, which could write there, gives up its file rights meanwhile.
+    WindowFixture f;
+    const QString bin = f.path(QStringLiteral("usr/bin"));
+    const QString user = f.path(QStringLiteral("home/u/.local/share/tarvix"));
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(
+        QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    f.options.executableDir = bin;
+    f.options.userDataDir = user;
+    QStringList binEntries;
+    QString app;
+    {
+        const WithoutFileOverride asUser;
+        FormMain form(f.options);
+        app = form.appDirectory();
+        child<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1"));
+        click(form, "Command3"); // 保存任务
+        click(form, "Command2"); // the batch, started by the fixture's stand-in
+        click(form, "CmdIP");
+        click(form, "Command4"); // 打开结果目录
+        binEntries = QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+    QVERIFY(QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QCOMPARE(app, user + QLatin1Char('/'));
+    QVERIFY(binEntries.isEmpty());
+    QCOMPARE(f.messages, (QStringList{QStringLiteral("保存成功!"), QStringLiteral("后台启动完成!")}));
+    QCOMPARE(readBytes(user + QStringLiteral("/IP.txt")), QByteArray());
+    QCOMPARE(readBytes(user + QStringLiteral("/Ping.txt")), QByteArray("127.0.0.1\r\n"));
+    QVERIFY(QFileInfo(user + QStringLiteral("/2026-12-07")).isDir());
+    QCOMPARE(f.started.size(), 5);
+    QCOMPARE(f.started[2].path, user + QStringLiteral("/2026-12-07/127.0.0.1.txt"));
+    QCOMPARE(f.started[3].path, user + QStringLiteral("/IP.txt"));
+    QCOMPARE(f.started[4].commandLine,
+             QStringLiteral("explorer.exe ") + user + QStringLiteral("/2026-12-07/"));
+    QCOMPARE(f.started[4].path, user + QStringLiteral("/2026-12-07/"));
 }
 
 void tst_FormMain::failedStartIsReported()
@@ -759,6 +813,7 @@ void tst_FormMain::resultFolderFailureNamesTheCause()
                                                               QStringLiteral("ro"), app, app}) == 0;
         if (!mounted)
             QSKIP("read-only bind mounts are not allowed here");
+        f.options.userDataDir = app; // the user's own folder is read-only too
     }
     QStringList entries;
     {

@@ -22,10 +22,11 @@ int main(int argc, char* argv[])
     if (!platform.isEmpty() && !namesPlatform(argc, argv))
         qputenv("QT_QPA_PLATFORM", platform);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvix"));
+    // The name, lower case and without an organisation, names the user's data folder of an
+    // installed program: ~/.local/share/tarvix, %APPDATA%\tarvix.
+    QApplication::setApplicationName(QStringLiteral("tarvix"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarvix"));
     QApplication::setApplicationVersion(QStringLiteral("1.00.0015"));
-    QApplication::setOrganizationName(QStringLiteral("Tarvix"));
     QApplication::setDesktopFileName(QStringLiteral("tarvix"));
 
     FormMain window;

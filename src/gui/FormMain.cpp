@@ -8,6 +8,7 @@
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
+#include "gui/ElevatedSave.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStringListModel>
 #include <QTabWidget>
 
@@ -229,6 +231,7 @@ void FormMain::loadAtStartUp()
     // Each step stands alone: one that fails is abandoned and the next one runs, silently. The
     // common IPs come first, so that every row offers them.
     QString ignored;
+    prepareAppDirectory();
     loadCommonIps(&ignored);
     readHostsFile(&ignored);
     loadQueue(&ignored);
@@ -249,10 +252,28 @@ void FormMain::centreOnScreen()
 
 // ---- where things are ----
 
+QString FormMain::executableDir() const
+{
+    return m_options.executableDir.isEmpty() ? Platform::executableDir() : m_options.executableDir;
+}
+
 QString FormMain::appDirectory() const
 {
-    const QString dir = m_options.executableDir.isEmpty() ? Platform::executableDir() : m_options.executableDir;
-    return AppPath::fromReportedDir(QDir::toNativeSeparators(dir), Platform::separator());
+    const QString exeDir = QDir::toNativeSeparators(executableDir());
+    const QString userDir = QDir::toNativeSeparators(
+        m_options.userDataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                        : m_options.userDataDir);
+    const QString dir = AppPath::ownFilesDir(exeDir, Platform::canWriteDirectory(exeDir), userDir);
+    return AppPath::fromReportedDir(dir, Platform::separator());
+}
+
+void FormMain::prepareAppDirectory() const
+{
+    // The user's data folder of an installed program may not exist yet. Making the
+    // executable's own directory is never tried: it exists, writable or not.
+    const QString dir = appDirectory();
+    if (dir != AppPath::fromReportedDir(QDir::toNativeSeparators(executableDir()), Platform::separator()))
+        QDir().mkpath(dir);
 }
 
 QString FormMain::ownFile(const QString& name) const
@@ -381,8 +402,15 @@ bool FormMain::writeHostsFile(QString* error)
         }
     }
     current.clear();
-    const bool saved = m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
-                                          : TextFile::save(m_hostsPath, bytes, error);
+    bool saved = m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
+                                    : TextFile::save(m_hostsPath, bytes, error);
+    // Only a lack of rights is something the administrator's password can overcome; a
+    // read-only file system or a missing folder is not.
+    if (!saved && Platform::writeAccess(m_hostsPath) == Platform::WriteAccess::Denied) {
+        const int timeoutMs =
+            m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
+        saved = ElevatedSave::run(this, Platform::hostsElevation(executableDir()), bytes, timeoutMs, error);
+    }
     if (!saved && !backup.isEmpty())
         HostsBackups::discard(backup); // the file still holds what it would have kept
     return saved;
@@ -455,6 +483,7 @@ bool FormMain::writeQueue(QString* error)
     const QString text = queueText() + QStringLiteral("\r\n");
     QByteArray bytes;
     const TextCodec codec(m_options.encoding);
+    prepareAppDirectory();
     if (!codec.encode(text, &bytes)) {
         *error = QStringLiteral("任务队列含有 %1 编码无法表示的字符").arg(QString::fromLatin1(codec.encoding()));
         return false;
@@ -499,6 +528,7 @@ QList<StartResult> FormMain::startBeside(const QList<QList<Command>>& groups)
 void FormMain::startBatch()
 {
     QString folderError;
+    prepareAppDirectory();
     const bool folderReady = Platform::createDirectory(resultFolder(), &folderError);
     const QList<PingBatch::Target> plan =
         PingBatch::plan(queueText(), m_textN->text(), [this] { return resultFolder(); }, QTime::currentTime());

@@ -27,6 +27,7 @@ struct FormMainOptions
 {
     QString hostsPath;        // empty: the system's hosts file
     QString executableDir;    // empty: the directory of the running executable
+    QString userDataDir;      // empty: the user's data folder (QStandardPaths::AppDataLocation)
     QByteArray encoding;      // empty: the system's ANSI code page
     int maxWindowHeight = -1; // in twips; -1: the screen's available height; 0: no limit
     Platform::Starter start;  // empty: the platform's
@@ -34,6 +35,7 @@ struct FormMainOptions
     // Saves the hosts file (empty: TextFile::save). Tests put in a save over a file system that
     // fails where they choose.
     std::function<bool(const QString& path, const QByteArray& bytes, QString* error)> saveFile;
+    int elevatedSaveTimeoutMs = 0; // a save through pkexec is given up after this; 0: ten minutes
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
@@ -47,7 +49,8 @@ public:
     explicit FormMain(const FormMainOptions& options = FormMainOptions(), QWidget* parent = nullptr);
     ~FormMain() override;
 
-    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator.
+    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator: the
+    // executable's directory if the user can write to it, otherwise the user's data folder.
     QString appDirectory() const;
 
     HostsDocument& hosts() { return m_hosts; }
@@ -94,6 +97,8 @@ private:
     void log(const QString& entry);
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
+    QString executableDir() const;
+    void prepareAppDirectory() const;
     QString ownFile(const QString& name) const;
     QString backupFolder() const;
     QString resultFolder() const;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -52,6 +53,37 @@ QByteArray lineEnd();
 // An existing file in dir whose name equals name without regard to case, as Windows file names
 // compare; name itself when there is none. Windows: dir + name.
 QString resolveFileName(const QString& dir, const QString& name);
+
+// Whether this process may write path, as the system answers: for an existing file whether it
+// can be opened for writing, for a missing one whether its folder takes new files. Denied is
+// the lack of rights (EACCES, EPERM on Unix, access denied on Windows), which an administrator
+// can overcome; ReadOnly a read-only file system or medium, which nobody can; Other anything
+// else (a missing folder, a file that is not a regular one).
+enum class WriteAccess { Allowed, Denied, ReadOnly, Other };
+WriteAccess writeAccess(const QString& path);
+
+// True when this process can create files in the folder dir.
+bool canWriteDirectory(const QString& dir);
+
+// How the system hosts file is written with the administrator's rights where the program
+// itself lacks them: pkexec (found on PATH) starts tarvix-hosts-helper, whose path is
+// arguments[0]; polkit asks for the password in the desktop's own dialog.
+struct Elevation {
+    enum class Status {
+        Unsupported, // Windows: the program itself must run as administrator
+        Ready,       // program and arguments start the helper
+        NoPkexec,    // no pkexec on PATH
+        NoHelper,    // no helper beside the program nor under libexec; helperPath names the first
+    };
+    Status status = Status::Unsupported;
+    QString program;
+    QStringList arguments;
+    QString helperPath;
+};
+
+// The helper is looked for as installed, in ../libexec/tarvix/ from the folder of the program
+// (executableDir), then beside the program, as in the build tree.
+Elevation hostsElevation(const QString& executableDir);
 
 // Asks the system to back a large buffer that is about to be filled with large pages, so that
 // filling it does not fault in thousands of small ones. A hint: does nothing where unsupported.

@@ -2,6 +2,7 @@
 // meaning of their command lines is carried out directly, without any shell.
 #include "platform/Platform.h"
 
+#include "platform/HostsHelper.h"
 #include "platform/TextCodec.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -106,6 +108,82 @@ QString resolveFileName(const QString& dir, const QString& name)
             return dir + entry;
     }
     return exact;
+}
+
+namespace {
+
+WriteAccess accessFromErrno(int code)
+{
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        return WriteAccess::Denied;
+    case EROFS:
+        return WriteAccess::ReadOnly;
+    default:
+        return WriteAccess::Other;
+    }
+}
+
+} // namespace
+
+WriteAccess writeAccess(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (stat(name.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return accessFromErrno(errno);
+        // A missing file: whether its folder takes a new one. AT_EACCESS: the rights this
+        // process writes with, not those of the user who started it.
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
+        if (faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)
+            return WriteAccess::Allowed;
+        return accessFromErrno(errno);
+    }
+    if (!S_ISREG(st.st_mode))
+        return WriteAccess::Other;
+    // The kernel answers with the rights a write would meet (mode bits, ACLs, an immutable
+    // file, a read-only mount), without opening the file, which those who watch it would see.
+    if (faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) == 0)
+        return WriteAccess::Allowed;
+    return accessFromErrno(errno);
+}
+
+bool canWriteDirectory(const QString& dir)
+{
+    const QByteArray name = QFile::encodeName(dir);
+    struct stat st;
+    return !dir.isEmpty() && stat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+Elevation hostsElevation(const QString& executableDir)
+{
+    Elevation e;
+    const QString name = QString::fromLatin1(HostsHelper::kProgramName);
+    // pkexec matches the path against the polkit action's, so it must be clean: no "..".
+    const QStringList candidates = {
+        QDir::cleanPath(executableDir + QStringLiteral("/" TARVIX_HELPER_DIR_FROM_BIN "/") + name),
+        QDir::cleanPath(executableDir + QLatin1Char('/') + name),
+    };
+    e.helperPath = candidates.first();
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable()) {
+            e.helperPath = candidate;
+            break;
+        }
+    }
+    e.program = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+    if (e.program.isEmpty())
+        e.status = Elevation::Status::NoPkexec;
+    else if (!QFileInfo(e.helperPath).isExecutable())
+        e.status = Elevation::Status::NoHelper;
+    else
+        e.status = Elevation::Status::Ready;
+    e.arguments = QStringList{e.helperPath};
+    return e;
 }
 
 void adviseLargeBuffer(void* data, qsizetype bytes)

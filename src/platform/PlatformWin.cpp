@@ -80,6 +80,31 @@ QString resolveFileName(const QString& dir, const QString& name)
     return dir + name; // file names compare without regard to case here
 }
 
+WriteAccess writeAccess(const QString& path)
+{
+    switch (winapi::writeAccess(wide(path))) {
+    case winapi::Access::Allowed:
+        return WriteAccess::Allowed;
+    case winapi::Access::Denied:
+        return WriteAccess::Denied;
+    case winapi::Access::ReadOnly:
+        return WriteAccess::ReadOnly;
+    case winapi::Access::Other:
+        break;
+    }
+    return WriteAccess::Other;
+}
+
+bool canWriteDirectory(const QString& dir)
+{
+    return winapi::canWriteDirectory(wide(dir));
+}
+
+Elevation hostsElevation(const QString&)
+{
+    return Elevation(); // Unsupported: the window says that it needs administrator rights
+}
+
 void adviseLargeBuffer(void*, qsizetype)
 {
 }

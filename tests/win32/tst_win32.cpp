@@ -187,6 +187,39 @@ void missingProgram()
     check(!s.ok && s.pid == 0 && !s.error.empty(), "a program that does not exist gives the system's error text");
 }
 
+void writeAccess(const std::wstring& appDir)
+{
+    const std::wstring file = appDir + L"access-test.txt";
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file.c_str());
+    check(winapi::writeAccess(file) == winapi::Access::Allowed,
+          "a missing file in a writable folder may be written");
+    std::ofstream(file.c_str(), std::ios::binary) << "keep";
+    check(winapi::writeAccess(file) == winapi::Access::Allowed, "a plain file may be written");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    check(winapi::writeAccess(file) == winapi::Access::Denied, "a read-only file is denied");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    check(readFile(file) == "keep", "asking changed nothing");
+    DeleteFileW(file.c_str());
+    check(winapi::writeAccess(appDir + L"no-such-folder\\hosts") != winapi::Access::Allowed,
+          "a file in a missing folder may not be written");
+    check(winapi::canWriteDirectory(appDir.substr(0, appDir.size() - 1)),
+          "the program's folder takes new files");
+    check(!winapi::canWriteDirectory(appDir + L"no-such-folder"), "a missing folder takes none");
+    WIN32_FIND_DATAW found;
+    const HANDLE probes = FindFirstFileW((appDir + L".tarvix-write-probe-*").c_str(), &found);
+    check(probes == INVALID_HANDLE_VALUE, "the probe file is gone");
+    if (probes != INVALID_HANDLE_VALUE)
+        FindClose(probes);
+    check(AppPath::ownFilesDir(std::wstring(L"C:\\Program Files\\Tarvix"), false,
+                               std::wstring(L"C:\\Users\\u\\AppData\\Roaming\\tarvix")) ==
+              L"C:\\Users\\u\\AppData\\Roaming\\tarvix",
+          "an installed program keeps its files in the user's folder");
+    check(AppPath::ownFilesDir(std::wstring(L"D:\\Tools"), true,
+                               std::wstring(L"C:\\Users\\u\\AppData\\Roaming\\tarvix")) == L"D:\\Tools",
+          "a program in a writable folder keeps them beside itself");
+}
+
 void identity(const std::wstring& exe)
 {
     check(versionString(exe, L"ProductName") == L"Tarvix 1.0", "product name Tarvix 1.0");
@@ -214,6 +247,7 @@ int wmain(int argc, wchar_t** argv)
     ansiCodePage();
     batchPing(appDir);
     missingProgram();
+    writeAccess(appDir);
     identity(exe);
 
     std::printf("%d passed, %d failed\n", passed, failed);

@@ -32,4 +32,15 @@ String fromReportedDir(const String& dir, Char separator)
     return out;
 }
 
+// The folder of the program's own files (IP.txt, Ping.txt, the result folders, backups): the
+// executable's directory when this user can write to it (the build tree, a copied folder),
+// otherwise the user's data folder (an installed program in a folder of the system). Where the
+// system names no user folder (empty), the executable's directory stays, so that a failure to
+// write there is reported as before.
+template <typename String>
+String ownFilesDir(const String& executableDir, bool executableDirWritable, const String& userDataDir)
+{
+    return executableDirWritable || userDataDir.size() == 0 ? executableDir : userDataDir;
+}
+
 } // namespace AppPath

@@ -140,4 +140,63 @@ bool createDirectory(const std::wstring& path, std::wstring* error)
     return false;
 }
 
+namespace {
+
+Access accessFromError(DWORD code)
+{
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+        return Access::Denied;
+    case ERROR_WRITE_PROTECT:
+        return Access::ReadOnly;
+    default:
+        return Access::Other;
+    }
+}
+
+std::wstring folderOf(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+}
+
+} // namespace
+
+Access writeAccess(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND)
+            return accessFromError(code);
+        return canWriteDirectory(folderOf(path)) ? Access::Allowed : Access::Denied;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Access::Other;
+    // Windows refuses to open such a file for writing (ERROR_ACCESS_DENIED); asked first, the
+    // answer does not depend on who asks (Wine run as root would open it).
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return Access::Denied;
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return accessFromError(GetLastError());
+    CloseHandle(file);
+    return Access::Allowed;
+}
+
+bool canWriteDirectory(const std::wstring& dir)
+{
+    const std::wstring probe = dir + L"\\.tarvix-write-probe-" + std::to_wstring(GetCurrentProcessId()) +
+                               L"-" + std::to_wstring(GetTickCount());
+    const HANDLE file =
+        CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
 } // namespace winapi

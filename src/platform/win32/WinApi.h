@@ -42,6 +42,17 @@ Started startProcess(const std::wstring& commandLine, int showMode, unsigned lon
 // with the system's text for the reason in *error.
 bool createDirectory(const std::wstring& path, std::wstring* error);
 
+// Whether this process may write path: an existing file is opened for writing (and closed at
+// once, unchanged); for a missing one, its folder is asked. Denied is ERROR_ACCESS_DENIED,
+// ReadOnly a write-protected medium.
+enum class Access { Allowed, Denied, ReadOnly, Other };
+Access writeAccess(const std::wstring& path);
+
+// True when a file can be created in the folder dir: a probe file is created there and
+// deleted. Windows answers the question only this way, as folder rights are access control
+// lists that the attributes do not show.
+bool canWriteDirectory(const std::wstring& dir);
+
 // The system's text for an error code.
 std::wstring errorText(unsigned long code);
 

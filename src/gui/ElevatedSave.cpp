@@ -1,0 +1,118 @@
+#include "gui/ElevatedSave.h"
+
+#include "platform/HostsHelper.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+#include <QWidget>
+
+namespace ElevatedSave {
+
+namespace {
+
+QString seconds(int ms)
+{
+    return QString::number((ms + 999) / 1000);
+}
+
+// What the finished pkexec said, as the user reads it.
+bool outcome(QProcess& process, const QString& program, const QString& helper, QString* error)
+{
+    const QString said = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    const QString more = said.isEmpty() ? QString() : QStringLiteral("\r\n") + said;
+    if (process.exitStatus() == QProcess::CrashExit) {
+        *error = QStringLiteral("%1 异常结束").arg(program) + more;
+        return false;
+    }
+    switch (process.exitCode()) {
+    case HostsHelper::Written:
+        return true;
+    case 126: // pkexec: the password dialog was dismissed
+        *error = QStringLiteral("管理员授权已取消，HOST文件没有改动。");
+        return false;
+    case 127: // pkexec: not authorised, or the helper could not be run
+        *error = QStringLiteral("没有得到管理员授权，HOST文件没有改动。") + more;
+        return false;
+    default: // the helper's own report, the system's reason included
+        *error =
+            said.isEmpty() ? QStringLiteral("%1 失败，结束码 %2").arg(helper).arg(process.exitCode()) : said;
+        return false;
+    }
+}
+
+} // namespace
+
+bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& bytes, int timeoutMs,
+         QString* error)
+{
+    switch (elevation.status) {
+    case Platform::Elevation::Status::Unsupported:
+        return false;
+    case Platform::Elevation::Status::NoPkexec:
+        *error += QStringLiteral(
+            "\r\n没有找到 pkexec，无法请求管理员权限。请安装 pkexec（polkit），或以管理员身份运行本程序。");
+        return false;
+    case Platform::Elevation::Status::NoHelper:
+        *error += QStringLiteral("\r\n没有找到 %1，无法请求管理员权限。")
+                      .arg(QDir::toNativeSeparators(elevation.helperPath));
+        return false;
+    case Platform::Elevation::Status::Ready:
+        break;
+    }
+    if (bytes.size() > HostsHelper::kMaxContent) {
+        *error +=
+            QStringLiteral("\r\n新内容超过 %1 字节，不能经由管理员权限保存。").arg(HostsHelper::kMaxContent);
+        return false;
+    }
+
+    // pkexec shows polkit's password dialog and then runs the helper, which reads the content
+    // from its standard input. The window keeps painting meanwhile but takes no input, as
+    // while a batch starts.
+    QProcess process;
+    process.setProgram(elevation.program);
+    process.setArguments(elevation.arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    QEventLoop wait;
+    QObject::connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
+
+    process.start();
+    if (!process.waitForStarted()) {
+        *error += QStringLiteral("\r\n无法启动 %1: %2").arg(elevation.program, process.errorString());
+        return false;
+    }
+    process.write(HostsHelper::header(bytes.size()));
+    process.write(bytes);
+    process.closeWriteChannel();
+    timeout.start(timeoutMs);
+    window->setEnabled(false);
+    if (process.state() != QProcess::NotRunning)
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    window->setEnabled(true);
+
+    bool timedOut = false;
+    if (process.state() != QProcess::NotRunning) {
+        // No answer in time: pkexec is stopped while it waits for the password. A helper that
+        // already runs as root cannot be stopped from here; its outcome is waited for.
+        timedOut = true;
+        process.kill();
+        process.waitForFinished(30 * 1000);
+    }
+    if (process.state() != QProcess::NotRunning) {
+        *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
+                     .arg(seconds(timeoutMs));
+        return false;
+    }
+    if (timedOut && process.exitStatus() == QProcess::CrashExit) {
+        *error = QStringLiteral("等待管理员授权超时（%1 秒），已放弃保存，HOST文件没有改动。")
+                     .arg(seconds(timeoutMs));
+        return false;
+    }
+    return outcome(process, elevation.program, elevation.arguments.value(0), error);
+}
+
+} // namespace ElevatedSave
