@@ -66,13 +66,24 @@ bool createDirectory(const QString& path, QString* error)
 
 StartResult start(const Command& cmd)
 {
-    // Windows has cmd, notepad and explorer: the command line is started as it stands.
-    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode);
+    // Windows has cmd, notepad and explorer: the command line is started as it stands. A ping's
+    // process handle is kept, so that its end can be watched (the cmd that runs it ends with
+    // ping's exit code).
+    const bool watchable = cmd.kind == Command::Kind::Ping;
+    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode, watchable);
     StartResult result;
     result.ok = started.ok;
     result.pid = started.pid;
     result.error = QString::fromStdWString(started.error);
+    if (started.process)
+        result.process = ProcessHandle::adopt(started.pid, reinterpret_cast<qintptr>(started.process));
     return result;
 }
 
 } // namespace Platform
+
+ProcessHandle::Data::~Data()
+{
+    if (native != -1)
+        winapi::closeProcess(reinterpret_cast<void*>(native));
+}

@@ -25,12 +25,23 @@ struct Started
 {
     bool ok = false;
     unsigned long pid = 0;
-    std::wstring error; // the system's text for the failure when !ok
+    std::wstring error;      // the system's text for the failure when !ok
+    void* process = nullptr; // the process HANDLE, when kept; closed with closeProcess()
 };
 
 // Starts one command line as it stands, shown (1) or hidden (0), and returns at once with its
-// process id; never waits and closes the handles it gets.
-Started startProcess(const std::wstring& commandLine, int showMode);
+// process id; never waits. The thread handle is closed at once; the process handle too, unless
+// keepProcess asks for it to be kept in Started::process, so that the process's end can be
+// watched. A handle is never opened later from the process id, which may by then name another
+// process.
+Started startProcess(const std::wstring& commandLine, int showMode, bool keepProcess = false);
+
+// The exit code of an ended process, through the handle kept by startProcess(). False if the
+// handle is not valid or the process is still running (its code would be STILL_ACTIVE).
+bool processExitCode(void* process, unsigned long* code);
+
+// Closes a process handle kept by startProcess(); the process itself runs on.
+void closeProcess(void* process);
 
 // Creates one directory. True if it exists afterwards, made now or before; otherwise false
 // with the system's text for the reason in *error.
