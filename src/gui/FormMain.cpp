@@ -7,9 +7,11 @@
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
+#include "core/ping/PingSummary.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
+#include "platform/ProcessWatcher.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -63,7 +65,8 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_options(options),
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
-      m_commonIps(new QStringListModel(this))
+      m_commonIps(new QStringListModel(this)),
+      m_pingWatcher(new ProcessWatcher(this))
 {
     initResources();
     setObjectName(QStringLiteral("FormMain"));
@@ -210,6 +213,7 @@ void FormMain::stackControls()
 void FormMain::connectHandlers()
 {
     connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
+    connect(m_pingWatcher, &ProcessWatcher::finished, this, &FormMain::reportPingEnd);
     const std::pair<const char*, void (FormMain::*)()> handlers[] = {
         {"CmdExit", &FormMain::exitProgram},      {"CmdRead", &FormMain::reloadHostsFile},
         {"CmdAdd", &FormMain::addEntryRow},       {"CmdSave", &FormMain::saveHostsFile},
@@ -478,14 +482,53 @@ void FormMain::startBatch()
         return;
     }
 
+    // Each run's summary will follow the end its result file has now, before its block.
+    QList<qint64> offsets;
+    for (const QList<Command>& group : groups)
+        offsets.append(TextFile::size(group.last().path));
+    const QDateTime startedAt = QDateTime::currentDateTime();
     const QList<StartResult> results = startBeside(groups);
+
+    const int batch = m_pingRuns.beginBatch();
     qsizetype started = 0;
     for (const PingBatch::Target& t : plan) {
         log(PingBatch::plannedEntry(t));
-        if (t.skipped.isEmpty())
-            log(PingBatch::startedEntry(results[started++]));
+        if (!t.skipped.isEmpty())
+            continue;
+        const StartResult& result = results[started];
+        log(PingBatch::startedEntry(result));
+        // A start without a handle (a test's stand-in, a system that gave none) is not watched:
+        // nothing is known of its end, so nothing is said of it.
+        if (result.process.isValid()) {
+            const PingReport::Run run{t.target, t.commands.last().path, offsets[started], startedAt};
+            m_pingWatcher->watch(m_pingRuns.add(batch, run), result.process);
+        }
+        ++started;
     }
     MessageBox::show(this, QStringLiteral("后台启动完成!"));
+}
+
+void FormMain::reportPingEnd(quint64 id, const ProcessEnd& end)
+{
+    const PingReport::Run* run = m_pingRuns.find(id);
+    if (!run)
+        return;
+    const QDateTime ended = QDateTime::currentDateTime();
+    const TextCodec codec(m_options.encoding);
+    QByteArray tail;
+    QString error;
+    TextFile::readTail(run->resultFile, run->fileOffset, PingReport::kTailBytes, &tail, &error);
+    const std::optional<PingSummary> summary = PingSummary::parseLast(codec.decode(tail));
+    log(PingReport::endEntry(run->target, summary, end));
+
+    const QString table = PingReport::tableFile(run->resultFile);
+    if (!TextFile::append(table, codec.encode(PingReport::tableHeader()),
+                          codec.encode(PingReport::tableRow(*run, ended, summary, end)), &error))
+        log(QStringLiteral("汇总表写入失败: ") + error);
+
+    const auto ending = m_pingRuns.end(id, summary && summary->received > 0);
+    if (ending && ending->batchDone)
+        log(PingReport::batchEntry(ending->batchPings, ending->batchAnswered));
 }
 
 void FormMain::openResultFolder()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/hosts/HostsDocument.h"
+#include "core/ping/PingReport.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -16,6 +17,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStringListModel;
 class QTabWidget;
+class ProcessWatcher;
 class RowsView;
 namespace Layout {
 struct Control;
@@ -88,6 +90,7 @@ private:
     void log(const QString& entry);
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
+    void reportPingEnd(quint64 id, const ProcessEnd& end);
     QString ownFile(const QString& name) const;
     QString resultFolder() const;
     QDate today() const;
@@ -101,6 +104,9 @@ private:
     bool m_hostsReadable = true;
     QString m_hostsReadError;
     QStringListModel* m_commonIps = nullptr;
+    // The started pings that are watched until they end, and what to report of each.
+    ProcessWatcher* m_pingWatcher = nullptr;
+    PingReport::Runs m_pingRuns;
 
     QTabWidget* m_tabStrip = nullptr;
     QFrame* m_frame1 = nullptr;
