@@ -62,6 +62,7 @@ private slots:
     void tableNextToResultFiles();
     void batchEndsWithItsLastPing();
     void tailFromOffset();
+    void summaryBehindOtherRunsOutput();
     void tailOfLargeFile();
     void tailOfFileCutMeanwhile();
     void appendWritesHeaderOnce();
@@ -286,6 +287,32 @@ void tst_PingReport::tailFromOffset()
 
     QCOMPARE(TextFile::readTail(dir.filePath(QStringLiteral("missing.txt")), 0, 100, &tail, &error),
              TextFile::ReadStatus::Missing);
+}
+
+void tst_PingReport::summaryBehindOtherRunsOutput()
+{
+    // This run's summary, then more than the first look's worth of replies of another run of
+    // the same target that goes on: the summary is still found, within the longer look.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("127.0.0.1.txt"));
+    QByteArray bytes = readBytes(QStringLiteral(TARVIX_TESTDATA "/ping/iputils-partial-loss.txt"));
+    QByteArray replies;
+    for (int seq = 1; replies.size() <= 2 * PingReport::kFirstTailBytes; ++seq)
+        replies += "64 bytes from 127.0.0.1: icmp_seq=" + QByteArray::number(seq) + " ttl=64 time=0.040 ms\n";
+    QVERIFY(writeBytes(file, bytes + replies));
+    const PingReport::Run run{QStringLiteral("127.0.0.1"), file, 0, QDateTime()};
+    const std::optional<PingSummary> s = PingReport::readSummary(run, TextCodec("UTF-8"));
+    QVERIFY(s);
+    QCOMPARE(s->received, 3);
+
+    // Beyond the longer look it is given up.
+    while (replies.size() <= PingReport::kTailBytes)
+        replies += replies;
+    QVERIFY(writeBytes(file, bytes + replies));
+    QVERIFY(!PingReport::readSummary(run, TextCodec("UTF-8")));
+    // And a result file that is not there has none.
+    QVERIFY(!PingReport::readSummary({QString(), dir.filePath(QStringLiteral("none.txt")), 0, {}},
+                                     TextCodec("UTF-8")));
 }
 
 void tst_PingReport::tailOfLargeFile()

@@ -7,7 +7,6 @@
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
-#include "core/ping/PingSummary.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
@@ -515,12 +514,10 @@ void FormMain::reportPingEnd(quint64 id, const ProcessEnd& end)
         return;
     const QDateTime ended = QDateTime::currentDateTime();
     const TextCodec codec(m_options.encoding);
-    QByteArray tail;
-    QString error;
-    TextFile::readTail(run->resultFile, run->fileOffset, PingReport::kTailBytes, &tail, &error);
-    const std::optional<PingSummary> summary = PingSummary::parseLast(codec.decode(tail));
+    const std::optional<PingSummary> summary = PingReport::readSummary(*run, codec);
     log(PingReport::endEntry(run->target, summary, end));
 
+    QString error;
     const QString table = PingReport::tableFile(run->resultFile);
     if (!TextFile::append(table, codec.encode(PingReport::tableHeader()),
                           codec.encode(PingReport::tableRow(*run, ended, summary, end)), &error))

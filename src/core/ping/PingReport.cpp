@@ -1,5 +1,7 @@
 #include "core/ping/PingReport.h"
 
+#include "platform/TextFile.h"
+
 #include <QFileInfo>
 #include <QLocale>
 #include <QStringList>
@@ -34,6 +36,22 @@ QString exitText(const ProcessEnd& end)
 }
 
 } // namespace
+
+std::optional<PingSummary> readSummary(const Run& run, const TextCodec& codec)
+{
+    for (const qint64 window : {kFirstTailBytes, kTailBytes}) {
+        QByteArray tail;
+        QString error;
+        if (TextFile::readTail(run.resultFile, run.fileOffset, window, &tail, &error)
+            != TextFile::ReadStatus::Ok)
+            return std::nullopt;
+        if (const std::optional<PingSummary> summary = PingSummary::parseLast(codec.decode(tail)))
+            return summary;
+        if (tail.size() < window)
+            break; // that was all the run's part of the file
+    }
+    return std::nullopt;
+}
 
 QString tableName()
 {

@@ -2,6 +2,7 @@
 
 #include "core/ping/PingSummary.h"
 #include "platform/ProcessHandle.h"
+#include "platform/TextCodec.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -25,8 +26,16 @@ struct Run
 };
 
 // How much of a result file's end is read for the summary: a run's summary is a few lines,
-// the file may hold a whole day of runs.
+// the file may hold a whole day of runs. The first look takes the last few KiB; the longer
+// one is taken only when these hold no statistics block (other runs of the same target went
+// on writing after this one's summary).
+constexpr qint64 kFirstTailBytes = 4 * 1024;
 constexpr qint64 kTailBytes = 64 * 1024;
+
+// The summary of run, from its result file in the file's code page: the last statistics block
+// written after the run's offset, within the last kTailBytes. Nothing when there is none or the
+// file cannot be read.
+std::optional<PingSummary> readSummary(const Run& run, const TextCodec& codec);
 
 // The name of the summary table in the day's result folder.
 QString tableName();

@@ -96,23 +96,34 @@ bool readTimes(QStringView line, PingSummary* s)
 
 std::optional<PingSummary> PingSummary::parseLast(QStringView text)
 {
-    // The lines, trimmed: Windows indents its statistics, and every form may end in CR LF.
-    QList<QStringView> lines;
-    for (QStringView line : text.split(u'\n'))
-        lines.append(line.trimmed());
-
-    qsizetype header = lines.size() - 1;
-    while (header >= 0 && !isHeader(lines[header]))
-        --header;
+    // The lines are walked from the end, as the last block is wanted and the text may hold a
+    // day of runs. They are trimmed: Windows indents its statistics, and every form may end in
+    // CR LF.
+    qsizetype end = text.size();
+    qsizetype header = -1;
+    while (end >= 0) {
+        const qsizetype start = end > 0 ? text.lastIndexOf(u'\n', end - 1) + 1 : 0;
+        if (isHeader(text.mid(start, end - start).trimmed())) {
+            header = start;
+            break;
+        }
+        end = start - 1;
+    }
     if (header < 0)
         return std::nullopt;
 
     // The packets line follows the header; the round-trip line comes within the next two
     // (Windows puts a caption between them).
+    QList<QStringView> lines;
+    for (qsizetype start = header; start >= 0 && lines.size() < 4;) {
+        const qsizetype lf = text.indexOf(u'\n', start);
+        lines.append(text.mid(start, (lf < 0 ? text.size() : lf) - start).trimmed());
+        start = lf < 0 ? -1 : lf + 1;
+    }
     PingSummary s;
-    if (header + 1 >= lines.size() || !readPackets(lines[header + 1], &s))
+    if (lines.size() < 2 || !readPackets(lines[1], &s))
         return std::nullopt;
-    for (qsizetype i = header + 2; i < qMin(lines.size(), header + 4) && !s.hasTimes; ++i) {
+    for (qsizetype i = 2; i < lines.size() && !s.hasTimes; ++i) {
         PingSummary times = s;
         if (readTimes(lines[i], &times)) {
             s = times;
