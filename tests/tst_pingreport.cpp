@@ -10,6 +10,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <functional>
+#include <future>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QString sample(const char* name, const QByteArray& encoding)
@@ -66,6 +76,7 @@ private slots:
     void tailOfLargeFile();
     void tailOfFileCutMeanwhile();
     void appendWritesHeaderOnce();
+    void pipeInPlaceOfAFile();
 };
 
 void tst_PingReport::summaries_data()
@@ -362,6 +373,44 @@ void tst_PingReport::appendWritesHeaderOnce()
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.csv")));
     QVERIFY(!TextFile::append(dir.filePath(QStringLiteral("folder.csv")), "h", "1", &error));
     QVERIFY(error.contains(QLatin1String("folder.csv")));
+}
+
+void tst_PingReport::pipeInPlaceOfAFile()
+{
+#ifdef Q_OS_UNIX
+    // A pipe named like a result file or the table is neither read nor written: with nobody at
+    // its other end, opening it would wait forever. Each call runs on a thread of its own; should
+    // it hang in the opening, the test opens the other end to set it free, and fails.
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("127.0.0.1.txt")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const auto returnsAtOnce = [&](const std::function<bool()>& call, int otherEnd) {
+        std::future<bool> result = std::async(std::launch::async, call);
+        const bool returned = result.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!returned) {
+            const int fd = ::open(fifo.constData(), otherEnd | O_NONBLOCK);
+            result.wait();
+            ::close(fd);
+        }
+        return returned && !result.get();
+    };
+    const QString path = QFile::decodeName(fifo);
+    QVERIFY(returnsAtOnce(
+        [&] {
+            QByteArray tail;
+            QString error;
+            return TextFile::readTail(path, 0, 100, &tail, &error) == TextFile::ReadStatus::Ok;
+        },
+        O_WRONLY));
+    QVERIFY(returnsAtOnce(
+        [&] {
+            QString error;
+            return TextFile::append(path, "h\r\n", "1\r\n", &error);
+        },
+        O_RDONLY));
+#else
+    QSKIP("pipes in the file system are a Unix matter");
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_PingReport)
