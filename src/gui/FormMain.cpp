@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
@@ -25,6 +26,7 @@
 #include <QScreen>
 #include <QStringListModel>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <thread>
 
@@ -65,7 +67,8 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
       m_commonIps(new QStringListModel(this)),
-      m_pingWatcher(new ProcessWatcher(this))
+      m_pingWatcher(new ProcessWatcher(this)),
+      m_pingEndTimer(new QTimer(this))
 {
     initResources();
     setObjectName(QStringLiteral("FormMain"));
@@ -212,7 +215,8 @@ void FormMain::stackControls()
 void FormMain::connectHandlers()
 {
     connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
-    connect(m_pingWatcher, &ProcessWatcher::finished, this, &FormMain::reportPingEnd);
+    connect(m_pingWatcher, &ProcessWatcher::finished, this, &FormMain::queuePingEnd);
+    connect(m_pingEndTimer, &QTimer::timeout, this, &FormMain::reportQueuedPingEnds);
     const std::pair<const char*, void (FormMain::*)()> handlers[] = {
         {"CmdExit", &FormMain::exitProgram},      {"CmdRead", &FormMain::reloadHostsFile},
         {"CmdAdd", &FormMain::addEntryRow},       {"CmdSave", &FormMain::saveHostsFile},
@@ -505,6 +509,28 @@ void FormMain::startBatch()
         ++started;
     }
     MessageBox::show(this, QStringLiteral("后台启动完成!"));
+}
+
+void FormMain::queuePingEnd(quint64 id, const ProcessEnd& end)
+{
+    m_endedPings.append({id, end});
+    if (!m_pingEndTimer->isActive())
+        m_pingEndTimer->start(0);
+}
+
+void FormMain::reportQueuedPingEnds()
+{
+    // The pings of a batch of fast targets end together, often before the click is over. Their
+    // reports (a file read, a log entry, a table row each) are made a few milliseconds' worth at
+    // a time, so that the window paints and takes input between them however many there are.
+    QElapsedTimer spent;
+    spent.start();
+    while (!m_endedPings.isEmpty() && spent.elapsed() < 5) {
+        const auto [id, end] = m_endedPings.takeFirst();
+        reportPingEnd(id, end);
+    }
+    if (m_endedPings.isEmpty())
+        m_pingEndTimer->stop();
 }
 
 void FormMain::reportPingEnd(quint64 id, const ProcessEnd& end)

@@ -17,6 +17,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStringListModel;
 class QTabWidget;
+class QTimer;
 class ProcessWatcher;
 class RowsView;
 namespace Layout {
@@ -90,6 +91,8 @@ private:
     void log(const QString& entry);
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
+    void queuePingEnd(quint64 id, const ProcessEnd& end);
+    void reportQueuedPingEnds();
     void reportPingEnd(quint64 id, const ProcessEnd& end);
     QString ownFile(const QString& name) const;
     QString resultFolder() const;
@@ -107,6 +110,8 @@ private:
     // The started pings that are watched until they end, and what to report of each.
     ProcessWatcher* m_pingWatcher = nullptr;
     PingReport::Runs m_pingRuns;
+    QList<std::pair<quint64, ProcessEnd>> m_endedPings; // ended, not yet reported, in order
+    QTimer* m_pingEndTimer = nullptr;
 
     QTabWidget* m_tabStrip = nullptr;
     QFrame* m_frame1 = nullptr;
