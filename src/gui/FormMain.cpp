@@ -12,11 +12,13 @@
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
+#include "platform/ProcessWatcher.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
@@ -29,6 +31,7 @@
 #include <QStandardPaths>
 #include <QStringListModel>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <thread>
 
@@ -68,7 +71,9 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_options(options),
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
-      m_commonIps(new QStringListModel(this))
+      m_commonIps(new QStringListModel(this)),
+      m_pingWatcher(new ProcessWatcher(this)),
+      m_pingEndTimer(new QTimer(this))
 {
     initResources();
     setObjectName(QStringLiteral("FormMain"));
@@ -215,6 +220,8 @@ void FormMain::stackControls()
 void FormMain::connectHandlers()
 {
     connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
+    connect(m_pingWatcher, &ProcessWatcher::finished, this, &FormMain::queuePingEnd);
+    connect(m_pingEndTimer, &QTimer::timeout, this, &FormMain::reportQueuedPingEnds);
     const std::pair<const char*, void (FormMain::*)()> handlers[] = {
         {"CmdExit", &FormMain::exitProgram},      {"CmdRead", &FormMain::reloadHostsFile},
         {"CmdAdd", &FormMain::addEntryRow},       {"CmdSave", &FormMain::saveHostsFile},
@@ -549,14 +556,73 @@ void FormMain::startBatch()
         return;
     }
 
+    // Each run's summary will follow the end its result file has now, before its block.
+    QList<qint64> offsets;
+    for (const QList<Command>& group : groups)
+        offsets.append(TextFile::size(group.last().path));
+    const QDateTime startedAt = QDateTime::currentDateTime();
     const QList<StartResult> results = startBeside(groups);
+
+    const int batch = m_pingRuns.beginBatch();
     qsizetype started = 0;
     for (const PingBatch::Target& t : plan) {
         log(PingBatch::plannedEntry(t));
-        if (t.skipped.isEmpty())
-            log(PingBatch::startedEntry(results[started++]));
+        if (!t.skipped.isEmpty())
+            continue;
+        const StartResult& result = results[started];
+        log(PingBatch::startedEntry(result));
+        // A start without a handle (a test's stand-in, a system that gave none) is not watched:
+        // nothing is known of its end, so nothing is said of it.
+        if (result.process.isValid()) {
+            const PingReport::Run run{t.target, t.commands.last().path, offsets[started], startedAt};
+            m_pingWatcher->watch(m_pingRuns.add(batch, run), result.process);
+        }
+        ++started;
     }
     MessageBox::show(this, QStringLiteral("后台启动完成!"));
+}
+
+void FormMain::queuePingEnd(quint64 id, const ProcessEnd& end)
+{
+    m_endedPings.append({id, end});
+    if (!m_pingEndTimer->isActive())
+        m_pingEndTimer->start(0);
+}
+
+void FormMain::reportQueuedPingEnds()
+{
+    // The pings of a batch of fast targets end together, often before the click is over. Their
+    // reports (a file read, a log entry, a table row each) are made a few milliseconds' worth at
+    // a time, so that the window paints and takes input between them however many there are.
+    QElapsedTimer spent;
+    spent.start();
+    while (!m_endedPings.isEmpty() && spent.elapsed() < 5) {
+        const auto [id, end] = m_endedPings.takeFirst();
+        reportPingEnd(id, end);
+    }
+    if (m_endedPings.isEmpty())
+        m_pingEndTimer->stop();
+}
+
+void FormMain::reportPingEnd(quint64 id, const ProcessEnd& end)
+{
+    const PingReport::Run* run = m_pingRuns.find(id);
+    if (!run)
+        return;
+    const QDateTime ended = QDateTime::currentDateTime();
+    const TextCodec codec(m_options.encoding);
+    const std::optional<PingSummary> summary = PingReport::readSummary(*run, codec);
+    log(PingReport::endEntry(run->target, summary, end));
+
+    QString error;
+    const QString table = PingReport::tableFile(run->resultFile);
+    if (!TextFile::append(table, codec.encode(PingReport::tableHeader()),
+                          codec.encode(PingReport::tableRow(*run, ended, summary, end)), &error))
+        log(QStringLiteral("汇总表写入失败: ") + error);
+
+    const auto ending = m_pingRuns.end(id, summary && summary->received > 0);
+    if (ending && ending->batchDone)
+        log(PingReport::batchEntry(ending->batchPings, ending->batchAnswered));
 }
 
 void FormMain::openResultFolder()

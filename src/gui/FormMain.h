@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/hosts/HostsDocument.h"
+#include "core/ping/PingReport.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -16,6 +17,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QStringListModel;
 class QTabWidget;
+class QTimer;
+class ProcessWatcher;
 class RowsView;
 namespace Layout {
 struct Control;
@@ -99,6 +102,9 @@ private:
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
     QString executableDir() const;
     void prepareAppDirectory() const;
+    void queuePingEnd(quint64 id, const ProcessEnd& end);
+    void reportQueuedPingEnds();
+    void reportPingEnd(quint64 id, const ProcessEnd& end);
     QString ownFile(const QString& name) const;
     QString backupFolder() const;
     QString resultFolder() const;
@@ -114,6 +120,11 @@ private:
     QString m_hostsReadError;
     QString m_backupError; // why the last save could not keep a backup
     QStringListModel* m_commonIps = nullptr;
+    // The started pings that are watched until they end, and what to report of each.
+    ProcessWatcher* m_pingWatcher = nullptr;
+    PingReport::Runs m_pingRuns;
+    QList<std::pair<quint64, ProcessEnd>> m_endedPings; // ended, not yet reported, in order
+    QTimer* m_pingEndTimer = nullptr;
 
     QTabWidget* m_tabStrip = nullptr;
     QFrame* m_frame1 = nullptr;

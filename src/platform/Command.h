@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ProcessHandle.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -30,4 +32,7 @@ struct StartResult
     bool ok = false;
     qint64 pid = 0;
     QString error; // the system's description when !ok
+    // The started process, held so that its end can be watched. Only a ping's start gives one
+    // (and a stand-in starter none): the other commands are never watched.
+    ProcessHandle process;
 };

@@ -26,6 +26,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -213,8 +214,9 @@ bool createDirectory(const QString& path, QString* error)
 
 namespace {
 
-// Children that have ended are reaped when the next one starts, so that none lingers as a
-// zombie; the program never waits for one.
+// Children that nobody watches (the desktop's opener, a ping whose pidfd could not be had, a
+// ping whose watcher has gone) are reaped when the next one starts, so that none lingers long
+// as a zombie; the program never waits for one.
 std::vector<pid_t>& children()
 {
     static std::vector<pid_t> list;
@@ -227,10 +229,32 @@ std::mutex& childrenLock()
     return lock;
 }
 
+// The system call itself: glibc's wrapper came late (2.36) and its header then lacked C linkage
+// for C++.
+int openPidfd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    Q_UNUSED(pid);
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+void reapLater(pid_t pid)
+{
+    const std::lock_guard<std::mutex> guard(childrenLock());
+    children().push_back(pid);
+}
+
 // Starts program with args in a session of its own, standard input from /dev/null and
 // standard output and error appended to outFile (/dev/null if empty). posix_spawn does not
 // copy the program's memory as fork does, which keeps a batch of a thousand starts quick.
-StartResult spawn(const QString& program, const QStringList& args, const QString& outFile)
+// With watchable, the result carries a pidfd of the child, opened right after the start: the
+// child is this program's own and unreaped, so its id cannot name another process yet.
+StartResult spawn(const QString& program, const QStringList& args, const QString& outFile,
+                  bool watchable = false)
 {
     StartResult result;
     {
@@ -280,12 +304,14 @@ StartResult spawn(const QString& program, const QStringList& args, const QString
             result.error += QStringLiteral(" (") + QDir::toNativeSeparators(outFile) + QLatin1Char(')');
         return result;
     }
-    {
-        const std::lock_guard<std::mutex> guard(childrenLock());
-        children().push_back(pid);
-    }
     result.ok = true;
     result.pid = pid;
+    // pidfds are always close-on-exec, so later children do not inherit this one.
+    const int pidfd = watchable ? openPidfd(pid) : -1;
+    if (pidfd >= 0)
+        result.process = ProcessHandle::adopt(pid, pidfd);
+    else
+        reapLater(pid); // no pidfd (an old kernel, no descriptors left): not watched
     return result;
 }
 
@@ -313,7 +339,8 @@ StartResult appendLine(const QString& path, const QString& text)
 // ping's output goes where cmd's >> sends it: appended to the result file.
 StartResult ping(const Command& cmd)
 {
-    return spawn(QStringLiteral("ping"), QStringList{QStringLiteral("-c"), cmd.count} + cmd.words, cmd.path);
+    return spawn(QStringLiteral("ping"), QStringList{QStringLiteral("-c"), cmd.count} + cmd.words, cmd.path,
+                 true);
 }
 
 } // namespace
@@ -333,3 +360,11 @@ StartResult start(const Command& cmd)
 }
 
 } // namespace Platform
+
+ProcessHandle::Data::~Data()
+{
+    if (native >= 0)
+        ::close(static_cast<int>(native));
+    if (!reaped && pid > 0)
+        Platform::reapLater(static_cast<pid_t>(pid)); // running still, or ended and not collected
+}

@@ -122,14 +122,25 @@ StartResult start(const Command& cmd)
 {
     // Windows has cmd, notepad and explorer: the command line is started as it stands. A line
     // that cmd appends to a result file is waited for (briefly), so that the separator and the
-    // start time stand before ping's output in the file rather than wherever they land.
+    // start time stand before ping's output in the file rather than wherever they land. A
+    // ping's process handle is kept, so that its end can be watched (the cmd that runs it ends
+    // with ping's exit code).
     const unsigned long waitMs = cmd.kind == Command::Kind::AppendLine ? 5000 : 0;
-    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode, waitMs);
+    const bool watchable = cmd.kind == Command::Kind::Ping;
+    const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode, watchable, waitMs);
     StartResult result;
     result.ok = started.ok;
     result.pid = started.pid;
     result.error = QString::fromStdWString(started.error);
+    if (started.process)
+        result.process = ProcessHandle::adopt(started.pid, reinterpret_cast<qintptr>(started.process));
     return result;
 }
 
 } // namespace Platform
+
+ProcessHandle::Data::~Data()
+{
+    if (native != -1)
+        winapi::closeProcess(reinterpret_cast<void*>(native));
+}

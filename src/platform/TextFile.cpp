@@ -52,6 +52,61 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
     return ReadStatus::Ok;
 }
 
+qint64 size(const QString& path)
+{
+    return QFileInfo(path).size();
+}
+
+ReadStatus readTail(const QString& path, qint64 from, qint64 maxBytes, QByteArray* bytes, QString* error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = describe(path, QStringLiteral("not a regular file"));
+        return ReadStatus::Failed;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = describe(path, file.errorString());
+        return QFileInfo::exists(path) ? ReadStatus::Failed : ReadStatus::Missing;
+    }
+    const qint64 end = file.size();
+    qint64 start = qMax(from, end - maxBytes);
+    if (start > end || start < 0)
+        start = qMax<qint64>(0, end - maxBytes);
+    if (!file.seek(start)) {
+        *error = describe(path, file.errorString());
+        return ReadStatus::Failed;
+    }
+    *bytes = file.read(end - start);
+    if (file.error() != QFileDevice::NoError) {
+        *error = describe(path, file.errorString());
+        return ReadStatus::Failed;
+    }
+    return ReadStatus::Ok;
+}
+
+bool append(const QString& path, const QByteArray& header, const QByteArray& bytes, QString* error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        // Opening a pipe for writing would wait for a reader forever.
+        *error = describe(path, QStringLiteral("not a regular file"));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = describe(path, file.errorString());
+        return false;
+    }
+    // One write per call: rows appended by two windows at once stay whole.
+    const QByteArray data = file.size() == 0 ? header + bytes : bytes;
+    if (file.write(data) != data.size() || !file.flush()) {
+        *error = describe(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 bool createEmpty(const QString& path, QString* error)
 {
     if (QFileInfo::exists(path))

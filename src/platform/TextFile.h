@@ -14,6 +14,18 @@ enum class ReadStatus { Ok, Missing, Failed };
 // the path and the system's description.
 ReadStatus read(const QString& path, QByteArray* bytes, QString* error);
 
+// The size of the file in bytes; 0 if it is missing.
+qint64 size(const QString& path);
+
+// The end of a file that others append to: the bytes from offset from to the end, but no more
+// than the last maxBytes of them. A file now shorter than from (cut or replaced meanwhile) gives
+// its last maxBytes. Returns Missing or Failed as read() does.
+ReadStatus readTail(const QString& path, qint64 from, qint64 maxBytes, QByteArray* bytes, QString* error);
+
+// Appends bytes to the file in one write, creating it if needed; a file that is new or empty
+// gets header in front of them. Returns false and sets *error if it cannot.
+bool append(const QString& path, const QByteArray& header, const QByteArray& bytes, QString* error);
+
 // Creates an empty file if none exists. Returns false and sets *error if it cannot.
 bool createEmpty(const QString& path, QString* error);
 

@@ -181,6 +181,41 @@ void batchPing(const std::wstring& appDir)
         std::printf("    | %s\n", l.c_str());
 }
 
+// A ping's start keeps the process handle: the program learns of the end and the exit code
+// through it, never through a handle opened later from the process id.
+void keptProcessHandle(const std::wstring& appDir)
+{
+    const winapi::Started closed = winapi::startProcess(L"cmd /c exit 0", 0);
+    check(closed.ok && closed.process == nullptr, "without keepProcess no handle is handed back");
+    waitFor(closed.pid);
+
+    const winapi::Started s = winapi::startProcess(L"cmd /c exit 3", 0, true);
+    check(s.ok && s.process != nullptr, "with keepProcess the process handle is handed back");
+    const bool ended =
+        s.process && WaitForSingleObject(static_cast<HANDLE>(s.process), 60000) == WAIT_OBJECT_0;
+    unsigned long code = 99;
+    check(ended && winapi::processExitCode(s.process, &code) && code == 3,
+          "the kept handle is signalled at the end and gives the exit code 3");
+    winapi::closeProcess(s.process);
+
+    // A ping still running has no exit code yet (2 echo requests take a second).
+    const std::wstring file = appDir + L"2026-12-07\\127.0.0.1-kept.txt";
+    DeleteFileW(file.c_str());
+    const winapi::Started ping =
+        winapi::startProcess(L"cmd /c ping 127.0.0.1 -n 2 >>\"" + file + L"\"", 0, true);
+    code = 99;
+    check(ping.ok && ping.process && !winapi::processExitCode(ping.process, &code),
+          "a running ping has no exit code yet");
+    const bool pingEnded =
+        ping.process && WaitForSingleObject(static_cast<HANDLE>(ping.process), 60000) == WAIT_OBJECT_0;
+    check(pingEnded && winapi::processExitCode(ping.process, &code) && code == 0,
+          "the ping through cmd ends with exit code 0 on its kept handle");
+    winapi::closeProcess(ping.process);
+    check(readFile(file).find("127.0.0.1") != std::string::npos, "and its output is in the result file");
+    winapi::closeProcess(nullptr); // closing no handle does nothing
+    check(!winapi::processExitCode(nullptr, &code), "no handle has no exit code");
+}
+
 void missingProgram()
 {
     const winapi::Started s = winapi::startProcess(L"tarvix-no-such-program.exe --x", 0);
@@ -246,6 +281,7 @@ int wmain(int argc, wchar_t** argv)
     applicationDirectory(exe);
     ansiCodePage();
     batchPing(appDir);
+    keptProcessHandle(appDir);
     missingProgram();
     writeAccess(appDir);
     identity(exe);

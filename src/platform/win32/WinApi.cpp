@@ -101,7 +101,7 @@ std::wstring errorText(unsigned long code)
     return out;
 }
 
-Started startProcess(const std::wstring& commandLine, int showMode, unsigned long waitMs)
+Started startProcess(const std::wstring& commandLine, int showMode, bool keepProcess, unsigned long waitMs)
 {
     Started result;
     STARTUPINFOW startup = {};
@@ -121,10 +121,31 @@ Started startProcess(const std::wstring& commandLine, int showMode, unsigned lon
     CloseHandle(info.hThread);
     if (waitMs > 0)
         WaitForSingleObject(info.hProcess, waitMs);
-    CloseHandle(info.hProcess);
+    if (keepProcess)
+        result.process = info.hProcess;
+    else
+        CloseHandle(info.hProcess);
     result.ok = true;
     result.pid = info.dwProcessId;
     return result;
+}
+
+bool processExitCode(void* process, unsigned long* code)
+{
+    DWORD value = 0;
+    if (!process || !GetExitCodeProcess(static_cast<HANDLE>(process), &value))
+        return false;
+    // STILL_ACTIVE (259) is also a possible exit code; only the wait tells them apart.
+    if (value == STILL_ACTIVE && WaitForSingleObject(static_cast<HANDLE>(process), 0) != WAIT_OBJECT_0)
+        return false;
+    *code = value;
+    return true;
+}
+
+void closeProcess(void* process)
+{
+    if (process)
+        CloseHandle(static_cast<HANDLE>(process));
 }
 
 bool createDirectory(const std::wstring& path, std::wstring* error)

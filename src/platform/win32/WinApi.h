@@ -30,13 +30,24 @@ struct Started
 {
     bool ok = false;
     unsigned long pid = 0;
-    std::wstring error; // the system's text for the failure when !ok
+    std::wstring error;      // the system's text for the failure when !ok
+    void* process = nullptr; // the process HANDLE, when kept; closed with closeProcess()
 };
 
 // Starts one command line as it stands, shown (1) or hidden (0), and returns with its process
-// id: at once, or once the process has ended if waitMs > 0 (at most waitMs milliseconds).
-// Closes the handles it gets.
-Started startProcess(const std::wstring& commandLine, int showMode, unsigned long waitMs = 0);
+// id: at once, or once the process has ended if waitMs > 0 (at most waitMs milliseconds). The
+// thread handle is closed at once; the process handle too, unless keepProcess asks for it to be
+// kept in Started::process, so that the process's end can be watched. A handle is never opened
+// later from the process id, which may by then name another process.
+Started startProcess(const std::wstring& commandLine, int showMode, bool keepProcess = false,
+                     unsigned long waitMs = 0);
+
+// The exit code of an ended process, through the handle kept by startProcess(). False if the
+// handle is not valid or the process is still running (its code would be STILL_ACTIVE).
+bool processExitCode(void* process, unsigned long* code);
+
+// Closes a process handle kept by startProcess(); the process itself runs on.
+void closeProcess(void* process);
 
 // Creates one directory. True if it exists afterwards, made now or before; otherwise false
 // with the system's text for the reason in *error.

@@ -1,0 +1,18 @@
+#include "platform/ProcessHandle.h"
+
+// ProcessHandle::Data::~Data() is the system's: PlatformUnix.cpp or PlatformWin.cpp.
+
+ProcessHandle ProcessHandle::adopt(qint64 pid, qintptr native)
+{
+    ProcessHandle h;
+    h.d = std::make_shared<Data>();
+    h.d->pid = pid;
+    h.d->native = native;
+    return h;
+}
+
+void ProcessHandle::setReaped() const
+{
+    if (d)
+        d->reaped = true;
+}

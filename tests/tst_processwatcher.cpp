@@ -1,0 +1,96 @@
+// Watching started pings until they end, through the platform's own starter: on Linux a pidfd,
+// on Windows the process handle kept from the start. Pings 127.0.0.1 only.
+#include "TestFiles.h"
+#include "core/ping/PingCommands.h"
+#include "platform/Platform.h"
+#include "platform/ProcessWatcher.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+StartResult startPing(const QTemporaryDir& dir, const QString& count)
+{
+    const QString file = QDir::toNativeSeparators(dir.filePath(QStringLiteral("127.0.0.1.txt")));
+    return Platform::start(PingCommands::pingCommand(QStringLiteral("127.0.0.1"), count, file));
+}
+
+} // namespace
+
+class tst_ProcessWatcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pingEndIsReported();
+    void onlyAPingsStartGivesAHandle();
+    void emptyHandleIsNotWatched();
+    void watcherGoneProcessRunsOn();
+};
+
+void tst_ProcessWatcher::pingEndIsReported()
+{
+    QTemporaryDir dir;
+    const StartResult started = startPing(dir, QStringLiteral("1"));
+    QVERIFY2(started.ok, qPrintable(started.error));
+    QVERIFY(started.process.isValid());
+    QCOMPARE(started.process.pid(), started.pid);
+
+    ProcessWatcher watcher;
+    QSignalSpy ended(&watcher, &ProcessWatcher::finished);
+    QVERIFY(watcher.watch(7, started.process));
+    QVERIFY(!watcher.watch(7, started.process)); // one watch per id
+    QCOMPARE(watcher.count(), 1);
+    QVERIFY(ended.wait(15000));
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(ended[0][0].value<quint64>(), quint64(7));
+    const ProcessEnd end = ended[0][1].value<ProcessEnd>();
+    QCOMPARE(int(end.kind), int(ProcessEnd::Kind::Exited));
+    QCOMPARE(end.code, 0);
+    QCOMPARE(watcher.count(), 0);
+    // The ping had written its statistics before it ended.
+    QVERIFY(readBytes(dir.filePath(QStringLiteral("127.0.0.1.txt"))).contains("127.0.0.1"));
+}
+
+void tst_ProcessWatcher::onlyAPingsStartGivesAHandle()
+{
+    QTemporaryDir dir;
+    const QString file = QDir::toNativeSeparators(dir.filePath(QStringLiteral("x.txt")));
+    const StartResult separator = Platform::start(PingCommands::separatorCommand(file));
+    QVERIFY(separator.ok);
+    QVERIFY(!separator.process.isValid());
+}
+
+void tst_ProcessWatcher::emptyHandleIsNotWatched()
+{
+    ProcessWatcher watcher;
+    QVERIFY(!watcher.watch(1, ProcessHandle()));
+    QCOMPARE(watcher.count(), 0);
+}
+
+void tst_ProcessWatcher::watcherGoneProcessRunsOn()
+{
+    // The watcher goes while the ping runs: the ping is not stopped and writes its statistics
+    // for all its echo requests.
+    QTemporaryDir dir;
+    StartResult started = startPing(dir, QStringLiteral("2"));
+    QVERIFY(started.ok);
+    {
+        ProcessWatcher watcher;
+        QVERIFY(watcher.watch(1, started.process));
+        started.process = ProcessHandle();
+    }
+    const QString file = dir.filePath(QStringLiteral("127.0.0.1.txt"));
+    const auto counted = [&] {
+        const QByteArray bytes = readBytes(file);
+        return bytes.contains("2 packets transmitted") || bytes.contains("Sent = 2")
+               || bytes.contains("\xd2\xd1\xb7\xa2\xcb\xcd = 2"); // 已发送 = 2 in GBK
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(counted(), 15000);
+}
+
+QTEST_GUILESS_MAIN(tst_ProcessWatcher)
+#include "tst_processwatcher.moc"
