@@ -4,6 +4,21 @@
 #include <QProcess>
 #include <QString>
 
+#ifdef Q_OS_WIN
+
+// Windows has no root and no mount namespaces: a test meets the file permissions it sets.
+class WithoutFileOverride
+{
+};
+
+inline bool canRunHelperInNamespace(QString* why)
+{
+    *why = QStringLiteral("Windows has no polkit helper");
+    return false;
+}
+
+#else
+
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -69,3 +84,5 @@ inline bool canRunHelperInNamespace(QString* why)
     }
     return true;
 }
+
+#endif

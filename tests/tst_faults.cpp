@@ -1,11 +1,13 @@
 // The window under failure and bad input: faults injected into saving, broken files of its
 // own at start-up, and inputs at the edges.
-#include "TestFileSystem.h"
 #include "WindowFixture.h"
 #include "gui/FormMain.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
+#ifndef Q_OS_WIN
+#include "TestFileSystem.h"
 #include "platform/SafeSave.h"
+#endif
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +23,16 @@
 #include <QTest>
 
 #include <string.h>
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
+
+namespace {
+
+const char* const kPosixSave = "the save over POSIX calls, whose faults this injects, is Linux's; Windows "
+                               "replaces the file through QSaveFile";
+
+} // namespace
 
 class tst_Faults : public QObject
 {
@@ -39,6 +50,9 @@ private slots:
 
 void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
 {
+#ifdef Q_OS_WIN
+    QSKIP(kPosixSave);
+#else
     WindowFixture f;
     f.options.encoding = "GBK";
     const QByteArray old = readBytes(QStringLiteral(TARVIX_TESTDATA "/hosts/gbk-chinese.hosts"));
@@ -89,6 +103,7 @@ void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
     QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
     QCOMPARE(readBytes(f.hosts), expected);
     QCOMPARE(QDir(f.path(QStringLiteral("backup"))).entryList(QDir::Files).size(), 1);
+#endif
 }
 
 void tst_Faults::brokenOwnFilesAtStartUp_data()
@@ -115,10 +130,15 @@ void tst_Faults::brokenOwnFilesAtStartUp()
     QFile::remove(path);
     if (how == QLatin1String("directory in its place"))
         QVERIFY(QDir(f.dir.path()).mkdir(broken));
+#ifdef Q_OS_WIN
+    else if (how == QLatin1String("link to itself") || how == QLatin1String("named pipe"))
+        QSKIP("Windows has neither symbolic links that QFile::link makes nor named pipes in folders");
+#else
     else if (how == QLatin1String("link to itself"))
         QVERIFY(QFile::link(path, path));
     else if (how == QLatin1String("named pipe"))
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0); // reading it would wait forever
+#endif
     else
         writeBytes(path, "first\r\n\"never closed\r\nlast\r\n");
     const QByteArray before = QFileInfo(path).isFile() ? readBytes(path) : QByteArray();

@@ -1,11 +1,13 @@
 // "保存文件" and "读取HOST文件" with other programs around: changes made by them since the
 // reading are merged, a conflict is refused, the previous content goes to the backup folder,
 // and a save that was cut off is put right at the next start or reading.
-#include "TestFileSystem.h"
 #include "WindowFixture.h"
 #include "core/hosts/HostsBackups.h"
 #include "gui/FormMain.h"
+#ifndef Q_OS_WIN
+#include "TestFileSystem.h"
 #include "platform/SafeSave.h"
+#endif
 
 #include <QCheckBox>
 #include <QDir>
@@ -28,6 +30,9 @@ QByteArray backup(const WindowFixture& f, const QString& name)
     return readBytes(f.path(QStringLiteral("backup/")) + name);
 }
 
+const char* const kPosixSave = "Windows keeps no copy on disk during a save, so there is nothing to recover";
+
+#ifndef Q_OS_WIN
 // Leaves the hosts file as a save that was killed at call `stopAt` leaves it.
 void cutOffSave(const QString& path, const QByteArray& bytes, const QString& stopAt)
 {
@@ -40,6 +45,7 @@ void cutOffSave(const QString& path, const QByteArray& bytes, const QString& sto
     QString error;
     SafeSave(fs).save(path, bytes, &error);
 }
+#endif
 
 } // namespace
 
@@ -154,6 +160,9 @@ void tst_HostsSave::backupFailureDoesNotStopSave()
 
 void tst_HostsSave::cutOffSaveRestoredAtStartUp()
 {
+#ifdef Q_OS_WIN
+    QSKIP(kPosixSave);
+#else
     WindowFixture f(&kHosts);
     cutOffSave(f.hosts, "::1 localhost\n", QStringLiteral("ftruncate hosts"));
     QVERIFY(readBytes(f.hosts) != kHosts); // the new line followed by the old tail
@@ -164,10 +173,14 @@ void tst_HostsSave::cutOffSaveRestoredAtStartUp()
     QCOMPARE(readBytes(f.hosts), kHosts);
     QCOMPARE(form.hosts().rowCount(), 3);
     QCOMPARE(child<QLineEdit>(form, "Text1(3)")->text(), QStringLiteral("nas"));
+#endif
 }
 
 void tst_HostsSave::cutOffSaveRestoredOnReading()
 {
+#ifdef Q_OS_WIN
+    QSKIP(kPosixSave);
+#else
     WindowFixture f(&kHosts);
     FormMain form(f.options);
     cutOffSave(f.hosts, "10.9.9.9 elsewhere\n", QStringLiteral("fsync hosts")); // written, not flushed
@@ -182,10 +195,14 @@ void tst_HostsSave::cutOffSaveRestoredOnReading()
     QCOMPARE(f.messages.size(), 1);
     QVERIFY(f.messages.first().contains(QStringLiteral("上次保存时程序被中断")));
     QCOMPARE(readBytes(f.hosts), QByteArray("10.9.9.9 elsewhere\n"));
+#endif
 }
 
 void tst_HostsSave::unrecoverableFileIsNotSaved()
 {
+#ifdef Q_OS_WIN
+    QSKIP(kPosixSave);
+#else
     WindowFixture f(&kHosts);
     QVERIFY(writeBytes(TextFile::keptCopyPath(f.hosts), "TARVIX-KEPT 1\nnot a header\n"));
     FormMain form(f.options);
@@ -198,6 +215,7 @@ void tst_HostsSave::unrecoverableFileIsNotSaved()
     QCOMPARE(f.messages.size(), 1);
     QVERIFY(f.messages.first().startsWith(QStringLiteral("保存失败！\r\nHOST文件上次没有读取完整")));
     QCOMPARE(readBytes(f.hosts), kHosts);
+#endif
 }
 
 QTEST_MAIN(tst_HostsSave)

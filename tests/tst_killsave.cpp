@@ -1,5 +1,25 @@
 // A save in place killed at every call it makes and at random moments: once the program has
 // started again (TextFile::recover, as at start-up), the file is the old one or the new one.
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+
+#include <QTest>
+
+// A save is killed with SIGKILL here; Windows has neither the signal nor the save over POSIX calls
+// that keeps a copy to recover from.
+class tst_KillSave : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedAtEveryCall() { QSKIP("Windows keeps no copy during a save and has no SIGKILL"); }
+    void killedAtTheTruncate() { QSKIP("Windows keeps no copy during a save and has no SIGKILL"); }
+    void killedAtRandomMoments() { QSKIP("Windows keeps no copy during a save and has no SIGKILL"); }
+};
+
+#else
+
 #include "TestFileSystem.h"
 #include "TestFiles.h"
 #include "platform/SafeSave.h"
@@ -163,6 +183,8 @@ void tst_KillSave::killedAtRandomMoments()
           tries, span, killed, torn);
     QVERIFY(killed > tries / 4);
 }
+
+#endif
 
 QTEST_GUILESS_MAIN(tst_KillSave)
 #include "tst_killsave.moc"
