@@ -4,6 +4,7 @@
 #include "gui/FormMain.h"
 #include "gui/MessageBox.h"
 
+#include <QDir>
 #include <QMutex>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -33,7 +34,8 @@ struct WindowFixture
         const QString refuse = noPkexec.filePath(QStringLiteral("pkexec"));
         writeBytes(refuse, "#!/bin/sh\necho 'pkexec of the tests: refused' >&2\nexit 127\n");
         QFile::setPermissions(refuse, QFile::ReadOwner | QFile::ExeOwner);
-        qputenv("PATH", QFile::encodeName(noPkexec.path()) + ':' + oldPath);
+        qputenv("PATH", QFile::encodeName(QDir::toNativeSeparators(noPkexec.path()))
+                            + QDir::listSeparator().toLatin1() + oldPath);
         hosts = dir.filePath(QStringLiteral("hosts"));
         if (hostsBytes)
             writeBytes(hosts, *hostsBytes);
