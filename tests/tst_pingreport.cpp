@@ -203,6 +203,12 @@ void tst_PingReport::csvFields_data()
                            << "\"a,b\"";
     QTest::newRow("double quote doubled") << "say \"hi\""
                                           << "\"say \"\"hi\"\"\"";
+    QTest::newRow("formula kept as text") << "=1+2"
+                                          << "'=1+2";
+    QTest::newRow("at sign kept as text") << "@SUM(A1)"
+                                          << "'@SUM(A1)";
+    QTest::newRow("plus after a blank kept as text") << " +1"
+                                                     << "' +1";
     QTest::newRow("line break") << "a\nb"
                                 << "\"a\nb\"";
     QTest::newRow("leading blank kept") << " 10.0.0.1"

@@ -117,8 +117,12 @@ QString tableRow(const Run& run, const QDateTime& ended, const std::optional<Pin
     return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
-QString csvField(const QString& field)
+QString csvField(const QString& text)
 {
+    static const QString formulaStarts = QStringLiteral("=+-@");
+    const QString trimmed = text.trimmed();
+    const QString field =
+        !trimmed.isEmpty() && formulaStarts.contains(trimmed.at(0)) ? QLatin1Char('\'') + text : text;
     const bool quote = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
                        || field.contains(QLatin1Char('\r')) || field.contains(QLatin1Char('\n'))
                        || field.startsWith(QLatin1Char(' ')) || field.endsWith(QLatin1Char(' '));

@@ -60,7 +60,9 @@ QString tableRow(const Run& run, const QDateTime& ended, const std::optional<Pin
                  const ProcessEnd& end);
 
 // field as one CSV field: in double quotes, with its quotes doubled, if it holds a comma, a
-// double quote, a line break or a blank at either end; unchanged otherwise.
+// double quote, a line break or a blank at either end; unchanged otherwise. A field that a
+// spreadsheet would take for a formula (beginning with = + - or @) is kept as text by a
+// leading apostrophe, so that a target such as "=1+2" is shown, never worked out.
 QString csvField(const QString& field);
 
 // The watched runs of the batches not yet finished. The window adds each run that it watches
