@@ -42,10 +42,9 @@ bool outcome(QProcess& process, const QString& program, const QString& helper, Q
     }
 }
 
-} // namespace
-
-bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& bytes, int timeoutMs,
-         QString* error)
+// Whether the content can be handed to the helper at all; otherwise false with the reason
+// added to *error.
+bool canHandOver(const Platform::Elevation& elevation, const QByteArray& bytes, QString* error)
 {
     switch (elevation.status) {
     case Platform::Elevation::Status::Unsupported:
@@ -66,25 +65,20 @@ bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray
             QStringLiteral("\r\n新内容超过 %1 字节，不能经由管理员权限保存。").arg(HostsHelper::kMaxContent);
         return false;
     }
+    return true;
+}
 
-    // pkexec shows polkit's password dialog and then runs the helper, which reads the content
-    // from its standard input. The window keeps painting meanwhile but takes no input, as
-    // while a batch starts.
-    QProcess process;
-    process.setProgram(elevation.program);
-    process.setArguments(elevation.arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
+enum class Waited { Ended, TimedOut };
+
+// Hands the framed content to the started process and waits for its end, at most timeoutMs.
+// The window keeps painting meanwhile but takes no input, as while a batch starts.
+Waited waitForAnswer(QWidget* window, QProcess& process, const QByteArray& bytes, int timeoutMs)
+{
     QEventLoop wait;
     QObject::connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
-
-    process.start();
-    if (!process.waitForStarted()) {
-        *error += QStringLiteral("\r\n无法启动 %1: %2").arg(elevation.program, process.errorString());
-        return false;
-    }
     process.write(HostsHelper::header(bytes.size()));
     process.write(bytes);
     process.closeWriteChannel();
@@ -93,21 +87,41 @@ bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray
     if (process.state() != QProcess::NotRunning)
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     window->setEnabled(true);
+    return process.state() == QProcess::NotRunning ? Waited::Ended : Waited::TimedOut;
+}
 
-    bool timedOut = false;
-    if (process.state() != QProcess::NotRunning) {
-        // No answer in time: pkexec is stopped while it waits for the password. A helper that
-        // already runs as root cannot be stopped from here; its outcome is waited for.
-        timedOut = true;
-        process.kill();
-        process.waitForFinished(30 * 1000);
+} // namespace
+
+bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& bytes, int timeoutMs,
+         QString* error)
+{
+    if (!canHandOver(elevation, bytes, error))
+        return false;
+
+    // pkexec shows polkit's password dialog and then runs the helper, which reads the content
+    // from its standard input.
+    QProcess process;
+    process.setProgram(elevation.program);
+    process.setArguments(elevation.arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted()) {
+        *error += QStringLiteral("\r\n无法启动 %1: %2").arg(elevation.program, process.errorString());
+        return false;
     }
+    if (waitForAnswer(window, process, bytes, timeoutMs) == Waited::Ended)
+        return outcome(process, elevation.program, elevation.arguments.value(0), error);
+
+    // No answer in time: pkexec is stopped while it waits for the password. A helper that
+    // already runs as root cannot be stopped from here; its outcome is waited for.
+    process.kill();
+    process.waitForFinished(30 * 1000);
     if (process.state() != QProcess::NotRunning) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
         return false;
     }
-    if (timedOut && process.exitStatus() == QProcess::CrashExit) {
+    if (process.exitStatus() == QProcess::CrashExit) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），已放弃保存，HOST文件没有改动。")
                      .arg(seconds(timeoutMs));
         return false;
