@@ -463,6 +463,32 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
     return false;
 }
 
+void SafeSave::compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, const QByteArray& newHash,
+                               bool* complete, bool* untouched)
+{
+    *complete = *untouched = false;
+    struct stat st;
+    if (m_fs.fstat(fd, &st) != 0)
+        return;
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    QByteArray buffer(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized);
+    *complete = st.st_size == newSize;
+    *untouched = st.st_size == oldSize;
+    for (qint64 done = 0; (*complete || *untouched) && done < st.st_size;) {
+        const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(done));
+        if (n <= 0) {
+            *complete = *untouched = false;
+            return;
+        }
+        hash.addData(QByteArrayView(buffer.constData(), n));
+        if (*untouched)
+            *untouched = m_fs.pread(keptFd, old.data(), size_t(n), off_t(kHeaderSize + done)) == n &&
+                         memcmp(buffer.constData(), old.constData(), size_t(n)) == 0;
+        done += n;
+    }
+    *complete = *complete && hash.result() == newHash;
+}
+
 TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
 {
     const QString target = resolveLinks(path);
@@ -499,27 +525,8 @@ TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
         return failed(QStringLiteral("无法恢复保存前的内容"), errno);
     // What the file holds now: the new content complete (only the copy was left), the old
     // content untouched, or a mixture that must go.
-    struct stat st;
     bool complete = false, untouched = false;
-    if (m_fs.fstat(fd, &st) == 0) {
-        QCryptographicHash hash(QCryptographicHash::Sha1);
-        QByteArray buffer(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized);
-        complete = st.st_size == h.newSize;
-        untouched = st.st_size == h.oldSize;
-        for (qint64 done = 0; (complete || untouched) && done < st.st_size;) {
-            const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(done));
-            if (n <= 0) {
-                complete = untouched = false;
-                break;
-            }
-            hash.addData(QByteArrayView(buffer.constData(), n));
-            if (untouched)
-                untouched = m_fs.pread(k, old.data(), size_t(n), off_t(kHeaderSize + done)) == n &&
-                            memcmp(buffer.constData(), old.constData(), size_t(n)) == 0;
-            done += n;
-        }
-        complete = complete && hash.result() == h.newHash;
-    }
+    compareWithKept(fd, k, h.oldSize, h.newSize, h.newHash, &complete, &untouched);
     m_fs.close(fd);
     if (complete) {
         m_fs.close(k);

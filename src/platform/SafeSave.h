@@ -39,6 +39,10 @@ private:
     bool keepOldContent(const QString& target, int fd, const QByteArray& newHash, qint64 newSize,
                         qint64* oldSize, QString* error);
     bool putBack(int fd, int keptFd, qint64 headerSize, qint64 oldSize, int* err);
+    // What the file holds after a save was cut off: the new content whole, the old content
+    // untouched (both false for a mixture, or when the file cannot be read).
+    void compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, const QByteArray& newHash,
+                         bool* complete, bool* untouched);
     void removeLeftovers(const QString& target);
     bool flushFolder(const QString& path, int* err);
     bool writeAll(int fd, const char* data, qint64 size, qint64 offset);
