@@ -6,6 +6,8 @@
 #include "gui/FormMain.h"
 #include "gui/MessageBox.h"
 
+#include "BenchMemory.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,17 +20,6 @@
 #include <cstdio>
 
 namespace {
-
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 int runOne(int lines)
 {
@@ -66,7 +57,7 @@ int runOne(int lines)
     QCoreApplication::processEvents();
     const double readMs = timer.nsecsElapsed() / 1e6;
 
-    std::printf("%d %.2f %.3f %.2f %ld %d\n", lines, shownMs, addMs, readMs, peakKiB(), form.hosts().rowCount());
+    std::printf("%d %.2f %.3f %.2f %ld %d\n", lines, shownMs, addMs, readMs, statusKiB("VmHWM"), form.hosts().rowCount());
     return 0;
 }
 

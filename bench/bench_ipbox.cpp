@@ -1,6 +1,7 @@
 // Opens the list of an IP box with a long common IP list and reports how long the opening takes
 // and how much memory it adds (run by hand):
 //   build/default/bench/bench_ipbox [common IPs]     (default 100,000)
+#include "BenchMemory.h"
 #include "gui/FormMain.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
@@ -12,18 +13,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-
-static long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 int main(int argc, char* argv[])
 {
@@ -52,12 +41,12 @@ int main(int argc, char* argv[])
     app.processEvents();
     const double startMs = timer.nsecsElapsed() / 1e6;
     auto* box = form.findChild<IpBox*>(QStringLiteral("Combo1(1)"));
-    const long before = residentKiB();
+    const long before = statusKiB("VmRSS");
     timer.restart();
     box->showPopup();
     app.processEvents();
     const double openMs = timer.nsecsElapsed() / 1e6;
-    const long after = residentKiB();
+    const long after = statusKiB("VmRSS");
     std::printf("common IPs %d: window up in %.1f ms, list open in %.1f ms (visible %d, %d items), "
                 "memory +%ld KiB\n",
                 count, startMs, openMs, box->view()->isVisible() ? 1 : 0, box->count(), after - before);

@@ -12,6 +12,8 @@
 #include "gui/FormMain.h"
 #include "gui/MessageBox.h"
 
+#include "BenchMemory.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,17 +29,6 @@
 #include <unistd.h>
 
 namespace {
-
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // Peak memory from now on: the peak so far is set back to what is in use.
 void resetPeak()
@@ -93,7 +84,7 @@ int runOne(const QString& what, int lines, const QString& how)
         }
         times.push_back(timer.nsecsElapsed() / 1e6);
         if (what == QLatin1String("memory")) {
-            std::printf("%.1f %.1f\n", peakKiB() / 1024.0, QFileInfo(hosts).size() / 1048576.0);
+            std::printf("%.1f %.1f\n", statusKiB("VmHWM") / 1024.0, QFileInfo(hosts).size() / 1048576.0);
             return 0;
         }
         form.readHostsFile(&error); // as after every save
