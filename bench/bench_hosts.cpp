@@ -3,10 +3,10 @@
 // Each size runs in a process of its own so that peak memory is its own.
 //   build/default/bench/bench_hosts            all sizes, with the ratio to the empty start
 //   build/default/bench/bench_hosts 250000     one size
+#include "BenchMemory.h"
 #include "gui/FormMain.h"
 #include "gui/MessageBox.h"
 
-#include "BenchMemory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

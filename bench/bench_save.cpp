@@ -9,10 +9,10 @@
 //   build/default/bench/bench_save                 all cases
 //   build/default/bench/bench_save time 250000 replace|inplace|merge
 //   build/default/bench/bench_save memory 1000000 replace|inplace
+#include "BenchMemory.h"
 #include "gui/FormMain.h"
 #include "gui/MessageBox.h"
 
-#include "BenchMemory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
