@@ -216,6 +216,18 @@ void keptProcessHandle(const std::wstring& appDir)
     check(!winapi::processExitCode(nullptr, &code), "no handle has no exit code");
 }
 
+void systemFolder()
+{
+    // The hosts file is found from here: C:\windows\system32 on a standard installation.
+    const std::wstring dir = winapi::systemDirectory();
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    check(!dir.empty() && _wcsicmp(dir.c_str(), (std::wstring(windows) + L"\\system32").c_str()) == 0,
+          "the system folder is the Windows folder's system32");
+    const std::wstring hosts = dir + L"\\drivers\\etc\\hosts";
+    check(GetFileAttributesW(hosts.c_str()) != INVALID_FILE_ATTRIBUTES, "the hosts file is in its drivers\\etc");
+}
+
 void missingProgram()
 {
     const winapi::Started s = winapi::startProcess(L"tarvix-no-such-program.exe --x", 0);
@@ -282,6 +294,7 @@ int wmain(int argc, wchar_t** argv)
     ansiCodePage();
     batchPing(appDir);
     keptProcessHandle(appDir);
+    systemFolder();
     missingProgram();
     writeAccess(appDir);
     identity(exe);
