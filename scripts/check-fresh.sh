@@ -35,6 +35,9 @@ started=$(date +%s)
 unshare --mount --propagation private -- sh -c '
   set -e
   root=$1
+  # The root a mount point of its own, as / is on a machine: unshare inside it can then make
+  # its mounts private.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys"
   mount --rbind /dev "$root/dev"
