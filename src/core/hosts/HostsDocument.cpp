@@ -106,29 +106,24 @@ void HostsDocument::load(const QByteArray& bytes)
     m_rows.reserve(static_cast<size_t>(n / 32 + 1)); // a guess: most lines are longer
     Platform::adviseLargeBuffer(m_rows.data(), static_cast<qsizetype>(m_rows.capacity() * sizeof(Row)));
     while (pos < n) {
+        const HostsMerge::LineSpan line = HostsMerge::lineAt(m_bytes, pos);
         Row row;
         row.fromFile = true;
         row.start = pos;
-        const qsizetype lf = m_bytes.indexOf('\n', pos);
-        qsizetype end = lf < 0 ? n : lf;
-        if (lf < 0 && end > pos && m_bytes.at(end - 1) == '\r') {
-            // A CR at the very end of the file is a CR LF cut short: the line's end, not text.
+        row.length = static_cast<qint32>(line.length);
+        const qsizetype endAt = pos + line.length;
+        // A CR alone at the very end of the file is a CR LF cut short; the file's own line end
+        // is the first complete one.
+        if (line.endLength == 2 || (line.endLength == 1 && m_bytes.at(endAt) == '\r'))
             row.end = CrLf;
-            --end;
-        } else if (lf >= 0) {
+        else if (line.endLength == 1)
             row.end = Lf;
-            if (end > pos && m_bytes.at(end - 1) == '\r') {
-                row.end = CrLf;
-                --end;
-            }
-            if (!lineEndKnown) {
-                m_lineEnd = lineEndBytes(row.end);
-                lineEndKnown = true;
-            }
+        if (!lineEndKnown && line.endLength > 0 && m_bytes.at(endAt + line.endLength - 1) == '\n') {
+            m_lineEnd = lineEndBytes(row.end);
+            lineEndKnown = true;
         }
-        row.length = static_cast<qint32>(end - pos);
         m_rows.push_back(row);
-        pos = lf < 0 ? n : lf + 1;
+        pos = endAt + line.endLength;
     }
     endResetModel();
 }
@@ -342,8 +337,15 @@ bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QStrin
     if (current == m_bytes)
         return toBytes(out, error);
 
-    bool baseBom = false, bom = false;
-    const std::vector<HostsMerge::Line> base = HostsMerge::split(m_bytes, &baseBom);
+    // The file as last read is already cut into the rows read from it, which come first; the
+    // merge compares line texts only.
+    std::vector<HostsMerge::Line> base;
+    base.reserve(m_rows.size());
+    for (const Row& r : m_rows) {
+        if (r.fromFile)
+            base.push_back(HostsMerge::Line{raw(r), QByteArrayView()});
+    }
+    bool bom = false;
     const std::vector<HostsMerge::Line> now = HostsMerge::split(current, &bom);
     std::vector<HostsMerge::Change> changes(base.size());
     std::vector<QByteArray> added;

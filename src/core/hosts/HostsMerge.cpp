@@ -13,15 +13,10 @@ std::vector<Line> split(QByteArrayView bytes, bool* bom)
     *bom = bytes.startsWith("\xEF\xBB\xBF");
     if (*bom)
         pos = 3;
-    const qsizetype n = bytes.size();
-    while (pos < n) {
-        const qsizetype lf = bytes.indexOf('\n', pos);
-        qsizetype end = lf < 0 ? n : lf;
-        qsizetype next = lf < 0 ? n : lf + 1;
-        if (end > pos && bytes.at(end - 1) == '\r' && (lf >= 0 || end == n))
-            --end; // CR LF, or a CR that ends the file: the line's end, not text
-        lines.push_back(Line{bytes.sliced(pos, end - pos), bytes.sliced(end, next - end)});
-        pos = next;
+    while (pos < bytes.size()) {
+        const LineSpan line = lineAt(bytes, pos);
+        lines.push_back(Line{bytes.sliced(pos, line.length), bytes.sliced(pos + line.length, line.endLength)});
+        pos += line.length + line.endLength;
     }
     return lines;
 }

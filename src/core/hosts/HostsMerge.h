@@ -10,6 +10,24 @@
 // and WSL add and remove lines while the window is open).
 namespace HostsMerge {
 
+// Where the line that starts at pos in a hosts file's bytes ends: LF and CR LF end a line, and
+// so does a CR that ends the bytes (a CR LF cut short); a last line without a line end is a line
+// too. Its text is the `length` bytes from pos, its line end the `endLength` bytes after them.
+// The one rule by which both HostsDocument and the merge cut a file into lines.
+struct LineSpan {
+    qsizetype length;
+    qsizetype endLength;
+};
+inline LineSpan lineAt(QByteArrayView bytes, qsizetype pos)
+{
+    const qsizetype lf = bytes.indexOf('\n', pos);
+    qsizetype end = lf < 0 ? bytes.size() : lf;
+    const qsizetype next = lf < 0 ? bytes.size() : lf + 1;
+    if (end > pos && bytes.at(end - 1) == '\r')
+        --end;
+    return {end - pos, next - end};
+}
+
 // One line of a hosts file: its bytes and its line end (empty for a last line without one).
 struct Line {
     QByteArrayView text;
