@@ -160,9 +160,14 @@ void RowsView::bind()
 
 void RowsView::orderTabStops(int first, int last)
 {
+    const size_t n = m_slots.size();
+    if (first == m_tabFirst && last == m_tabLast && n == m_tabSlots)
+        return;
+    m_tabFirst = first;
+    m_tabLast = last;
+    m_tabSlots = n;
     // The pool's widgets were created in slot order, not row order.
     QWidget* previous = m_before;
-    const size_t n = m_slots.size();
     for (int row = first; row <= last; ++row) {
         const Slot& slot = m_slots[static_cast<size_t>(row) % n];
         for (QWidget* w : {static_cast<QWidget*>(slot.disable), static_cast<QWidget*>(slot.host),

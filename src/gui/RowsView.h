@@ -30,7 +30,11 @@ public:
     void scrollToRow(int row);
 
     // Tab goes from before to the first row in view, then along the rows in order.
-    void setTabPredecessor(QWidget* before) { m_before = before; }
+    void setTabPredecessor(QWidget* before)
+    {
+        m_before = before;
+        m_tabLast = -1; // ordered anew at the next binding
+    }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -62,5 +66,8 @@ private:
     QAbstractItemModel* m_commonIps;
     int m_top;
     QWidget* m_before = nullptr;
+    // The rows and pool size of the last tab order set: scrolling within them changes nothing.
+    int m_tabFirst = 0, m_tabLast = -1;
+    size_t m_tabSlots = 0;
     std::vector<Slot> m_slots;
 };
