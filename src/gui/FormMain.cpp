@@ -274,13 +274,14 @@ QString FormMain::appDirectory() const
     return AppPath::fromReportedDir(dir, Platform::separator());
 }
 
-void FormMain::prepareAppDirectory() const
+QString FormMain::prepareAppDirectory() const
 {
     // The user's data folder of an installed program may not exist yet. Making the
     // executable's own directory is never tried: it exists, writable or not.
     const QString dir = appDirectory();
     if (dir != AppPath::fromReportedDir(QDir::toNativeSeparators(executableDir()), Platform::separator()))
         QDir().mkpath(dir);
+    return dir;
 }
 
 QString FormMain::ownFile(const QString& name) const
@@ -293,9 +294,9 @@ QDate FormMain::today() const
     return m_options.today ? m_options.today() : QDate::currentDate();
 }
 
-QString FormMain::resultFolder() const
+QString FormMain::resultFolder(const QString& appDir) const
 {
-    return PingCommands::resultFolder(appDirectory(), PingCommands::dateText(today()), Platform::separator());
+    return PingCommands::resultFolder(appDir, PingCommands::dateText(today()), Platform::separator());
 }
 
 // ---- tabs and ending ----
@@ -535,10 +536,12 @@ QList<StartResult> FormMain::startBeside(const QList<QList<Command>>& groups)
 void FormMain::startBatch()
 {
     QString folderError;
-    prepareAppDirectory();
-    const bool folderReady = Platform::createDirectory(resultFolder(), &folderError);
-    const QList<PingBatch::Target> plan =
-        PingBatch::plan(queueText(), m_textN->text(), [this] { return resultFolder(); }, QTime::currentTime());
+    // The folder is found once per click; the date is taken anew for each target, so that a
+    // batch across midnight names the new day.
+    const QString appDir = prepareAppDirectory();
+    const bool folderReady = Platform::createDirectory(resultFolder(appDir), &folderError);
+    const QList<PingBatch::Target> plan = PingBatch::plan(
+        queueText(), m_textN->text(), [&] { return resultFolder(appDir); }, QTime::currentTime());
 
     QList<QList<Command>> groups;
     for (const PingBatch::Target& t : plan) {
@@ -627,5 +630,5 @@ void FormMain::reportPingEnd(quint64 id, const ProcessEnd& end)
 
 void FormMain::openResultFolder()
 {
-    startAndReport(PingCommands::explorerCommand(resultFolder()));
+    startAndReport(PingCommands::explorerCommand(resultFolder(appDirectory())));
 }

@@ -101,13 +101,13 @@ private:
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
     QString executableDir() const;
-    void prepareAppDirectory() const;
+    QString prepareAppDirectory() const; // made if missing; returned
     void queuePingEnd(quint64 id, const ProcessEnd& end);
     void reportQueuedPingEnds();
     void reportPingEnd(quint64 id, const ProcessEnd& end);
     QString ownFile(const QString& name) const;
     QString backupFolder() const;
-    QString resultFolder() const;
+    QString resultFolder(const QString& appDir) const; // today's, in appDir
     QDate today() const;
     template <typename T>
     T* control(const char* name) const;
