@@ -9,6 +9,9 @@
 // Windows has no root and no mount namespaces: a test meets the file permissions it sets.
 class WithoutFileOverride
 {
+public:
+    WithoutFileOverride() {} // a scope guard that guards nothing here, not an unused variable
+    ~WithoutFileOverride() {}
 };
 
 inline bool canRunHelperInNamespace(QString* why)
