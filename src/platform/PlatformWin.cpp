@@ -49,15 +49,17 @@ QByteArray ansiEncoding()
 
 bool toSystemCodePage(QStringView text, QByteArray* out)
 {
+    // The text's UTF-16 units are Windows' wchar_t: no copy on the way in.
     bool lossless = false;
-    const std::string bytes = winapi::toAnsi(text.toString().toStdWString(), &lossless);
+    const std::string bytes =
+        winapi::toAnsi(reinterpret_cast<const wchar_t*>(text.utf16()), size_t(text.size()), &lossless);
     *out = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
     return lossless;
 }
 
 QString fromSystemCodePage(QByteArrayView bytes)
 {
-    return QString::fromStdWString(winapi::fromAnsi(std::string(bytes.data(), static_cast<size_t>(bytes.size()))));
+    return QString::fromStdWString(winapi::fromAnsi(bytes.data(), static_cast<size_t>(bytes.size())));
 }
 
 bool convertsCodePageItself()

@@ -50,22 +50,27 @@ unsigned ansiCodePage()
 
 std::string toAnsi(const std::wstring& text, bool* lossless)
 {
+    return toAnsi(text.data(), text.size(), lossless);
+}
+
+std::string toAnsi(const wchar_t* text, size_t size, bool* lossless)
+{
     if (lossless)
         *lossless = true;
-    if (text.empty())
+    if (size == 0)
         return std::string();
     BOOL usedDefault = FALSE;
-    const int length = static_cast<int>(text.size());
+    const int length = static_cast<int>(size);
     // UTF-8 and a few other code pages refuse the flag and the report of replacements; they
     // have no best fit to avoid.
     DWORD flags = WC_NO_BEST_FIT_CHARS;
-    int n = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, &usedDefault);
+    int n = WideCharToMultiByte(CP_ACP, flags, text, length, nullptr, 0, nullptr, &usedDefault);
     if (n == 0) {
         flags = 0;
-        n = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+        n = WideCharToMultiByte(CP_ACP, flags, text, length, nullptr, 0, nullptr, nullptr);
     }
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, flags, text.data(), length, &out[0], n, nullptr, flags ? &usedDefault : nullptr);
+    WideCharToMultiByte(CP_ACP, flags, text, length, &out[0], n, nullptr, flags ? &usedDefault : nullptr);
     if (lossless)
         *lossless = !usedDefault;
     return out;
@@ -73,12 +78,17 @@ std::string toAnsi(const std::wstring& text, bool* lossless)
 
 std::wstring fromAnsi(const std::string& bytes)
 {
-    if (bytes.empty())
+    return fromAnsi(bytes.data(), bytes.size());
+}
+
+std::wstring fromAnsi(const char* bytes, size_t size)
+{
+    if (size == 0)
         return std::wstring();
-    const int length = static_cast<int>(bytes.size());
-    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    const int length = static_cast<int>(size);
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes, length, nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, &out[0], n);
+    MultiByteToWideChar(CP_ACP, 0, bytes, length, &out[0], n);
     return out;
 }
 

@@ -22,9 +22,11 @@ unsigned ansiCodePage();
 // replaced because the code page has no form for it; no character is silently replaced by a
 // look-alike ("best fit").
 std::string toAnsi(const std::wstring& text, bool* lossless = nullptr);
+std::string toAnsi(const wchar_t* text, size_t size, bool* lossless = nullptr); // text need not end in 0
 
 // ANSI code page bytes to wide text.
 std::wstring fromAnsi(const std::string& bytes);
+std::wstring fromAnsi(const char* bytes, size_t size); // bytes need not end in 0
 
 struct Started
 {
