@@ -75,6 +75,7 @@ private slots:
     void batchPingRealProcesses();
     void batchPingSkipsUnsafeTarget();
     void batchPingWithoutPing();
+    void batchNotesLinesThatMayStandOutOfOrder();
     void exitSavesNothing();
     void largeFileLoadsWholeAndScrolls();
     void windowIconHasElevenImages();
@@ -596,6 +597,30 @@ void tst_FormMain::batchPingWithoutPing()
     QCOMPARE(log->count(), 2);
     QVERIFY(log->item(1)->text().startsWith(QStringLiteral("执行失败:")));
     QCOMPARE(f.messages, QStringList{QStringLiteral("后台启动完成!")});
+}
+
+void tst_FormMain::batchNotesLinesThatMayStandOutOfOrder()
+{
+    // The start-time line of the second target was still being written when its ping had to
+    // start: the log says so for that target only.
+    WindowFixture f;
+    f.options.start = [](const Command& cmd) {
+        StartResult r;
+        r.ok = true;
+        r.pid = 4242;
+        r.stillRunning = cmd.kind == Command::Kind::AppendLine && cmd.path.endsWith(QLatin1String("slow.example.txt"))
+                         && cmd.text.startsWith(QStringLiteral("本次任务开始时间:"));
+        return r;
+    };
+    FormMain form(f.options);
+    child<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1\nslow.example"));
+    click(form, "Command2");
+    auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
+    QCOMPARE(log->count(), 5);
+    QCOMPARE(log->item(1)->text(), QStringLiteral("执行完成，PID: 4242"));
+    QCOMPARE(log->item(3)->text(), QStringLiteral("执行完成，PID: 4242"));
+    QVERIFY2(log->item(4)->text().startsWith(QStringLiteral("注意: slow.example ")), qPrintable(log->item(4)->text()));
+    QVERIFY(log->item(4)->text().endsWith(QStringLiteral("顺序可能不同")));
 }
 
 void tst_FormMain::exitSavesNothing()

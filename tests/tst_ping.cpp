@@ -62,6 +62,7 @@ private slots:
     void batchPlan_data();
     void batchPlan();
     void pingAppendsBlockToResultFile();
+    void slowAppendStillStandsBeforePing();
     void missingPingIsReported();
 };
 
@@ -264,6 +265,30 @@ void tst_Ping::pingAppendsBlockToResultFile()
         QVERIFY2(lines.value(output).contains(QStringLiteral("127.0.0.1")), qPrintable(lines.join(QLatin1Char('|'))));
         QCOMPARE(PingSummary::parseLast(system.decode(readBytes(file)))->sent, 1);
     }
+}
+
+void tst_Ping::slowAppendStillStandsBeforePing()
+{
+    // A cmd that takes longer to append its line than any fixed wait would allow (a cold first
+    // start, a virus scanner): the ping starts only once the line is in the file.
+    if (!onWindows())
+        QSKIP("the program appends these lines itself before it starts ping: there is no cmd to wait for");
+    QTemporaryDir dir;
+    const QString file = QDir::toNativeSeparators(dir.filePath(QStringLiteral("127.0.0.1.txt")));
+    Command slow = separatorCommand(file);
+    slow.commandLine.replace(QLatin1String("cmd /c "), QLatin1String("cmd /c ping -n 8 127.0.0.1 >nul & "));
+    QElapsedTimer took;
+    took.start();
+    const QList<StartResult> results = Platform::startGroups(
+        {{slow, startTimeCommand(file, QTime::currentTime()), pingCommand(QStringLiteral("127.0.0.1"), QStringLiteral("1"), file)}});
+    QVERIFY2(took.elapsed() > 5000, "the slow cmd ended too soon to show anything");
+    QVERIFY2(results.value(0).ok, qPrintable(results.value(0).error));
+    QVERIFY(!results[0].stillRunning);
+    const TextCodec system;
+    QTRY_VERIFY_WITH_TIMEOUT(PingSummary::parseLast(system.decode(readBytes(file))).has_value(), 15000);
+    const QStringList lines = system.decode(readBytes(file)).split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.value(0), QString(64, QLatin1Char('=')));
+    QVERIFY2(lines.value(1).startsWith(QStringLiteral("本次任务开始时间:")), qPrintable(lines.join(QLatin1Char('|'))));
 }
 
 void tst_Ping::missingPingIsReported()

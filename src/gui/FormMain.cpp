@@ -574,6 +574,8 @@ void FormMain::startBatch()
             continue;
         const StartResult& result = results[started];
         log(PingBatch::startedEntry(result));
+        if (result.stillRunning)
+            log(PingBatch::unorderedEntry(t));
         // A start without a handle (a test's stand-in, a system that gave none) is not watched:
         // nothing is known of its end, so nothing is said of it.
         if (result.process.isValid()) {

@@ -35,4 +35,8 @@ struct StartResult
     // The started process, held so that its end can be watched. Only a ping's start gives one
     // (and a stand-in starter none): the other commands are never watched.
     ProcessHandle process;
+    // A command that is waited for (a line appended through cmd on Windows) was still running
+    // when the wait gave up; of a group's last command: an earlier one of its group was. What
+    // follows it may then land in the file before its line.
+    bool stillRunning = false;
 };

@@ -93,8 +93,14 @@ void adviseLargeBuffer(void* data, qsizetype bytes);
 // before; otherwise false and sets *error to the system's reason.
 bool createDirectory(const QString& path, QString* error);
 
-// Starts cmd and returns at once, without waiting: the process id, or the system's
-// description of why it could not be started. Never runs a shell.
+// How long a line appended through cmd (Windows) is waited for before the next command of its
+// group starts anyway: a guard against a cmd that never ends, far beyond a slow start.
+constexpr unsigned long kAppendLineLimitMs = 60000;
+
+// Starts cmd: the process id, or the system's description of why it could not be started.
+// Never runs a shell. Returns at once, except for a line appended through cmd (Windows), which
+// is waited for until its cmd has ended (at most kAppendLineLimitMs), so that the lines of a
+// result file stand in the order of their commands.
 StartResult start(const Command& cmd);
 
 // What starts a command: start() above, or a stand-in of a test. It is called from several
@@ -103,8 +109,8 @@ using Starter = std::function<StartResult(const Command&)>;
 
 // Starts each group's commands in order through starter (start() when empty), the groups side
 // by side on a few threads, and returns the result of each group's last command, in the order
-// of the groups. A batch of a thousand pings thus does not wait on one process start after
-// another.
+// of the groups, its stillRunning set when any command of the group outlived its wait. A batch
+// of a thousand pings thus does not wait on one process start after another.
 QList<StartResult> startGroups(const QList<QList<Command>>& groups, const Starter& starter = Starter());
 
 } // namespace Platform

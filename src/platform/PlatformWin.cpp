@@ -123,14 +123,16 @@ bool createDirectory(const QString& path, QString* error)
 StartResult start(const Command& cmd)
 {
     // Windows has cmd, notepad and explorer: the command line is started as it stands. A line
-    // that cmd appends to a result file is waited for (briefly), so that the separator and the
-    // start time stand before ping's output in the file rather than wherever they land. A
-    // ping's process handle is kept, so that its end can be watched (the cmd that runs it ends
-    // with ping's exit code).
-    const unsigned long waitMs = cmd.kind == Command::Kind::AppendLine ? 5000 : 0;
+    // that cmd appends to a result file is waited for until its cmd has ended, so that the
+    // separator and the start time stand before ping's output in the file however slowly cmd
+    // starts (a cold first start, a virus scanner). The limit only guards against a cmd that
+    // never ends; the caller is told when it was reached. A ping's process handle is kept, so
+    // that its end can be watched (the cmd that runs it ends with ping's exit code).
+    const unsigned long waitMs = cmd.kind == Command::Kind::AppendLine ? kAppendLineLimitMs : 0;
     const bool watchable = cmd.kind == Command::Kind::Ping;
     const winapi::Started started = winapi::startProcess(wide(cmd.commandLine), cmd.showMode, watchable, waitMs);
     StartResult result;
+    result.stillRunning = started.stillRunning;
     result.ok = started.ok;
     result.pid = started.pid;
     result.error = QString::fromStdWString(started.error);

@@ -15,8 +15,13 @@ QList<StartResult> startGroups(const QList<QList<Command>>& groups, const Starte
     std::atomic<qsizetype> next{0};
     auto work = [&] {
         for (qsizetype i = next++; i < groups.size(); i = next++) {
-            for (const Command& cmd : groups[i])
-                results[static_cast<size_t>(i)] = starter ? starter(cmd) : start(cmd);
+            bool earlierStillRunning = false;
+            for (const Command& cmd : groups[i]) {
+                StartResult& result = results[static_cast<size_t>(i)];
+                result = starter ? starter(cmd) : start(cmd);
+                earlierStillRunning = earlierStillRunning || result.stillRunning;
+                result.stillRunning = earlierStillRunning;
+            }
         }
     };
     // Most of a start is the system's work on the new process: a few threads keep the cores busy.

@@ -2,6 +2,7 @@
 
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
+#include "platform/Platform.h"
 
 namespace PingBatch {
 
@@ -43,6 +44,13 @@ QString startedEntry(const StartResult& result)
     if (result.ok)
         return QStringLiteral("执行完成，PID: ") + QString::number(result.pid);
     return QStringLiteral("执行失败:") + result.error;
+}
+
+QString unorderedEntry(const Target& t)
+{
+    return QStringLiteral("注意: %1 的分隔行或开始时间行在 %2 秒内没有写完，结果文件中的顺序可能不同")
+        .arg(t.target)
+        .arg(Platform::kAppendLineLimitMs / 1000);
 }
 
 } // namespace PingBatch

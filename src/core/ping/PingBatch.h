@@ -34,4 +34,9 @@ QString plannedEntry(const Target& t);
 // The log entry after the start of a target's ping: its process id, or why it did not start.
 QString startedEntry(const StartResult& result);
 
+// The log entry for a target whose separator or start-time line was still being written when
+// its ping had to start (result.stillRunning): the lines of its result file may stand in
+// another order.
+QString unorderedEntry(const Target& t);
+
 } // namespace PingBatch

@@ -130,7 +130,7 @@ Started startProcess(const std::wstring& commandLine, int showMode, bool keepPro
     }
     CloseHandle(info.hThread);
     if (waitMs > 0)
-        WaitForSingleObject(info.hProcess, waitMs);
+        result.stillRunning = WaitForSingleObject(info.hProcess, waitMs) == WAIT_TIMEOUT;
     if (keepProcess)
         result.process = info.hProcess;
     else

@@ -34,6 +34,7 @@ struct Started
     unsigned long pid = 0;
     std::wstring error;      // the system's text for the failure when !ok
     void* process = nullptr; // the process HANDLE, when kept; closed with closeProcess()
+    bool stillRunning = false; // waited for, and still running when waitMs had passed
 };
 
 // Starts one command line as it stands, shown (1) or hidden (0), and returns with its process
