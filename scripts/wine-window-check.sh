@@ -11,22 +11,20 @@
 # this machine but the Wine prefix of the tests and an X display of its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/wait-for.sh"
 exe=${1:-$root/build/windows/src/Tarvix.exe}
 shot=${2:-$root/build/windows/wine-window.png}
 [ -f "$exe" ] || { echo "wine-window-check: no $exe (build the windows preset first)" >&2; exit 2; }
 
+# Wine as the tests run it (cmake/wine-run.sh: code page 936, the prefix of the tests).
 export WINEPREFIX="${TARVIX_WINEPREFIX:-${TMPDIR:-/tmp}/tarvix-wine-$(id -u)}"
-export WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
-"$root/cmake/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true # creates the prefix if needed
-wine=/usr/lib/wine/wine64
-command -v wine64 >/dev/null 2>&1 && wine=$(command -v wine64)
+wine="$root/cmake/wine-run.sh"
 wineserver=/usr/lib/wine/wineserver64
 command -v wineserver >/dev/null 2>&1 && wineserver=$(command -v wineserver)
 
 work=$(mktemp -d)
 app="$WINEPREFIX/drive_c/tarvix-check"
 hosts="$WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
-cp "$hosts" "$work/hosts.orig" 2>/dev/null || true
 xvfb=""
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1 || true
@@ -45,8 +43,11 @@ pass() { echo "PASS: $*"; }
 exec 8>"$work/display"
 Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+wait_for 30 "Xvfb names its display" test -s "$work/display"
 export DISPLAY=":$(head -n1 "$work/display")"
+# Creates the prefix if needed, and moves its Wine server to this display.
+"$wine" cmd /c exit 0 >/dev/null 2>&1 || true
+cp "$hosts" "$work/hosts.orig" 2>/dev/null || true
 
 # The program in a folder of its own inside the prefix, and a GBK hosts file of ours.
 rm -rf "$app"
@@ -55,14 +56,33 @@ cp "$exe" "$app/Tarvix.exe"
 printf '127.0.0.1 localhost\r\n# 本机的中文注释\r\n10.0.0.8 办公网盘\r\n' | iconv -f UTF-8 -t GBK >"$hosts"
 cp "$hosts" "$work/hosts.before"
 
-# A Wine server left from an earlier run would show the window on its own display.
-"$wineserver" -k >/dev/null 2>&1 || true
-"$wineserver" -w >/dev/null 2>&1 || true
-echo "$DISPLAY" >"$WINEPREFIX/.tarvix-display"
 (cd "$app" && "$wine" 'C:\tarvix-check\Tarvix.exe' >"$work/tarvix.log" 2>&1 &)
-window=$(timeout 90 xdotool search --sync --name '^Tarvix$' | head -n1) || fail "no window titled Tarvix within 90 s"
-sleep 2 # let it paint
-pass "the window appears"
+window=$(timeout 90 xdotool search --sync --onlyvisible --name '^Tarvix$' | head -n1) ||
+  fail "no window titled Tarvix within 90 s"
+
+# The window, photographed; painted once two pictures in a row are alike and show more than
+# the background.
+photo() { xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut -left "$X" -top "$Y" -width "$WIDTH" -height "$HEIGHT"; }
+painted() {
+  photo >"$work/a.pnm"
+  sleep 0.2
+  photo >"$work/b.pnm"
+  cmp -s "$work/a.pnm" "$work/b.pnm" && [ "$(ppmhist -noheader "$work/a.pnm" | wc -l)" -gt 8 ]
+}
+# The message box of the window: another visible window with the program's title, which takes
+# the keyboard focus; Return presses its OK.
+message_box() { xdotool search --onlyvisible --name '^Tarvix$' | grep -v -x "$window" | head -n1; }
+box_has_focus() {
+  local box
+  box=$(message_box)
+  [ -n "$box" ] && [ "$(xdotool getwindowfocus)" = "$box" ]
+}
+no_message_box() { [ -z "$(message_box)" ]; }
+confirm_message() {
+  wait_for 60 "$1: no message box" box_has_focus
+  xdotool key Return
+  wait_for 30 "$1: the message box stays open" no_message_box
+}
 
 # Where the client area is: the X window may hold the frame that Wine draws around it. The client
 # is 449 pixels wide (6735 twips); the rest is border, and the caption sits above.
@@ -71,19 +91,19 @@ border=$(((WIDTH - 449) / 2))
 clientX=$((X + border))
 # The client height follows the rows (3 rows: 3380 - 450 twips = 195 pixels).
 clientY=$((Y + HEIGHT - border - 195))
-at() { xdotool mousemove --sync $((clientX + $1)) $((clientY + $2)) click 1; sleep 0.5; }
+# The window takes its events in order: a click needs no pause before the next one.
+at() { xdotool mousemove --sync $((clientX + $1)) $((clientY + $2)) click 1; }
 
-xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut -left "$X" -top "$Y" -width "$WIDTH" -height "$HEIGHT" |
-  pnmtopng >"$shot"
+wait_for 60 "the window paints" painted
+pass "the window appears"
+pnmtopng <"$work/a.pnm" >"$shot"
 pass "screenshot in $shot"
 
 # Tick "禁用" of row 1 (Frame1 at 120,480 twips; the row's box at 120,750 inside it), then
 # "保存文件" (2760,240 inside Frame1), then OK on the message.
 at 16 90
 at 228 60
-sleep 1
-xdotool key Return
-sleep 1
+confirm_message "saving"
 expected=$(printf '#127.0.0.1 localhost\r\n# 本机的中文注释\r\n10.0.0.8 办公网盘\r\n' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')
 got=$(od -An -tx1 "$hosts" | tr -d ' \n')
 [ "$got" = "$expected" ] || fail "the saved hosts file holds $got, expected $expected"
@@ -97,14 +117,11 @@ xdotool type --delay 50 '1'
 at 60 120
 xdotool type --delay 50 '127.0.0.1'
 at 88 60
-sleep 2
-xdotool key Return
+confirm_message "the batch"
 result="$app/$(date +%Y-%m-%d)/127.0.0.1.txt"
-for _ in $(seq 60); do
-  [ -f "$result" ] && grep -q 'TTL\|ttl\|bytes=\|字节=' "$result" 2>/dev/null && break
-  sleep 1
-done
-[ -f "$result" ] || fail "no result file $result"
+# Done once ping's statistics are in the file (Wine's ping writes them in English).
+ping_done() { grep -q -a 'Packets\|数据包' "$result" 2>/dev/null; }
+wait_for 120 "ping's statistics in $result" ping_done
 first=$(head -n1 "$result" | tr -d '\r')
 [ "$first" = "================================================================" ] || fail "first line is '$first'"
 label=$(printf '本次任务开始时间:' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')
