@@ -32,13 +32,17 @@ runuser -u tester -- env -i HOME=/home/tester USER=tester PATH=/usr/bin:/bin LAN
     QT_QPA_PLATFORM=xcb /usr/bin/tarvix >/tmp/tarvix-user.log 2>&1 &
     pid=$!
     data=$HOME/.local/share/tarvix
-    for _ in $(seq 1 300); do
+    # Started once its own files are made and its window is mapped (60 s at the most).
+    shown=""
+    for _ in $(seq 1 600); do
       if [ -f "$data/Ping.txt" ] && xwininfo -root -tree 2>/dev/null | grep -q "\"Tarvix\""; then
+        shown=yes
         break
       fi
+      kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    sleep 1
+    [ -n "$shown" ] || { cat /tmp/tarvix-user.log; echo "FAILED: no window and Ping.txt within 60 s" >&2; exit 1; }
     kill -0 "$pid" || { cat /tmp/tarvix-user.log; echo "FAILED: the program ended by itself" >&2; exit 1; }
     xwininfo -root -tree | grep "\"Tarvix\"" || { echo "FAILED: no window named Tarvix" >&2; exit 1; }
     kill "$pid"
