@@ -252,9 +252,26 @@ void FormMain::centreOnScreen()
     if (!screen)
         return;
     const QRect available = screen->availableGeometry();
-    const int nonClient = Layout::toPixels(Layout::kNonClientHeight);
     move(available.x() + (available.width() - width()) / 2,
-         available.y() + qMax(0, (available.height() - height() - nonClient) / 2));
+         available.y() + qMax(0, (available.height() - height() - nonClientHeight()) / 2));
+}
+
+int FormMain::nonClientHeight() const
+{
+    // Once the window exists on the screen, the system says what its frame and title bar take
+    // (Windows knows it as soon as the window is made); until then, and where the system cannot
+    // tell (an X11 window manager decorates later), 450 twips are assumed.
+    const int frame = frameGeometry().height() - height();
+    return frame > 0 ? frame : Layout::toPixels(Layout::kNonClientHeight);
+}
+
+void FormMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The rows set the window's outer height: with the real frame known, the client gets the
+    // rest of it.
+    if (m_outerHeight > 0 && height() != m_outerHeight - nonClientHeight())
+        setFixedHeight(m_outerHeight - nonClientHeight());
 }
 
 // ---- where things are ----
@@ -327,7 +344,8 @@ void FormMain::fitToRows(int rows)
     setHeight(m_frame1, fit.frameHeight);
     setHeight(m_frame2, fit.frameHeight);
     setHeight(m_tabStrip, fit.tabStripHeight);
-    setFixedHeight(Layout::toPixels(fit.windowHeight - Layout::kNonClientHeight));
+    m_outerHeight = Layout::toPixels(fit.windowHeight);
+    setFixedHeight(m_outerHeight - nonClientHeight());
     m_cmdExit->move(m_cmdExit->x(), Layout::toPixels(fit.exitTop));
     setHeight(m_textIp, fit.textIpHeight);
     setHeight(m_listLog, fit.listLogHeight);

@@ -85,6 +85,9 @@ public slots:
     void saveQueue();         // Command3: the queue to Ping.txt, confirmed or reported
     void openResultFolder();  // Command4: today's result folder in the file browser
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void buildControls();
     QWidget* makeControl(const Layout::Control& c, QWidget* parent);
@@ -95,6 +98,7 @@ private:
     void connectHandlers();
     void loadAtStartUp();
     void centreOnScreen();
+    int nonClientHeight() const; // what the frame and title bar add to the client's height
 
     void fitToRows(int rows);
     void log(const QString& entry);
@@ -120,6 +124,7 @@ private:
     QString m_hostsReadError;
     QString m_backupError; // why the last save could not keep a backup
     QStringListModel* m_commonIps = nullptr;
+    int m_outerHeight = 0; // the window's height with frame and title bar, in pixels; 0: not set
     // The started pings that are watched until they end, and what to report of each.
     ProcessWatcher* m_pingWatcher = nullptr;
     PingReport::Runs m_pingRuns;
