@@ -1,0 +1,155 @@
+#include "core/hosts/HostsFilter.h"
+
+#include "core/hosts/HostsDocument.h"
+
+#include <algorithm>
+
+namespace {
+
+char lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool valuesMatch(const HostsValues& v, const QString& text)
+{
+    return v.ip.contains(text, Qt::CaseInsensitive) || v.host.contains(text, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+HostsFilter::HostsFilter(const HostsDocument& document, const QString& text)
+    : m_document(document), m_text(text)
+{
+    // The rows read from the file come first; rows the user added follow them.
+    m_fileRows = 0;
+    while (m_fileRows < document.rowCount() && !document.lineBytes(m_fileRows).isNull())
+        ++m_fileRows;
+    // A byte search finds every line that holds the text, unless the text has letters outside
+    // ASCII with another case (their bytes differ): those lines are read as text instead.
+    bool casedBeyondAscii = false;
+    for (const QChar c : text)
+        casedBeyondAscii = casedBeyondAscii || (c.unicode() >= 0x80 && (c.toLower() != c || c.toUpper() != c));
+    QByteArray encoded;
+    if (casedBeyondAscii) {
+        m_searchBytes = false;
+    } else if (!document.codec().encode(text, &encoded)) {
+        m_next = m_fileRows; // no line of the file can hold it; edited rows still may
+    } else {
+        for (char& c : encoded)
+            c = lower(c);
+        m_needle = encoded;
+        // In UTF-8 no byte of one character stands inside another; in GBK and its like an ASCII
+        // letter can be the second byte of a character, so a byte match is read again as text.
+        const QByteArray name = document.codec().encoding().toUpper();
+        m_bytesExact = name == "UTF-8" || name == "UTF8";
+        const qsizetype n = m_needle.size();
+        m_skip.fill(n);
+        for (qsizetype i = 0; i + 1 < n; ++i) {
+            const uchar c = uchar(m_needle[i]);
+            m_skip[c] = n - 1 - i;
+            if (c >= 'a' && c <= 'z')
+                m_skip[c - 'a' + 'A'] = n - 1 - i;
+        }
+    }
+}
+
+const char* HostsFilter::findBytes(const char* from, const char* end) const
+{
+    // Horspool's search with a shift table that treats both cases of a letter alike.
+    const qsizetype n = m_needle.size();
+    const char* needle = m_needle.constData();
+    const char last = needle[n - 1];
+    while (end - from >= n) {
+        const char c = from[n - 1];
+        if (lower(c) == last) {
+            qsizetype i = n - 2;
+            while (i >= 0 && lower(from[i]) == needle[i])
+                --i;
+            if (i < 0)
+                return from;
+        }
+        from += m_skip[uchar(c)];
+    }
+    return end;
+}
+
+bool HostsFilter::rowMatches(int row) const
+{
+    return m_document.codec().decode(m_document.lineBytes(row)).contains(m_text, Qt::CaseInsensitive);
+}
+
+bool HostsFilter::step(qsizetype budgetBytes)
+{
+    if (m_done)
+        return true;
+    if (m_text.isEmpty()) {
+        m_rows.resize(size_t(m_document.rowCount()));
+        for (int i = 0; i < m_document.rowCount(); ++i)
+            m_rows[size_t(i)] = i;
+        m_done = true;
+        return true;
+    }
+    qsizetype spent = 0;
+    if (!m_searchBytes) {
+        for (; m_next < m_fileRows && spent < budgetBytes; ++m_next) {
+            spent += m_document.lineBytes(m_next).size() + 1;
+            if (rowMatches(m_next))
+                m_rows.push_back(m_next);
+        }
+    } else if (m_next < m_fileRows) {
+        // The rows of the file stand one after the other in its bytes: one search runs over
+        // the lines of this step, and a match names the row it falls in.
+        int last = m_next;
+        const char* const begin = m_document.lineBytes(m_next).data();
+        while (last + 1 < m_fileRows && m_document.lineBytes(last).data() - begin < budgetBytes)
+            ++last;
+        const QByteArrayView lastLine = m_document.lineBytes(last);
+        const char* const end = lastLine.data() + lastLine.size();
+        const char* at = begin;
+        int row = m_next;
+        while ((at = findBytes(at, end)) != end) {
+            QByteArrayView line = m_document.lineBytes(row);
+            while (line.data() + line.size() < at + m_needle.size())
+                line = m_document.lineBytes(++row);
+            if (at < line.data()) { // across a line end: not within one row
+                ++at;
+                continue;
+            }
+            if (m_bytesExact || rowMatches(row))
+                m_rows.push_back(row);
+            // The row is decided: the next match that counts is in a later row.
+            at = line.data() + line.size();
+            if (at >= end)
+                break;
+        }
+        m_next = last + 1;
+    }
+    if (m_next < m_fileRows)
+        return false;
+    finish();
+    return true;
+}
+
+void HostsFilter::finish()
+{
+    // Rows the user edited show their values, not their line; rows the user added that were
+    // never edited show nothing.
+    m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(), [this](int row) { return m_document.isEdited(row); }),
+                 m_rows.end());
+    const QList<int> edited = m_document.editedRows();
+    for (const int row : edited) {
+        if (row < m_document.rowCount() && valuesMatch(m_document.values(row), m_text))
+            m_rows.push_back(row);
+    }
+    std::sort(m_rows.begin(), m_rows.end());
+    m_done = true;
+}
+
+std::vector<int> HostsFilter::matchingRows(const HostsDocument& document, const QString& text)
+{
+    HostsFilter filter(document, text);
+    while (!filter.step(1 << 20)) {
+    }
+    return filter.rows();
+}
