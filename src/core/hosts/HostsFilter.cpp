@@ -135,15 +135,17 @@ void HostsFilter::finish()
 {
     // Rows the user edited show their values, not their line; rows the user added that were
     // never edited show nothing.
+    const QList<int> edited = m_document.editedRows();
+    m_done = true;
+    if (edited.isEmpty())
+        return; // the rows found are in order
     m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(), [this](int row) { return m_document.isEdited(row); }),
                  m_rows.end());
-    const QList<int> edited = m_document.editedRows();
     for (const int row : edited) {
         if (row < m_document.rowCount() && valuesMatch(m_document.values(row), m_text))
             m_rows.push_back(row);
     }
     std::sort(m_rows.begin(), m_rows.end());
-    m_done = true;
 }
 
 std::vector<int> HostsFilter::matchingRows(const HostsDocument& document, const QString& text)
