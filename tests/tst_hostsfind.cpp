@@ -172,7 +172,8 @@ void tst_HostsFind::filterMatchesReading()
     const QStringList texts{QStringLiteral("ads"),  QStringLiteral("aDs1"),    QStringLiteral("tracker"),
                             QStringLiteral("谷歌"), QStringLiteral("ÉCLAIR"),  QStringLiteral("éclair.edited"),
                             QStringLiteral("#"),    QStringLiteral("0.1"),     QStringLiteral(".example\t"),
-                            QStringLiteral("1"),    QStringLiteral("nothing"), QStringLiteral("示例.COM")};
+                            QStringLiteral("1"),    QStringLiteral("nothing"), QStringLiteral("示例.COM"),
+                            QStringLiteral("É"),    QStringLiteral("ÉCLAIR.EDITED")};
     for (const QString& text : texts) {
         const std::vector<int> expected = referenceRows(doc, text);
         for (const qsizetype budget : {qsizetype(1), qsizetype(97), qsizetype(1) << 20}) {

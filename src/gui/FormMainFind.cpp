@@ -32,10 +32,9 @@ void FormMain::connectFind()
     // A text box that has the focus takes "/" as a character before the shortcut sees it.
     for (const QKeySequence& keys : {QKeySequence(QKeySequence::Find), QKeySequence(Qt::Key_Slash)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, &FormMain::showFindBox);
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
-        if (m_findBox->isVisible())
-            hideFindBox();
-    });
+    // Esc is the find box's only while the box is shown.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), m_findBox, nullptr, nullptr, Qt::WindowShortcut),
+            &QShortcut::activated, this, &FormMain::hideFindBox);
     // A reading makes other rows: the search runs again over them.
     connect(&m_hosts, &QAbstractItemModel::modelReset, this, [this] {
         if (!m_findBox->text().isEmpty())
@@ -79,6 +78,8 @@ void FormMain::filterStep()
 {
     // A long list is searched a few milliseconds at a time, so that typing goes on meanwhile;
     // each key starts the search anew.
+    if (!m_filter)
+        return;
     QElapsedTimer spent;
     spent.start();
     while (!m_filter->step(256 * 1024)) {

@@ -26,14 +26,24 @@ HostsFilter::HostsFilter(const HostsDocument& document, const QString& text)
     while (m_fileRows < document.rowCount() && !document.lineBytes(m_fileRows).isNull())
         ++m_fileRows;
     // A byte search finds every line that holds the text, unless the text has letters outside
-    // ASCII with another case (their bytes differ): those lines are read as text instead.
-    bool casedBeyondAscii = false;
-    for (const QChar c : text)
-        casedBeyondAscii = casedBeyondAscii || (c.unicode() >= 0x80 && (c.toLower() != c || c.toUpper() != c));
+    // ASCII with another case (their bytes differ). Then the longest part of the text without
+    // them is searched for, and each line found is read as text; with no such part, every line.
+    QStringView anchor, run;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const QChar c = i < text.size() ? text[i] : QChar();
+        if (i < text.size() && (c.unicode() < 0x80 || (c.toLower() == c && c.toUpper() == c))) {
+            run = QStringView(text).mid(i - run.size(), run.size() + 1);
+            continue;
+        }
+        if (run.size() > anchor.size())
+            anchor = run;
+        run = QStringView();
+    }
+    const bool whole = anchor.size() == text.size();
     QByteArray encoded;
-    if (casedBeyondAscii) {
+    if (anchor.isEmpty()) {
         m_searchBytes = false;
-    } else if (!document.codec().encode(text, &encoded)) {
+    } else if (!document.codec().encode(anchor, &encoded)) {
         m_next = m_fileRows; // no line of the file can hold it; edited rows still may
     } else {
         for (char& c : encoded)
@@ -42,7 +52,7 @@ HostsFilter::HostsFilter(const HostsDocument& document, const QString& text)
         // In UTF-8 no byte of one character stands inside another; in GBK and its like an ASCII
         // letter can be the second byte of a character, so a byte match is read again as text.
         const QByteArray name = document.codec().encoding().toUpper();
-        m_bytesExact = name == "UTF-8" || name == "UTF8";
+        m_bytesExact = whole && (name == "UTF-8" || name == "UTF8");
         const qsizetype n = m_needle.size();
         m_skip.fill(n);
         for (qsizetype i = 0; i + 1 < n; ++i) {

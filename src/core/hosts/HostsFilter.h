@@ -38,7 +38,7 @@ private:
 
     const HostsDocument& m_document;
     QString m_text;
-    QByteArray m_needle; // the text in the file's encoding, ASCII letters in lower case
+    QByteArray m_needle; // the text (or a part) in the file's encoding, ASCII letters in lower case
     std::array<qsizetype, 256> m_skip{};
     // Whether a byte match is a match: false where the file's encoding lets ASCII bytes stand
     // inside other characters, or where the text has letters whose cases differ in bytes.
