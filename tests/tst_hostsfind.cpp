@@ -142,7 +142,8 @@ void tst_HostsFind::filterMatchesReading()
     QRandomGenerator random(22);
     const QStringList words{QStringLiteral("ads"),     QStringLiteral("ADS1"),   QStringLiteral("Tracker"),
                             QStringLiteral("谷歌"),    QStringLiteral("éclair"), QStringLiteral("ÉCLAIR"),
-                            QStringLiteral("示例.com"), QStringLiteral("x@y"),   QStringLiteral("")};
+                            QStringLiteral("示例.com"), QStringLiteral("x@y"),   QStringLiteral(""),
+                            QStringLiteral("乤乨")}; // GBK 81 61 81 64: "a" and "d" as second bytes
     QByteArray file;
     for (int i = 0; i < 3000; ++i) {
         QString line = QStringLiteral("%1%2.0.%3.%4 %5%6.example")
@@ -173,7 +174,7 @@ void tst_HostsFind::filterMatchesReading()
                             QStringLiteral("谷歌"), QStringLiteral("ÉCLAIR"),  QStringLiteral("éclair.edited"),
                             QStringLiteral("#"),    QStringLiteral("0.1"),     QStringLiteral(".example\t"),
                             QStringLiteral("1"),    QStringLiteral("nothing"), QStringLiteral("示例.COM"),
-                            QStringLiteral("É"),    QStringLiteral("ÉCLAIR.EDITED")};
+                            QStringLiteral("É"),    QStringLiteral("ÉCLAIR.EDITED"), QStringLiteral("D")};
     for (const QString& text : texts) {
         const std::vector<int> expected = referenceRows(doc, text);
         for (const qsizetype budget : {qsizetype(1), qsizetype(97), qsizetype(1) << 20}) {
