@@ -155,4 +155,6 @@ private:
     QLabel* m_findCount = nullptr;
     QTimer* m_filterTimer = nullptr;
     std::unique_ptr<HostsFilter> m_filter; // the search still running, if any
+    QString m_filterText;                  // its text
+    QString m_foundText;                   // the text of the rows in view; empty: all rows
 };

@@ -37,6 +37,7 @@ void FormMain::connectFind()
             &QShortcut::activated, this, &FormMain::hideFindBox);
     // A reading makes other rows: the search runs again over them.
     connect(&m_hosts, &QAbstractItemModel::modelReset, this, [this] {
+        m_foundText.clear(); // the rows found were other lines
         if (!m_findBox->text().isEmpty())
             startFilter(m_findBox->text());
     });
@@ -64,11 +65,15 @@ void FormMain::startFilter(const QString& text)
     m_filter.reset();
     m_filterTimer->stop();
     if (text.isEmpty()) {
+        m_foundText.clear();
         m_rows->clearRowFilter();
         m_findCount->clear();
         return;
     }
-    m_filter = std::make_unique<HostsFilter>(m_hosts, text);
+    // A key typed on: only the rows in view can hold the longer text.
+    const bool narrows = m_rows->isFiltered() && !m_foundText.isEmpty() && text.contains(m_foundText, Qt::CaseInsensitive);
+    m_filter = std::make_unique<HostsFilter>(m_hosts, text, narrows ? &m_rows->filteredRows() : nullptr);
+    m_filterText = text;
     filterStep(); // a short list is done at once
     if (m_filter)
         m_filterTimer->start(0);
@@ -91,6 +96,7 @@ void FormMain::filterStep()
     m_findCount->setText(QStringLiteral("%1 / %2").arg(grouped(qsizetype(done->rows().size())),
                                                       grouped(m_hosts.rowCount())));
     m_rows->setRowFilter(done->rows());
+    m_foundText = m_filterText;
     emit filterApplied();
 }
 

@@ -18,9 +18,13 @@ bool valuesMatch(const HostsValues& v, const QString& text)
 
 } // namespace
 
-HostsFilter::HostsFilter(const HostsDocument& document, const QString& text)
+HostsFilter::HostsFilter(const HostsDocument& document, const QString& text, const std::vector<int>* within)
     : m_document(document), m_text(text)
 {
+    if (within) {
+        m_narrowed = true;
+        m_within = *within;
+    }
     // The rows read from the file come first; rows the user added follow them.
     m_fileRows = 0;
     while (m_fileRows < document.rowCount() && !document.lineBytes(m_fileRows).isNull())
@@ -101,6 +105,23 @@ bool HostsFilter::step(qsizetype budgetBytes)
         return true;
     }
     qsizetype spent = 0;
+    if (m_narrowed) {
+        // Only the rows found for a part of this text can hold all of it.
+        for (; m_nextCandidate < m_within.size() && spent < budgetBytes; ++m_nextCandidate) {
+            const int row = m_within[m_nextCandidate];
+            if (row >= m_fileRows || m_next >= m_fileRows)
+                continue; // no line of the file, or no line can hold the text
+            const QByteArrayView line = m_document.lineBytes(row);
+            spent += line.size() + 1;
+            const char* const end = line.data() + line.size();
+            if (m_searchBytes ? findBytes(line.data(), end) != end && (m_bytesExact || rowMatches(row)) : rowMatches(row))
+                m_rows.push_back(row);
+        }
+        if (m_nextCandidate < m_within.size())
+            return false;
+        finish();
+        return true;
+    }
     if (!m_searchBytes) {
         for (; m_next < m_fileRows && spent < budgetBytes; ++m_next) {
             spent += m_document.lineBytes(m_next).size() + 1;

@@ -15,8 +15,10 @@ class HostsDocument;
 class HostsFilter
 {
 public:
-    // An empty text matches every row.
-    HostsFilter(const HostsDocument& document, const QString& text);
+    // An empty text matches every row. within, if given, are the rows found for a part of the
+    // text in the same document, with no reset in between: only they and the rows edited since
+    // are looked at (typing on narrows the search).
+    HostsFilter(const HostsDocument& document, const QString& text, const std::vector<int>* within = nullptr);
 
     // Looks at the next rows, about budgetBytes of the file's bytes, and returns whether every
     // row has been looked at. Calls after that do nothing.
@@ -45,6 +47,9 @@ private:
     bool m_bytesExact = false;
     bool m_searchBytes = true; // false: every line is decoded and compared as text
     int m_next = 0; // the next row to look at
+    bool m_narrowed = false;
+    std::vector<int> m_within;
+    size_t m_nextCandidate = 0; // in m_within
     int m_fileRows = 0;
     bool m_done = false;
     std::vector<int> m_rows;
