@@ -49,8 +49,9 @@ std::vector<int> referenceRows(const HostsDocument& doc, const QString& text)
     std::vector<int> rows;
     for (int i = 0; i < doc.rowCount(); ++i) {
         const HostsValues v = doc.values(i);
-        const bool match = doc.isEdited(i) ? v.ip.contains(text, Qt::CaseInsensitive) || v.host.contains(text, Qt::CaseInsensitive)
-                                           : doc.codec().decode(doc.lineBytes(i)).contains(text, Qt::CaseInsensitive);
+        const bool match = doc.isEdited(i)
+                               ? v.ip.contains(text, Qt::CaseInsensitive) || v.host.contains(text, Qt::CaseInsensitive)
+                               : doc.codec().decode(doc.lineBytes(i)).contains(text, Qt::CaseInsensitive);
         if (match)
             rows.push_back(i);
     }

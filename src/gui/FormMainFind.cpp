@@ -71,7 +71,8 @@ void FormMain::startFilter(const QString& text)
         return;
     }
     // A key typed on: only the rows in view can hold the longer text.
-    const bool narrows = m_rows->isFiltered() && !m_foundText.isEmpty() && text.contains(m_foundText, Qt::CaseInsensitive);
+    const bool narrows =
+        m_rows->isFiltered() && !m_foundText.isEmpty() && text.contains(m_foundText, Qt::CaseInsensitive);
     m_filter = std::make_unique<HostsFilter>(m_hosts, text, narrows ? &m_rows->filteredRows() : nullptr);
     m_filterText = text;
     filterStep(); // a short list is done at once
@@ -87,7 +88,7 @@ void FormMain::filterStep()
         return;
     QElapsedTimer spent;
     spent.start();
-    while (!m_filter->step(256 * 1024)) {
+    while (!m_filter->step(128 * 1024)) {
         if (spent.elapsed() >= 8)
             return;
     }
@@ -107,12 +108,14 @@ void FormMain::addSectionActions(QMenu& menu, int row)
     for (const auto& [text, disabled] : {std::pair{"禁用本节(&D)", true}, std::pair{"启用本节(&E)", false}}) {
         QAction* action = menu.addAction(QString::fromUtf8(text));
         action->setEnabled(heads);
-        connect(action, &QAction::triggered, this,
-                [this, row, disabled = disabled] { m_hosts.setDisabled(HostsSections::sectionRows(m_hosts, row), disabled); });
+        connect(action, &QAction::triggered, this, [this, row, disabled = disabled] {
+            m_hosts.setDisabled(HostsSections::sectionRows(m_hosts, row), disabled);
+        });
     }
     if (!m_rows->isFiltered())
         return;
-    for (const auto& [text, disabled] : {std::pair{"禁用筛选出的行", true}, std::pair{"启用筛选出的行", false}}) {
+    for (const auto& [text, disabled] :
+         {std::pair{"禁用筛选出的行", true}, std::pair{"启用筛选出的行", false}}) {
         QAction* action = menu.addAction(QString::fromUtf8(text));
         connect(action, &QAction::triggered, this, [this, disabled = disabled] {
             if (m_rows->isFiltered())

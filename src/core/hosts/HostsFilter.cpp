@@ -114,7 +114,9 @@ bool HostsFilter::step(qsizetype budgetBytes)
             const QByteArrayView line = m_document.lineBytes(row);
             spent += line.size() + 1;
             const char* const end = line.data() + line.size();
-            if (m_searchBytes ? findBytes(line.data(), end) != end && (m_bytesExact || rowMatches(row)) : rowMatches(row))
+            const bool found = m_searchBytes ? findBytes(line.data(), end) != end && (m_bytesExact || rowMatches(row))
+                                             : rowMatches(row);
+            if (found)
                 m_rows.push_back(row);
         }
         if (m_nextCandidate < m_within.size())
@@ -170,8 +172,8 @@ void HostsFilter::finish()
     m_done = true;
     if (edited.isEmpty())
         return; // the rows found are in order
-    m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(), [this](int row) { return m_document.isEdited(row); }),
-                 m_rows.end());
+    const auto editedNow = [this](int row) { return m_document.isEdited(row); };
+    m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(), editedNow), m_rows.end());
     for (const int row : edited) {
         if (row < m_document.rowCount() && valuesMatch(m_document.values(row), m_text))
             m_rows.push_back(row);
