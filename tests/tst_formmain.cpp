@@ -30,6 +30,8 @@
 #include <QApplication>
 #include <QImageReader>
 #include <QListView>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QProcess>
 
 namespace {
@@ -79,6 +81,9 @@ private slots:
     void exitSavesNothing();
     void largeFileLoadsWholeAndScrolls();
     void windowIconHasElevenImages();
+    void findShowsRowsThatHoldText();
+    void slashFindsOnlyOutsideTextBoxes();
+    void sectionMenuSwitchesItsLines();
     void ipBoxStepsThroughCommonIps_data();
     void ipBoxStepsThroughCommonIps();
     void ipListOpensAsOneColumnUnderTheBox();
@@ -118,6 +123,8 @@ void tst_FormMain::controlsAtDesignPositions_data()
     QTest::newRow("Label3")    << "Label3"    << "执行日志"            << QRect(2400, 720, 1095, 255);
     QTest::newRow("TextIP")    << "TextIP"    << ""                    << QRect(120, 960, 2175, 2175);
     QTest::newRow("ListLog")   << "ListLog"   << ""                    << QRect(2400, 960, 3855, 2190);
+    QTest::newRow("TextFind")  << "TextFind"  << ""                    << QRect(120, 5670, 2895, 315);
+    QTest::newRow("LabelFind") << "LabelFind" << ""                    << QRect(3120, 5700, 2160, 255);
     // clang-format on
 }
 
@@ -887,6 +894,142 @@ void tst_FormMain::resultFolderFailureNamesTheCause()
     QCOMPARE(f.messages.size(), 1);
     QVERIFY(f.messages.first().startsWith(QStringLiteral("后台启动失败！\r\n")));
     QVERIFY(f.messages.first().contains(reason));
+}
+
+void tst_FormMain::findShowsRowsThatHoldText()
+{
+    QByteArray bytes;
+    for (int i = 1; i <= 300; ++i)
+        bytes += "0.0.0.0\thost" + QByteArray::number(i) + ".Example  # n\n";
+    WindowFixture f(&bytes);
+    f.options.maxWindowHeight = 9000;
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const QSize size = form.size();
+    QScrollBar* bar = child<QAbstractScrollArea>(form, "Rows")->verticalScrollBar();
+    bar->setValue(1234);
+    auto* find = child<QLineEdit>(form, "TextFind");
+    auto* count = child<QLabel>(form, "LabelFind");
+    QVERIFY(!find->isVisible());
+    QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(find->isVisible());
+    QVERIFY(find->hasFocus());
+    // In the free space beside 退出: the window keeps its size.
+    QCOMPARE(form.size(), size);
+    const QRect exit = child<QWidget>(form, "CmdExit")->geometry();
+    for (const QWidget* w : {static_cast<QWidget*>(find), static_cast<QWidget*>(count)}) {
+        QVERIFY(form.rect().contains(w->geometry()));
+        QVERIFY(w->geometry().right() < exit.left());
+        QVERIFY(w->geometry().intersects(QRect(0, exit.top(), form.width(), exit.height())));
+    }
+
+    QTest::keyClicks(find, QStringLiteral("HOST29"));
+    QTRY_COMPARE(count->text(), QStringLiteral("11 / 300"));
+    QCOMPARE(child<QLineEdit>(form, "Text1(1)")->text(), QStringLiteral("host29.Example"));
+    QCOMPARE(child<QLineEdit>(form, "Text1(11)")->text(), QStringLiteral("host299.Example"));
+    QVERIFY(!form.findChild<QWidget*>(QStringLiteral("Text1(12)")));
+    // A row in view is its own line of the file.
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(2)"), Qt::LeftButton);
+    QTest::mouseClick(child<QCheckBox>(form, "Check2(3)"), Qt::LeftButton);
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QByteArray expected = bytes;
+    expected.remove(expected.indexOf("0.0.0.0\thost291."), QByteArray("0.0.0.0\thost291.Example  # n\n").size());
+    expected.insert(expected.indexOf("0.0.0.0\thost290."), '#');
+    QCOMPARE(readBytes(f.hosts), expected);
+    // The rows read back after the save are searched again.
+    QTRY_COMPARE(count->text(), QStringLiteral("10 / 299"));
+    QVERIFY(child<QCheckBox>(form, "Check1(2)")->isChecked());
+
+    // Esc: every row, where the view was before the search.
+    QTest::keyClick(find, Qt::Key_Escape);
+    QVERIFY(!find->isVisible());
+    QCOMPARE(bar->value(), 1234);
+    QCOMPARE(child<QLineEdit>(form, "Text1(70)")->text(), QStringLiteral("host70.Example"));
+
+    // "增加条目" ends a search and shows the new row.
+    QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(find, QStringLiteral("host7"));
+    QTRY_VERIFY(count->text().endsWith(QStringLiteral(" / 299")));
+    click(form, "CmdAdd");
+    QVERIFY(!find->isVisible());
+    QVERIFY(child<QLineEdit>(form, "Text1(300)")->isVisible());
+    QCOMPARE(form.hosts().rowCount(), 300);
+}
+
+void tst_FormMain::slashFindsOnlyOutsideTextBoxes()
+{
+    const QByteArray bytes = "1.1.1.1 a\n2.2.2.2 b\n";
+    WindowFixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto* find = child<QLineEdit>(form, "TextFind");
+    auto* host = child<QLineEdit>(form, "Text1(1)");
+    host->setFocus();
+    QTest::keyClick(host, Qt::Key_End);
+    QTest::keyClick(host, Qt::Key_Slash);
+    QVERIFY(!find->isVisible());
+    QCOMPARE(host->text(), QStringLiteral("a/"));
+    auto* box = child<QCheckBox>(form, "Check1(2)");
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Slash);
+    QVERIFY(find->isVisible());
+    QVERIFY(find->text().isEmpty());
+}
+
+void tst_FormMain::sectionMenuSwitchesItsLines()
+{
+    // A section in GBK, its comment rows and line ends as a Chinese list has them.
+    const TextCodec gbk("GBK");
+    const QByteArray bytes = gbk.encode(QStringLiteral("# 谷歌服务\r\n1.1.1.1\tgoogle.com # 搜索\r\n#2.2.2.2 mail.google.com\r\n"
+                                                       "  3.3.3.3 maps.google.com\r\n# 结束\r\n4.4.4.4 google.cn\r\n"));
+    WindowFixture f(&bytes);
+    f.options.encoding = "GBK";
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto openMenu = [&](const char* name) -> QMenu* {
+        QWidget* w = child<QWidget>(form, name);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+        QCoreApplication::sendEvent(w, &event);
+        for (QMenu* menu : form.findChildren<QMenu*>(QStringLiteral("rowMenu"))) {
+            if (menu->isVisible())
+                return menu;
+        }
+        return nullptr;
+    };
+    QMenu* menu = openMenu("Text1(1)");
+    QVERIFY(menu);
+    QTest::keyClick(menu, Qt::Key_D);
+    for (const int row : {2, 3, 4})
+        QTRY_VERIFY(child<QCheckBox>(form, QStringLiteral("Check1(%1)").arg(row))->isChecked());
+    QVERIFY(!child<QCheckBox>(form, "Check1(6)")->isChecked());
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QByteArray expected = bytes;
+    expected.replace("\n1.1.1.1\t", "\n#1.1.1.1\t").replace("  3.3.3.3", "  #3.3.3.3");
+    QCOMPARE(readBytes(f.hosts), expected);
+
+    // With a search, the rows in view are switched, and only they.
+    QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(child<QLineEdit>(form, "TextFind"), QStringLiteral("MAIL.google"));
+    QTRY_COMPARE(child<QLabel>(form, "LabelFind")->text(), QStringLiteral("1 / 6"));
+    menu = openMenu("Combo1(1)");
+    QVERIFY(menu);
+    QAction* enable = nullptr;
+    for (QAction* a : menu->actions()) {
+        if (a->text() == QStringLiteral("启用筛选出的行"))
+            enable = a;
+    }
+    QVERIFY(enable);
+    enable->trigger();
+    menu->close();
+    f.messages.clear();
+    click(form, "CmdSave");
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(readBytes(f.hosts), expected.replace("#2.2.2.2", "2.2.2.2"));
 }
 
 QTEST_MAIN(tst_FormMain)

@@ -1,9 +1,11 @@
 // Renders the real window on the offscreen platform into a PNG, for the README:
-//   QT_QPA_PLATFORM=offscreen build/default/tools/tarvix_screenshot docs/window.png [docs/ping.png]
+//   QT_QPA_PLATFORM=offscreen build/default/tools/tarvix_screenshot docs/window.png [docs/ping.png [docs/find.png]]
 #include "gui/FormMain.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QSignalSpy>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -47,6 +49,25 @@ int main(int argc, char* argv[])
         form.findChild<QTabWidget*>(QStringLiteral("TabStrip1"))->setCurrentIndex(1);
         app.processEvents();
         if (!form.grab().save(QString::fromLocal8Bit(argv[2])))
+            return 1;
+    }
+    if (argc > 3) {
+        // A list in sections, searched for one service.
+        hosts.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        hosts.write("127.0.0.1 localhost\n\n# GitHub\n140.82.112.3 github.com\n140.82.112.5 api.github.com\n"
+                    "185.199.108.133 raw.githubusercontent.com\n#185.199.108.154 github.githubassets.com\n\n"
+                    "# Google\n142.250.72.14 google.com\n# Ads\n0.0.0.0 ads.example.com\n");
+        hosts.close();
+        FormMain found(options);
+        found.show();
+        app.processEvents();
+        found.showFindBox();
+        QSignalSpy applied(&found, &FormMain::filterApplied);
+        found.findChild<QLineEdit*>(QStringLiteral("TextFind"))->setText(QStringLiteral("GitHub"));
+        if (applied.isEmpty() && !applied.wait(5000))
+            return 1;
+        app.processEvents();
+        if (!found.grab().save(QString::fromLocal8Bit(argv[3])))
             return 1;
     }
     return 0;

@@ -5,6 +5,7 @@
 #include "core/app/Layout.h"
 #include "core/hosts/EditorCommand.h"
 #include "core/hosts/HostsBackups.h"
+#include "core/hosts/HostsFilter.h"
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -115,6 +117,8 @@ void FormMain::buildControls()
     m_textIp = control<QPlainTextEdit>("TextIP");
     m_textN = control<QLineEdit>("TextN");
     m_listLog = control<QListWidget>("ListLog");
+    m_findBox = control<QLineEdit>("TextFind");
+    m_findCount = control<QLabel>("LabelFind");
 
     setDesignTabOrder();
     setDesignState();
@@ -188,7 +192,7 @@ void FormMain::setDesignTabOrder()
 
 void FormMain::setDesignState()
 {
-    for (const char* name : {"Check1(0)", "Text1(0)", "Combo1(0)", "Check2(0)", "Frame2"})
+    for (const char* name : {"Check1(0)", "Text1(0)", "Combo1(0)", "Check2(0)", "Frame2", "TextFind", "LabelFind"})
         control<QWidget>(name)->hide();
 
     auto* label4 = control<QLabel>("Label4");
@@ -212,8 +216,8 @@ void FormMain::createRowsView()
 
 void FormMain::stackControls()
 {
-    // From the bottom: Label4, TabStrip1, Frame1, CmdExit, Frame2.
-    for (const char* name : {"Label4", "TabStrip1", "Frame1", "CmdExit", "Frame2"})
+    // From the bottom: Label4, TabStrip1, Frame1, CmdExit, the find box, Frame2.
+    for (const char* name : {"Label4", "TabStrip1", "Frame1", "CmdExit", "TextFind", "LabelFind", "Frame2"})
         control<QWidget>(name)->raise();
 }
 
@@ -231,6 +235,8 @@ void FormMain::connectHandlers()
     };
     for (const auto& [name, handler] : handlers)
         connect(control<QPushButton>(name), &QPushButton::clicked, this, handler);
+    connect(m_rows, &RowsView::rowMenuRequested, this, &FormMain::showRowMenu);
+    connectFind();
 }
 
 void FormMain::loadAtStartUp()
@@ -347,6 +353,11 @@ void FormMain::fitToRows(int rows)
     m_outerHeight = Layout::toPixels(fit.windowHeight);
     setFixedHeight(m_outerHeight - nonClientHeight());
     m_cmdExit->move(m_cmdExit->x(), Layout::toPixels(fit.exitTop));
+    // The find box keeps its place beside 退出.
+    for (QWidget* w : {static_cast<QWidget*>(m_findBox), static_cast<QWidget*>(m_findCount)}) {
+        const int offset = Layout::control(qPrintable(w->objectName())).top - Layout::control("CmdExit").top;
+        w->move(w->x(), Layout::toPixels(fit.exitTop + offset));
+    }
     setHeight(m_textIp, fit.textIpHeight);
     setHeight(m_listLog, fit.listLogHeight);
     m_rows->setPageHeight(m_frame1->height());
@@ -354,9 +365,19 @@ void FormMain::fitToRows(int rows)
 
 void FormMain::addEntryRow()
 {
+    hideFindBox(); // the new row is among all rows, at the end
     m_hosts.addRow();
     fitToRows(m_hosts.rowCount());
     m_rows->scrollToRow(m_hosts.rowCount());
+}
+
+void FormMain::showRowMenu(int row, const QPoint& globalPos)
+{
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("rowMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    addSectionActions(*menu, row);
+    menu->popup(globalPos);
 }
 
 // ---- the hosts file ----

@@ -9,8 +9,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
+class HostsFilter;
 class QFrame;
+class QLabel;
+class QMenu;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -73,6 +77,13 @@ public:
     bool loadQueue(QString* error);
     bool writeQueue(QString* error);
 
+    // The entries of a row's context menu that switch its section, or the rows the find box
+    // shows, on and off.
+    void addSectionActions(QMenu& menu, int row);
+
+signals:
+    void filterApplied(); // the rows that hold the find box's text are in view
+
 public slots:
     void showSelectedPage();  // TabStrip1: the page of the selected tab, the other one hidden
     void exitProgram();       // CmdExit: ends at once, nothing saved or asked
@@ -84,6 +95,9 @@ public slots:
     void startBatch();        // Command2: a ping for every target of the queue, logged
     void saveQueue();         // Command3: the queue to Ping.txt, confirmed or reported
     void openResultFolder();  // Command4: today's result folder in the file browser
+    void showFindBox();       // Ctrl+F, "/": the find box beside 退出, with the focus
+    void hideFindBox();       // Esc: the find box emptied and hidden, every row in view again
+    void showRowMenu(int row, const QPoint& globalPos); // a row's context menu, not waited for
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -99,6 +113,9 @@ private:
     void loadAtStartUp();
     void centreOnScreen();
     int nonClientHeight() const; // what the frame and title bar add to the client's height
+    void connectFind();
+    void startFilter(const QString& text);
+    void filterStep();
 
     void fitToRows(int rows);
     void log(const QString& entry);
@@ -139,4 +156,10 @@ private:
     QLineEdit* m_textN = nullptr;
     QListWidget* m_listLog = nullptr;
     RowsView* m_rows = nullptr;
+    QLineEdit* m_findBox = nullptr;
+    QLabel* m_findCount = nullptr;
+    QTimer* m_filterTimer = nullptr;
+    std::unique_ptr<HostsFilter> m_filter; // the search still running, if any
+    QString m_filterText;                  // its text
+    QString m_foundText;                   // the text of the rows in view; empty: all rows
 };

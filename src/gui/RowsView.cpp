@@ -5,6 +5,7 @@
 #include "gui/IpBox.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -42,13 +43,46 @@ RowsView::RowsView(HostsDocument* document, QAbstractItemModel* commonIps, int t
     verticalScrollBar()->setSingleStep(pitch());
     viewport()->setAutoFillBackground(false);
 
-    connect(m_document, &QAbstractItemModel::modelReset, this, &RowsView::rebindAll);
+    connect(m_document, &QAbstractItemModel::modelReset, this, [this] {
+        m_filter.clear(); // the rows it named are other lines now
+        rebindAll();
+    });
     connect(m_document, &QAbstractItemModel::rowsInserted, this, [this] {
         updateScrollRange();
         bind();
     });
     connect(m_document, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& first, const QModelIndex& last) { refreshRows(first.row() + 1, last.row() + 1); });
+            [this](const QModelIndex& first, const QModelIndex& last) { refreshRows(first.row(), last.row()); });
+}
+
+int RowsView::viewRowCount() const
+{
+    return m_filtered ? static_cast<int>(m_filter.size()) : m_document->rowCount();
+}
+
+int RowsView::documentRow(int viewRow) const
+{
+    return m_filtered ? m_filter[static_cast<size_t>(viewRow - 1)] : viewRow - 1;
+}
+
+void RowsView::setRowFilter(std::vector<int> rows)
+{
+    if (!m_filtered)
+        m_unfilteredScroll = verticalScrollBar()->value();
+    m_filtered = true;
+    m_filter = std::move(rows);
+    rebindAll();
+    verticalScrollBar()->setValue(0);
+}
+
+void RowsView::clearRowFilter()
+{
+    if (!m_filtered)
+        return;
+    m_filtered = false;
+    m_filter.clear();
+    rebindAll();
+    verticalScrollBar()->setValue(m_unfilteredScroll);
 }
 
 void RowsView::setPageHeight(int height)
@@ -65,7 +99,7 @@ int RowsView::contentTop(int row) const
 
 void RowsView::updateScrollRange()
 {
-    const int rows = m_document->rowCount();
+    const int rows = viewRowCount();
     const int contentHeight = rows == 0 ? 0 : contentTop(rows) + pitch() + 4;
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(viewport()->height());
@@ -102,6 +136,16 @@ bool RowsView::eventFilter(QObject* watched, QEvent* event)
         QCoreApplication::sendEvent(verticalScrollBar(), event);
         return true;
     }
+    if (event->type() == QEvent::ContextMenu && watched->property(kRowWidget).toBool()) {
+        for (const Slot& slot : m_slots) {
+            if (slot.row > 0
+                && (watched == slot.disable || watched == slot.host || watched == slot.ip
+                    || watched == slot.ip->lineEdit() || watched == slot.remove)) {
+                emit rowMenuRequested(documentRow(slot.row), static_cast<QContextMenuEvent*>(event)->globalPos());
+                return true;
+            }
+        }
+    }
     return QAbstractScrollArea::eventFilter(watched, event);
 }
 
@@ -131,7 +175,7 @@ void RowsView::ensureSlots()
         connect(slot.remove, &QCheckBox::toggled, this, [this, index] {
             const Slot& s = m_slots[index];
             if (s.row > 0)
-                m_document->setDeleted(s.row - 1, s.remove->isChecked());
+                m_document->setDeleted(documentRow(s.row), s.remove->isChecked());
         });
         m_slots.push_back(slot);
     }
@@ -143,7 +187,7 @@ void RowsView::bind()
     const int scroll = verticalScrollBar()->value();
     // The first row whose band reaches into the view.
     const int first = qMax(1, (scroll + m_top + viewport()->y() - Layout::toPixels(Layout::kRowTop0)) / pitch());
-    const int rows = m_document->rowCount();
+    const int rows = viewRowCount();
     // Row r always uses slot r % n, so scrolling by a row rebinds one slot, not all of them.
     const int n = static_cast<int>(m_slots.size());
     std::vector<bool> used(m_slots.size(), false);
@@ -190,7 +234,10 @@ void RowsView::rebindAll()
 void RowsView::refreshRows(int first, int last)
 {
     for (Slot& slot : m_slots) {
-        if (slot.row >= first && slot.row <= last)
+        if (slot.row <= 0)
+            continue;
+        const int row = documentRow(slot.row);
+        if (row >= first && row <= last)
             showValues(slot);
     }
 }
@@ -233,7 +280,8 @@ void RowsView::showValues(Slot& slot)
 {
     // Only what differs is set: an edit that the document reports back leaves the cursor of
     // the box being typed in where it is.
-    const HostsValues values = m_document->values(slot.row - 1);
+    const int row = documentRow(slot.row);
+    const HostsValues values = m_document->values(row);
     const QSignalBlocker b1(slot.disable), b2(slot.host), b3(slot.ip), b4(slot.remove);
     slot.disable->setChecked(values.disabled);
     if (slot.host->text() != values.host) {
@@ -242,7 +290,7 @@ void RowsView::showValues(Slot& slot)
     }
     if (slot.ip->ip() != values.ip)
         slot.ip->setIp(values.ip);
-    slot.remove->setChecked(m_document->isDeleted(slot.row - 1));
+    slot.remove->setChecked(m_document->isDeleted(row));
 }
 
 void RowsView::storeEdit(const Slot& slot)
@@ -253,5 +301,5 @@ void RowsView::storeEdit(const Slot& slot)
     values.disabled = slot.disable->isChecked();
     values.ip = slot.ip->ip();
     values.host = slot.host->text();
-    m_document->setValues(slot.row - 1, values);
+    m_document->setValues(documentRow(slot.row), values);
 }

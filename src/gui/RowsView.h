@@ -27,7 +27,17 @@ public:
     // Sets the page height in pixels; the view fills the page below its top.
     void setPageHeight(int height);
 
-    void scrollToRow(int row);
+    void scrollToRow(int row); // a row in view, from 1
+
+    // Shows only the given 0-based rows of the document, in that order; the first time, the
+    // scroll position is kept for clearRowFilter(). A reset of the document empties the list
+    // until the next one is given: its rows are other lines now.
+    void setRowFilter(std::vector<int> rows);
+    // Shows every row again, at the scroll position before the filter.
+    void clearRowFilter();
+    bool isFiltered() const { return m_filtered; }
+    const std::vector<int>& filteredRows() const { return m_filter; }
+    int viewRowCount() const;
 
     // Tab goes from before to the first row in view, then along the rows in order.
     void setTabPredecessor(QWidget* before)
@@ -35,6 +45,10 @@ public:
         m_before = before;
         m_tabLast = -1; // ordered anew at the next binding
     }
+
+signals:
+    // A context menu was asked for over one of a row's widgets; row is the document's, from 0.
+    void rowMenuRequested(int row, const QPoint& globalPos);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -48,9 +62,10 @@ private:
         QLineEdit* host = nullptr;
         IpBox* ip = nullptr;
         QCheckBox* remove = nullptr;
-        int row = 0; // bound row from 1; 0 = unused, -1 = to be bound anew
+        int row = 0; // bound row in view, from 1; 0 = unused, -1 = to be bound anew
     };
 
+    int documentRow(int viewRow) const; // from 1; 0-based, as the document counts
     int contentTop(int row) const;
     void updateScrollRange();
     void ensureSlots();
@@ -70,4 +85,7 @@ private:
     int m_tabFirst = 0, m_tabLast = -1;
     size_t m_tabSlots = 0;
     std::vector<Slot> m_slots;
+    bool m_filtered = false;
+    std::vector<int> m_filter; // the document rows in view when filtered
+    int m_unfilteredScroll = 0;
 };

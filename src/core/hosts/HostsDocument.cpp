@@ -170,6 +170,25 @@ void HostsDocument::setValues(int row, const HostsValues& values)
     emit dataChanged(index(row), index(row), {DisabledRole, IpRole, HostRole});
 }
 
+void HostsDocument::setDisabled(const std::vector<int>& rows, bool disabled)
+{
+    int first = rowCount(), last = -1;
+    for (const int row : rows) {
+        if (row < 0 || row >= rowCount())
+            continue;
+        HostsValues v = values(row);
+        if (v.disabled == disabled)
+            continue;
+        v.disabled = disabled;
+        m_rows[static_cast<size_t>(row)].edited = true;
+        m_edits.insert(row, v);
+        first = qMin(first, row);
+        last = qMax(last, row);
+    }
+    if (last >= 0)
+        emit dataChanged(index(first), index(last), {DisabledRole});
+}
+
 void HostsDocument::setDeleted(int row, bool deleted)
 {
     m_rows[row].deleted = deleted;
@@ -279,6 +298,16 @@ bool HostsDocument::rowBytes(int i, QByteArray* out, QString* error) const
         else
             bytes.remove(words.w0, 1); // the first character that is not blank: the "#"
         *out = bytes;
+        return true;
+    }
+    if (r.fromFile && words.words == 2 && v.ip == read.ip && v.host == read.host) {
+        // Only the "禁用" box changed: the line keeps its blanks and words, and its first word
+        // gains a "#" or loses every "#" it has (the IP box shows it without them).
+        QByteArray word = line.sliced(words.w0, words.w0End - words.w0).toByteArray();
+        word.replace('#', QByteArray()); // "#" is this one byte in every encoding a hosts file uses
+        if (v.disabled)
+            word.prepend('#');
+        *out = line.toByteArray().replace(words.w0, words.w0End - words.w0, word);
         return true;
     }
     // The address-and-name form. A word the user did not change keeps the bytes it was read

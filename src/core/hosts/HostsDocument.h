@@ -59,6 +59,22 @@ public:
     bool isDeleted(int row) const { return m_rows[row].deleted; }
     void setValues(int row, const HostsValues& values);
     void setDeleted(int row, bool deleted);
+    // Ticks or unticks "禁用" of the given rows as if each box were clicked: a row already so is
+    // left alone. The views are told once. Rows out of range are ignored.
+    void setDisabled(const std::vector<int>& rows, bool disabled);
+
+    // The bytes of a row's line as read, without its line end; empty for a row the user added.
+    // A view into fileBytes(), so that a search over the file can tell its rows apart.
+    QByteArrayView lineBytes(int row) const
+    {
+        const Row& r = m_rows[static_cast<size_t>(row)];
+        return r.fromFile ? raw(r) : QByteArrayView();
+    }
+    // Whether the row's values were set since it was read or added: then they, not its line,
+    // are what it shows.
+    bool isEdited(int row) const { return m_rows[static_cast<size_t>(row)].edited; }
+    QList<int> editedRows() const { return m_edits.keys(); }
+    const TextCodec& codec() const { return m_codec; }
 
     int rowCount(const QModelIndex& parent) const override;
     QVariant data(const QModelIndex& index, int role) const override;

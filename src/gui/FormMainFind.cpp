@@ -1,0 +1,125 @@
+// The find box and the switching of sections: the parts of the window that narrow the rows in
+// view and switch many rows at once. The rules are in core (HostsFilter, HostsSections).
+#include "gui/FormMain.h"
+
+#include "core/hosts/HostsFilter.h"
+#include "core/hosts/HostsSections.h"
+#include "gui/RowsView.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTimer>
+
+namespace {
+
+QString grouped(qsizetype n)
+{
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(static_cast<qlonglong>(n));
+}
+
+} // namespace
+
+void FormMain::connectFind()
+{
+    m_filterTimer = new QTimer(this);
+    connect(m_filterTimer, &QTimer::timeout, this, &FormMain::filterStep);
+    connect(m_findBox, &QLineEdit::textChanged, this, &FormMain::startFilter);
+    // A text box that has the focus takes "/" as a character before the shortcut sees it.
+    for (const QKeySequence& keys : {QKeySequence(QKeySequence::Find), QKeySequence(Qt::Key_Slash)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &FormMain::showFindBox);
+    // Esc is the find box's only while the box is shown.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), m_findBox, nullptr, nullptr, Qt::WindowShortcut),
+            &QShortcut::activated, this, &FormMain::hideFindBox);
+    // A reading makes other rows: the search runs again over them.
+    connect(&m_hosts, &QAbstractItemModel::modelReset, this, [this] {
+        m_foundText.clear(); // the rows found were other lines
+        if (!m_findBox->text().isEmpty())
+            startFilter(m_findBox->text());
+    });
+    m_findCount->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void FormMain::showFindBox()
+{
+    m_tabStrip->setCurrentIndex(0);
+    m_findBox->show();
+    m_findCount->show();
+    m_findBox->setFocus(Qt::ShortcutFocusReason);
+    m_findBox->selectAll();
+}
+
+void FormMain::hideFindBox()
+{
+    m_findBox->clear(); // every row again, at the scroll position before the search
+    m_findBox->hide();
+    m_findCount->hide();
+}
+
+void FormMain::startFilter(const QString& text)
+{
+    m_filter.reset();
+    m_filterTimer->stop();
+    if (text.isEmpty()) {
+        m_foundText.clear();
+        m_rows->clearRowFilter();
+        m_findCount->clear();
+        return;
+    }
+    // A key typed on: only the rows in view can hold the longer text.
+    const bool narrows =
+        m_rows->isFiltered() && !m_foundText.isEmpty() && text.contains(m_foundText, Qt::CaseInsensitive);
+    m_filter = std::make_unique<HostsFilter>(m_hosts, text, narrows ? &m_rows->filteredRows() : nullptr);
+    m_filterText = text;
+    filterStep(); // a short list is done at once
+    if (m_filter)
+        m_filterTimer->start(0);
+}
+
+void FormMain::filterStep()
+{
+    // A long list is searched a few milliseconds at a time, so that typing goes on meanwhile;
+    // each key starts the search anew.
+    if (!m_filter)
+        return;
+    QElapsedTimer spent;
+    spent.start();
+    while (!m_filter->step(128 * 1024)) {
+        if (spent.elapsed() >= 8)
+            return;
+    }
+    m_filterTimer->stop();
+    const std::unique_ptr<HostsFilter> done = std::move(m_filter);
+    m_findCount->setText(QStringLiteral("%1 / %2").arg(grouped(qsizetype(done->rows().size())),
+                                                      grouped(m_hosts.rowCount())));
+    m_rows->setRowFilter(done->rows());
+    m_foundText = m_filterText;
+    emit filterApplied();
+}
+
+void FormMain::addSectionActions(QMenu& menu, int row)
+{
+    // The section is found again when an entry is chosen: the rows may have changed meanwhile.
+    const bool heads = !HostsSections::sectionRows(m_hosts, row).empty();
+    for (const auto& [text, disabled] : {std::pair{"禁用本节(&D)", true}, std::pair{"启用本节(&E)", false}}) {
+        QAction* action = menu.addAction(QString::fromUtf8(text));
+        action->setEnabled(heads);
+        connect(action, &QAction::triggered, this, [this, row, disabled = disabled] {
+            m_hosts.setDisabled(HostsSections::sectionRows(m_hosts, row), disabled);
+        });
+    }
+    if (!m_rows->isFiltered())
+        return;
+    for (const auto& [text, disabled] :
+         {std::pair{"禁用筛选出的行", true}, std::pair{"启用筛选出的行", false}}) {
+        QAction* action = menu.addAction(QString::fromUtf8(text));
+        connect(action, &QAction::triggered, this, [this, disabled = disabled] {
+            if (m_rows->isFiltered())
+                m_hosts.setDisabled(m_rows->filteredRows(), disabled);
+        });
+    }
+}
