@@ -143,8 +143,10 @@ void tst_Elevation::saveThroughPkexec()
         QVERIFY(QFile::link(f.hosts, other + QStringLiteral("/hosts")));
         body += QStringLiteral("exec %1 %2 - /dev/stdin \"$1\"").arg(wrapper, quoted(other));
     } else if (standIn == QLatin1String("writes")) {
-        // What an authorised helper does: the content after the frame's header, in the file.
-        body += QStringLiteral("chmod u+w %1\n{ IFS= read -r header; cat; } > %1\nchmod a-w %1")
+        // What an authorised helper does where the file did not change: the result after the
+        // frame's header and base, in the file.
+        body += QStringLiteral("chmod u+w %1\n{ read -r magic version base result; "
+                               "dd bs=1 count=\"$base\" of=/dev/null 2>/dev/null; cat; } > %1\nchmod a-w %1")
                     .arg(quoted(f.hosts));
     } else {
         body += standIn;

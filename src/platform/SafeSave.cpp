@@ -1,6 +1,5 @@
 #include "platform/SafeSave.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,22 +15,23 @@ namespace {
 // Writes and reads go in pieces of this size: a large file needs no second copy in memory.
 constexpr qint64 kChunk = 1 << 20;
 
-// The kept copy's header: "TARVIX-KEPT 1", the old size, the new size and the SHA-1 of the new
-// content, in fields of fixed width, then an empty line; the old content follows.
-const QByteArray kMagic = QByteArrayLiteral("TARVIX-KEPT 1\n");
-constexpr qint64 kHeaderSize = 14 + (4 + 20 + 1) + (4 + 20 + 1 + 40 + 1) + 1;
+// The kept copy's header: "TARVIX-KEPT 2", the old size and the new size in fields of fixed
+// width, then an empty line; the old content follows, then the new. Both contents are kept so
+// that recovery can tell the new content, the old one and a mixture of the two (a write cut
+// off) from a file that another program changed after the save was cut off.
+const QByteArray kMagic = QByteArrayLiteral("TARVIX-KEPT 2\n");
+constexpr qint64 kHeaderSize = 14 + (4 + 20 + 1) + (4 + 20 + 1) + 1;
 
-QByteArray header(qint64 oldSize, qint64 newSize, const QByteArray& newHash)
+QByteArray header(qint64 oldSize, qint64 newSize)
 {
     return kMagic + "old " + QByteArray::number(oldSize).rightJustified(20, '0') + "\nnew " +
-           QByteArray::number(newSize).rightJustified(20, '0') + ' ' + newHash.toHex() + "\n\n";
+           QByteArray::number(newSize).rightJustified(20, '0') + "\n\n";
 }
 
 struct Header {
     bool ok = false;
     qint64 oldSize = 0;
     qint64 newSize = 0;
-    QByteArray newHash;
 };
 
 Header parseHeader(const QByteArray& bytes)
@@ -42,10 +42,14 @@ Header parseHeader(const QByteArray& bytes)
     bool oldOk = false, newOk = false;
     h.oldSize = bytes.mid(18, 20).toLongLong(&oldOk);
     h.newSize = bytes.mid(43, 20).toLongLong(&newOk);
-    h.newHash = QByteArray::fromHex(bytes.mid(64, 40));
-    h.ok =
-        oldOk && newOk && bytes.mid(14, 4) == "old " && bytes.mid(39, 4) == "new " && h.newHash.size() == 20;
+    h.ok = oldOk && newOk && bytes.mid(14, 4) == "old " && bytes.mid(39, 4) == "new " && h.oldSize >= 0 &&
+           h.newSize >= 0;
     return h;
+}
+
+bool notPermitted(int err)
+{
+    return err == EACCES || err == EPERM;
 }
 
 QByteArray encoded(const QString& path)
@@ -173,13 +177,14 @@ bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error
     case TextFile::Recovery::Nothing:
         break;
     case TextFile::Recovery::Restored:
+    case TextFile::Recovery::Kept:
         *error = message + QStringLiteral("\r\n请重新读取后再保存。");
         return false;
     case TextFile::Recovery::Failed:
+    case TextFile::Recovery::NotPermitted:
         *error = message;
         return false;
     }
-    removeLeftovers(target);
 
     struct stat st;
     const bool exists = m_fs.stat(encoded(target), &st) == 0;
@@ -318,8 +323,8 @@ bool SafeSave::copyProperties(const QString& target, int to, const struct stat& 
     return ok;
 }
 
-bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& newHash, qint64 newSize,
-                              qint64* oldSize, QString* error)
+bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& bytes, qint64* oldSize,
+                              QString* error)
 {
     const QString kept = keptCopyPath(target);
     const QString partial = kept + QStringLiteral(".new");
@@ -349,8 +354,9 @@ bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& n
         }
         copied += n;
     }
-    const QByteArray head = header(copied, newSize, newHash);
-    if (what.isEmpty() && !writeAll(k, head.constData(), head.size(), 0)) {
+    const QByteArray head = header(copied, bytes.size());
+    if (what.isEmpty() && (!writeAll(k, bytes.constData(), bytes.size(), kHeaderSize + copied) ||
+                           !writeAll(k, head.constData(), head.size(), 0))) {
         what = QStringLiteral("无法保留原内容的副本");
         err = errno;
     }
@@ -417,9 +423,8 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
         *error = describe(target, QStringLiteral("无法打开文件写入"), errno);
         return false;
     }
-    const QByteArray newHash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
     qint64 oldSize = 0;
-    if (!keepOldContent(target, fd, newHash, bytes.size(), &oldSize, error)) {
+    if (!keepOldContent(target, fd, bytes, &oldSize, error)) {
         m_fs.close(fd);
         return false;
     }
@@ -441,7 +446,12 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
     }
     if (what.isEmpty()) {
         m_fs.close(fd);
-        m_fs.unlink(encoded(kept)); // the new content is on disk: the old one has done its work
+        // The new content is on disk: the old one has done its work. The folder is flushed so
+        // that a power cut cannot bring back a copy that a later recovery would take as current.
+        if (m_fs.unlink(encoded(kept)) == 0) {
+            int ignored = 0;
+            flushFolder(kept, &ignored);
+        }
         return true;
     }
     *error = describe(target, what, err);
@@ -463,50 +473,70 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
     return false;
 }
 
-void SafeSave::compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, const QByteArray& newHash,
-                               bool* complete, bool* untouched)
+SafeSave::Found SafeSave::compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, int* err)
 {
-    *complete = *untouched = false;
     struct stat st;
-    if (m_fs.fstat(fd, &st) != 0)
-        return;
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    QByteArray buffer(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized);
-    *complete = st.st_size == newSize;
-    *untouched = st.st_size == oldSize;
-    for (qint64 done = 0; (*complete || *untouched) && done < st.st_size;) {
-        const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(done));
-        if (n <= 0) {
-            *complete = *untouched = false;
-            return;
-        }
-        hash.addData(QByteArrayView(buffer.constData(), n));
-        if (*untouched)
-            *untouched = m_fs.pread(keptFd, old.data(), size_t(n), off_t(kHeaderSize + done)) == n &&
-                         memcmp(buffer.constData(), old.constData(), size_t(n)) == 0;
-        done += n;
+    if (m_fs.fstat(fd, &st) != 0) {
+        *err = errno;
+        return Found::Unreadable;
     }
-    *complete = *complete && hash.result() == newHash;
+    const qint64 size = st.st_size;
+    bool isOld = size == oldSize, isNew = size == newSize;
+    // A write cut off leaves the new content's first bytes over the old one's, at any size
+    // between the two: each byte is the old one's or the new one's at its place.
+    bool mixture = size >= qMin(oldSize, newSize) && size <= qMax(oldSize, newSize);
+    QByteArray now(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized),
+        next(int(kChunk), Qt::Uninitialized);
+    for (qint64 done = 0; (isOld || isNew || mixture) && done < size;) {
+        const qint64 want = qMin(kChunk, size - done);
+        const qint64 fromOld = qBound<qint64>(0, oldSize - done, want);
+        const qint64 fromNew = qBound<qint64>(0, newSize - done, want);
+        if (m_fs.pread(fd, now.data(), size_t(want), off_t(done)) != want ||
+            m_fs.pread(keptFd, old.data(), size_t(fromOld), off_t(kHeaderSize + done)) != fromOld ||
+            m_fs.pread(keptFd, next.data(), size_t(fromNew), off_t(kHeaderSize + oldSize + done)) != fromNew) {
+            *err = errno ? errno : EIO;
+            return Found::Unreadable;
+        }
+        for (qint64 i = 0; i < want; ++i) {
+            const bool o = i < fromOld && now[i] == old[i];
+            const bool n = i < fromNew && now[i] == next[i];
+            isOld = isOld && o;
+            isNew = isNew && n;
+            mixture = mixture && (o || n);
+        }
+        done += want;
+    }
+    return isNew ? Found::New : isOld ? Found::Old : mixture ? Found::Mixture : Found::Other;
 }
 
-TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
+bool SafeSave::dropKept(const QString& kept, int* err)
+{
+    if (m_fs.unlink(encoded(kept)) != 0) {
+        *err = errno;
+        return false;
+    }
+    // Flushed, so that a power cut cannot bring the copy back for a later recovery.
+    return flushFolder(kept, err);
+}
+
+TextFile::Recovery SafeSave::recover(const QString& path, QString* message, const TextFile::KeepOld& keepOld)
 {
     const QString target = resolveLinks(path);
     const QString kept = keptCopyPath(target);
+    removeLeftovers(target);
     // A copy that was never finished: the file was not touched yet.
     m_fs.unlink(encoded(kept + QStringLiteral(".new")));
     const int k = m_fs.open(encoded(kept), O_RDONLY, 0);
     if (k < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return TextFile::Recovery::Nothing;
-        *message = describe(kept, kInterrupted + QStringLiteral("无法打开保留的原内容副本"), errno);
-        return TextFile::Recovery::Failed;
+        return notPermittedOr(kept, errno, QStringLiteral("无法打开保留的原内容副本"), message);
     }
     QByteArray head(int(kHeaderSize), Qt::Uninitialized);
     struct stat ks;
     const bool headRead = m_fs.pread(k, head.data(), size_t(kHeaderSize), 0) == kHeaderSize;
     const Header h = parseHeader(headRead ? head : QByteArray());
-    if (!h.ok || m_fs.fstat(k, &ks) != 0 || ks.st_size != kHeaderSize + h.oldSize) {
+    if (!h.ok || m_fs.fstat(k, &ks) != 0 || ks.st_size != kHeaderSize + h.oldSize + h.newSize) {
         m_fs.close(k);
         *message = describe(
             kept, kInterrupted + QStringLiteral("保留的原内容副本不完整，请查看它和 %1").arg(native(target)),
@@ -516,6 +546,8 @@ TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
 
     auto failed = [&](const QString& what, int err) {
         m_fs.close(k);
+        if (notPermitted(err))
+            return notPermittedOr(kept, err, what, message);
         *message =
             describe(target, kInterrupted + what, err) + QStringLiteral("\r\n保存前的内容在 ") + native(kept);
         return TextFile::Recovery::Failed;
@@ -523,33 +555,70 @@ TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
     int fd = m_fs.open(encoded(target), O_RDONLY, 0);
     if (fd < 0)
         return failed(QStringLiteral("无法恢复保存前的内容"), errno);
-    // What the file holds now: the new content complete (only the copy was left), the old
-    // content untouched, or a mixture that must go.
-    bool complete = false, untouched = false;
-    compareWithKept(fd, k, h.oldSize, h.newSize, h.newHash, &complete, &untouched);
+    int err = 0;
+    const Found found = compareWithKept(fd, k, h.oldSize, h.newSize, &err);
     m_fs.close(fd);
-    if (complete) {
+    switch (found) {
+    case Found::Unreadable:
+        return failed(QStringLiteral("无法读取文件"), err);
+    case Found::New:
         m_fs.close(k);
-        m_fs.unlink(encoded(kept));
+        if (!dropKept(kept, &err))
+            return failed(QStringLiteral("无法删除保留的原内容副本"), err);
         return TextFile::Recovery::Nothing;
+    case Found::Other: {
+        // Changed after the save was cut off (by the user, a VPN client): the file stays as it
+        // is, and the old content is kept elsewhere before its copy goes.
+        QByteArray old(qsizetype(h.oldSize), Qt::Uninitialized);
+        if (m_fs.pread(k, old.data(), size_t(h.oldSize), off_t(kHeaderSize)) != h.oldSize)
+            return failed(QStringLiteral("无法读取保留的原内容副本"), errno ? errno : EIO);
+        QString where, why;
+        if (!keepOld || !keepOld(old, &where, &why)) {
+            m_fs.close(k);
+            *message = describe(target, kInterrupted + QStringLiteral("之后文件又被修改过，文件保持现在的内容。"), 0) +
+                       QStringLiteral("\r\n保存前的内容在 ") + native(kept) +
+                       (why.isEmpty() ? QString() : QStringLiteral("\r\n") + why);
+            return TextFile::Recovery::Failed;
+        }
+        m_fs.close(k);
+        if (!dropKept(kept, &err))
+            return failed(QStringLiteral("无法删除保留的原内容副本"), err);
+        *message = describe(target, kInterrupted + QStringLiteral("之后文件又被修改过，文件保持现在的内容；"
+                                                                  "保存前的内容已放在 %1")
+                                                       .arg(native(where)),
+                            0);
+        return TextFile::Recovery::Kept;
     }
-    if (!untouched) {
+    case Found::Mixture:
         fd = m_fs.open(encoded(target), O_RDWR, 0);
         if (fd < 0)
             return failed(QStringLiteral("无法恢复保存前的内容"), errno);
-        int err = 0;
-        const bool ok = putBack(fd, k, kHeaderSize, h.oldSize, &err);
-        m_fs.close(fd);
-        if (!ok)
+        if (!putBack(fd, k, kHeaderSize, h.oldSize, &err)) {
+            m_fs.close(fd);
             return failed(QStringLiteral("无法恢复保存前的内容"), err);
+        }
+        m_fs.close(fd);
+        break;
+    case Found::Old:
+        break;
     }
     m_fs.close(k);
-    if (m_fs.unlink(encoded(kept)) == 0) {
-        int err = 0;
-        flushFolder(kept, &err);
-    }
+    if (!dropKept(kept, &err))
+        return failed(QStringLiteral("无法删除保留的原内容副本"), err);
     *message = native(target) + QStringLiteral(": ") + kInterrupted +
-               (untouched ? QStringLiteral("文件没有改动，仍是保存前的内容。")
-                          : QStringLiteral("文件已从保留的副本恢复为保存前的内容。"));
+               (found == Found::Old ? QStringLiteral("文件没有改动，仍是保存前的内容。")
+                                    : QStringLiteral("文件已从保留的副本恢复为保存前的内容。"));
     return TextFile::Recovery::Restored;
+}
+
+TextFile::Recovery SafeSave::notPermittedOr(const QString& kept, int err, const QString& what, QString* message)
+{
+    *message = describe(kept, kInterrupted + what, err);
+    if (!notPermitted(err))
+        return TextFile::Recovery::Failed;
+    // A save through the administrator's helper was cut off: its copy is root's. The next save
+    // asks for the password and the helper finishes the recovery first.
+    *message += QStringLiteral("\r\n这是经由管理员权限的保存留下的。保存HOST文件时会请求管理员权限，先完成恢复；"
+                               "之后请重新读取HOST文件。");
+    return TextFile::Recovery::NotPermitted;
 }
