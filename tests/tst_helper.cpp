@@ -421,6 +421,8 @@ void tst_Helper::helperInNamespace()
         QVERIFY2(said.contains(QStringLiteral("符号链接")), qPrintable(said));
     if (layout == QLatin1String("directory")) {
         QVERIFY(QFileInfo(hosts).isDir());
+    } else if (!QFileInfo::exists(target)) {
+        QVERIFY(expected.isEmpty()); // still missing
     } else {
         QCOMPARE(readBytes(target), expected);
     }

@@ -289,9 +289,9 @@ void tst_HostsMerge::mergeAgreesWithDiff3_data()
     QTest::addColumn<int>("maxLines");
     QTest::addColumn<int>("percentChanged"); // of the lines, on each side
     QTest::addColumn<quint32>("seed");        // fixed: a failing case can be run again
-    QTest::newRow("short files, few changes") << 1500 << 8 << 15 << 20261208u;
-    QTest::newRow("short files, many changes") << 1000 << 8 << 40 << 20261209u;
-    QTest::newRow("longer files, changes on both sides of the user's rows") << 1000 << 40 << 10 << 20261210u;
+    QTest::newRow("short files, few changes") << 1000 << 8 << 15 << 20261208u;
+    QTest::newRow("short files, many changes") << 800 << 8 << 30 << 20261209u;
+    QTest::newRow("longer files, changes on both sides of the user's rows") << 700 << 40 << 10 << 20261210u;
 }
 
 void tst_HostsMerge::mergeAgreesWithDiff3()

@@ -115,14 +115,17 @@ Status readFrame(QIODevice* in, QByteArray* base, QByteArray* result, QString* e
         }
     }
     Status status = Written;
-    if (!readContent(in, sizeOf(sizes[0]), base, &status, error) ||
-        !readContent(in, sizeOf(sizes[1]), result, &status, error))
+    QByteArray baseBytes, resultBytes;
+    if (!readContent(in, sizeOf(sizes[0]), &baseBytes, &status, error) ||
+        !readContent(in, sizeOf(sizes[1]), &resultBytes, &status, error))
         return status;
     const qint64 more = readUpTo(in, &c, 1);
     if (more != 0) {
         *error = more < 0 ? readError(in) : QStringLiteral("内容之后还有多余的输入");
         return more < 0 ? ReadFailed : BadInput;
     }
+    *base = baseBytes;
+    *result = resultBytes;
     return Written;
 }
 

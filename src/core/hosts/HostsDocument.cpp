@@ -377,7 +377,7 @@ bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QStrin
     if (!HostsMerge::merge(base, changes, added, now, lineEnd, &merged, &conflict)) {
         if (conflict < 0) {
             *error = QStringLiteral("HOST文件在读取之后被其他程序清空了（也许正在被改写）。"
-                                    "文件没有保存。请稍后重新读取HOST文件，再做修改。");
+                                    "文件没有保存。请重新读取HOST文件，再做修改。");
             return false;
         }
         QString text = m_codec.decode(base[size_t(conflict)].text);
