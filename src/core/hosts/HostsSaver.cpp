@@ -141,7 +141,7 @@ HostsSaver::Outcome HostsSaver::saveResult(const QByteArray& base, const QByteAr
                               : QStringLiteral("%1 的第 %2 行在读取之后被其他程序修改或删除了，而你也修改了这一行。")
                                     .arg(path)
                                     .arg(conflict + 1);
-        *error += QStringLiteral("文件没有保存。") + kReadAgain;
+        *error += QStringLiteral("文件没有保存。请重新读取HOST文件，再做修改。");
         return Outcome::Conflict;
     }
     if (merged != current && !saveFile(merged, error))
