@@ -109,17 +109,21 @@ void tst_ProcessWatcher::childrenEndedBeforeTheLoopKeepTheirStatus()
     ProcessWatcher watcher;
     QSignalSpy ended(&watcher, &ProcessWatcher::finished);
     const int codes[] = {3, 5};
+    pid_t pids[2] = {0, 0};
+    int pidfds[2] = {-1, -1};
     for (int i = 0; i < 2; ++i) {
-        const pid_t pid = fork();
-        if (pid == 0)
+        pids[i] = fork();
+        if (pids[i] == 0)
             _exit(codes[i]);
-        QVERIFY(pid > 0);
-        const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
-        QVERIFY(pidfd >= 0);
+        QVERIFY(pids[i] > 0);
+        pidfds[i] = int(syscall(SYS_pidfd_open, pids[i], 0));
+        QVERIFY(pidfds[i] >= 0);
         siginfo_t info = {};
-        QCOMPARE(waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT), 0); // ended, not reaped
-        QVERIFY(watcher.watch(quint64(i), ProcessHandle::adopt(pid, pidfd)));
+        QCOMPARE(waitid(P_PID, id_t(pids[i]), &info, WEXITED | WNOWAIT), 0); // ended, not reaped
     }
+    // Watched in the other order than they were started: any child's status is not this one's.
+    for (int i = 1; i >= 0; --i)
+        QVERIFY(watcher.watch(quint64(i), ProcessHandle::adopt(pids[i], pidfds[i])));
     QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 10000);
     for (const QList<QVariant>& args : ended) {
         const ProcessEnd end = args[1].value<ProcessEnd>();
