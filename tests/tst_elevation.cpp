@@ -86,6 +86,9 @@ void tst_Elevation::saveThroughPkexec_data()
     const QStringList success;
     QTest::newRow("authorised: the real helper writes the file") << "real helper"
                                                                  << "" << success << true << true;
+    // A writable file (0666) in a folder only root can write: no temporary file, no kept copy.
+    QTest::newRow("authorised: a writable file in a folder only root can write")
+        << "real helper" << "writable file" << success << true << true;
     QTest::newRow("authorised: a stand-in helper writes the file") << "writes"
                                                                    << "" << success << true << true;
     // The file changes while the password dialog is open: the helper merges against it.
@@ -139,7 +142,10 @@ void tst_Elevation::saveThroughPkexec()
     f.hosts = etc + QStringLiteral("/hosts");
     f.options.hostsPath = f.hosts;
     QVERIFY(writeBytes(f.hosts, kOld));
-    QVERIFY(QFile::setPermissions(f.hosts, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QFile::Permissions mode = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (setup == QLatin1String("writable file"))
+        mode |= QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    QVERIFY(QFile::setPermissions(f.hosts, mode));
     QVERIFY(QFile::setPermissions(etc, kReadOnlyFolder));
 
     const QString bin = f.path(QStringLiteral("bin"));

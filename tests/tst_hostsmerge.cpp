@@ -136,6 +136,7 @@ private slots:
     void mergeAgreesWithDiff3();
     void largeChangeCountsAsAllChanged();
     void unchangedFileGivesTheSameAsToBytes();
+    void reencodedFileTakesOnlyWhatItCanCarry();
 };
 
 void tst_HostsMerge::splitLikeTheReading_data()
@@ -396,6 +397,25 @@ void tst_HostsMerge::unchangedFileGivesTheSameAsToBytes()
     // differs only by the mark.
     QVERIFY(doc.mergeInto(kBase.chopped(1), &other, &error));
     QCOMPARE(QByteArray("\xEF\xBB\xBF") + other, expected);
+}
+
+void tst_HostsMerge::reencodedFileTakesOnlyWhatItCanCarry()
+{
+    // Read as UTF-8 (by its byte-order mark), rewritten in GBK by another program meanwhile.
+    const QByteArray bom = "\xEF\xBB\xBF";
+    QByteArray out;
+    QString error;
+    HostsDocument chinese("GBK");
+    chinese.load(bom + kBase);
+    apply(chinese, {"add 10.0.0.9 中文"});
+    QVERIFY(!chinese.mergeInto(kBase, &out, &error));
+    QVERIFY2(error.contains(QStringLiteral("编码在读取之后被其他程序改变了")), qPrintable(error));
+    // ASCII is the same bytes in both encodings.
+    HostsDocument ascii("GBK");
+    ascii.load(bom + kBase);
+    apply(ascii, {"tick 2", "add 10.0.0.9 mine"});
+    QVERIFY2(ascii.mergeInto(kBase, &out, &error), qPrintable(error));
+    QCOMPARE(out, QByteArray(kBase).replace("10.0.0.1 a", "#10.0.0.1 a") + "10.0.0.9 mine\n");
 }
 
 QTEST_GUILESS_MAIN(tst_HostsMerge)

@@ -1,5 +1,6 @@
 // Saving a whole file: replaced with its properties kept, or written in place behind a kept
 // copy; faults injected through a file system of the tests' own (TestFileSystem), and backups.
+#include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/HostsBackups.h"
 #include "platform/TextFile.h"
@@ -145,6 +146,8 @@ void tst_SaveFile::saveFailures_data()
     QTest::newRow("folder missing") << "missing/hosts" << reason(ENOENT);
     QTest::newRow("folder is a file") << "file/hosts" << reason(ENOTDIR);
     QTest::newRow("path is a folder") << "folder" << QStringLiteral("不是普通文件");
+    // Made read-only by its owner in a folder the user may write: not replaced behind its back.
+    QTest::newRow("read-only file (0444)") << "read-only" << reason(EACCES);
 }
 
 void tst_SaveFile::saveFailures()
@@ -154,8 +157,14 @@ void tst_SaveFile::saveFailures()
     QTemporaryDir dir;
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("file")), "keep\n"));
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
+    const QString readOnly = dir.filePath(QStringLiteral("read-only"));
+    QVERIFY(writeBytes(readOnly, "keep\n"));
+    QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     QString error;
-    QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    {
+        const WithoutFileOverride asUser; // root writes a read-only file: the system lets it
+        QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    }
 #ifdef Q_OS_WIN
     // The system's reason in the system's language ("找不到路径。"), after the path.
     if (reason != QStringLiteral("不是普通文件"))
@@ -163,6 +172,8 @@ void tst_SaveFile::saveFailures()
 #endif
     QVERIFY2(error.contains(reason), qPrintable(error));
     QCOMPARE(readBytes(dir.filePath(QStringLiteral("file"))), QByteArray("keep\n"));
+    QCOMPARE(readBytes(readOnly), QByteArray("keep\n"));
+    QVERIFY(!(QFile::permissions(readOnly) & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)));
 }
 
 void tst_SaveFile::replaceFlushesFileBeforeRenameAndFolderAfter()

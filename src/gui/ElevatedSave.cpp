@@ -69,25 +69,23 @@ bool canHandOver(const Platform::Elevation& elevation, const QByteArray& base, c
     return true;
 }
 
-enum class Waited { Ended, TimedOut };
-
-// Hands the framed content to the started process and waits for its end, at most timeoutMs.
-// The window keeps painting meanwhile but takes no input, as while a batch starts.
-Waited waitForAnswer(QWidget* window, QProcess& process, const QByteArray& frame, int timeoutMs)
+// Waits for the process's end, at most timeoutMs, while the window keeps painting but takes
+// no input, as while a batch starts. True if it ended.
+bool waitForEnd(QWidget* window, QProcess& process, int timeoutMs)
 {
+    if (process.state() == QProcess::NotRunning)
+        return true;
     QEventLoop wait;
     QObject::connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
-    process.write(frame);
-    process.closeWriteChannel();
     timeout.start(timeoutMs);
     window->setEnabled(false);
     if (process.state() != QProcess::NotRunning)
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     window->setEnabled(true);
-    return process.state() == QProcess::NotRunning ? Waited::Ended : Waited::TimedOut;
+    return process.state() == QProcess::NotRunning;
 }
 
 } // namespace
@@ -109,14 +107,15 @@ bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray
         *error += QStringLiteral("\r\n无法启动 %1: %2").arg(elevation.program, process.errorString());
         return false;
     }
-    if (waitForAnswer(window, process, HostsHelper::frame(base, bytes), timeoutMs) == Waited::Ended)
+    process.write(HostsHelper::frame(base, bytes));
+    process.closeWriteChannel();
+    if (waitForEnd(window, process, timeoutMs))
         return outcome(process, elevation.program, elevation.arguments.value(0), error);
 
     // No answer in time: pkexec is stopped while it waits for the password. A helper that
     // already runs as root cannot be stopped from here; its outcome is waited for.
     process.kill();
-    process.waitForFinished(30 * 1000);
-    if (process.state() != QProcess::NotRunning) {
+    if (!waitForEnd(window, process, 30 * 1000)) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
         return false;

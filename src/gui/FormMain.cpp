@@ -411,13 +411,16 @@ bool FormMain::writeHostsFile(QString* error)
 void FormMain::saveHostsFile()
 {
     QString error;
-    if (!writeHostsFile(&error) || !readHostsFile(&error)) {
+    if (!writeHostsFile(&error)) {
         MessageBox::show(this, kSaveFailed + error);
         return;
     }
     // A backup that could not be written does not stop the save, but the user should know.
-    MessageBox::show(this,
-                     m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError);
+    QString text = m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError;
+    // The file holds the new content even when it cannot be read back: that is said as it is.
+    if (!readHostsFile(&error))
+        text += QStringLiteral("\r\n但重新读取HOST文件失败: ") + error;
+    MessageBox::show(this, text);
 }
 
 bool FormMain::startAndReport(const Command& cmd)

@@ -196,6 +196,12 @@ bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error
         *error = describe(target, QStringLiteral("不是普通文件"), 0);
         return false;
     }
+    // A file its owner made read-only is not replaced behind its back: the save fails with the
+    // system's reason, as writing it would. Root, whom the system lets write it, writes it.
+    if (exists && m_fs.access(encoded(target), W_OK) != 0) {
+        *error = describe(target, QStringLiteral("无法写入文件"), errno);
+        return false;
+    }
     // A file with several names stays one file: replacing it would cut the other names off.
     if (exists && st.st_nlink > 1)
         return saveInPlace(target, bytes, error);

@@ -13,6 +13,25 @@ namespace {
 
 const QString kReadAgain = QStringLiteral("\r\n请重新读取HOST文件后再保存。");
 
+// Whether the administrator's rights can do what the direct save could not: a file the user
+// may not write, or a writable file in a folder only root can write (where neither the
+// temporary file nor the kept copy can be made). A read-only file system or a missing folder
+// they cannot help with.
+bool needsAdministrator(const QString& path)
+{
+    switch (Platform::writeAccess(path)) {
+    case Platform::WriteAccess::Denied:
+        return true;
+    case Platform::WriteAccess::Allowed: {
+        const QFileInfo info(path);
+        const QString target = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+        return !Platform::canWriteDirectory(QFileInfo(target).absolutePath());
+    }
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 HostsSaver::HostsSaver(const QString& hostsPath, const QString& backupFolder)
@@ -99,10 +118,7 @@ bool HostsSaver::save(const HostsDocument& document, QString* error)
         *error = recovered;
     else
         saved = saveFile(bytes, error);
-    // Only a lack of rights is something the administrator's password can overcome; a
-    // read-only file system or a missing folder is not.
-    if (!saved && m_elevate &&
-        (adminOnly || Platform::writeAccess(m_hostsPath) == Platform::WriteAccess::Denied)) {
+    if (!saved && m_elevate && (adminOnly || needsAdministrator(m_hostsPath))) {
         lock.unlock(); // the helper takes it, and merges again against the file as it is then
         saved = m_elevate(current, bytes, error);
     }
