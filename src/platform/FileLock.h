@@ -7,7 +7,9 @@
 // save reads the file only after the first is complete, and no recovery takes a save in
 // progress for a cut-off one. On Unix it is an exclusive flock on the file's folder (after its
 // symbolic links), which any user who can read the folder can take, root's helper too, and
-// which the system drops when its holder dies. On Windows it is not taken yet.
+// which the system drops when its holder dies. On Windows it is a named mutex of the user's
+// session, which the window and the helper it starts share; it is freed on the thread that
+// took it, so lock() and unlock() are called on one thread.
 class FileLock
 {
 public:
