@@ -88,14 +88,16 @@ void tst_Elevation::saveThroughPkexec_data()
                                                                  << "" << success << true << true;
     // A writable file (0666) in a folder only root can write: no temporary file, no kept copy.
     QTest::newRow("authorised: a writable file in a folder only root can write")
-        << "real helper" << "writable file" << success << true << true;
+        << "real helper"
+        << "writable file" << success << true << true;
     QTest::newRow("authorised: a stand-in helper writes the file") << "writes"
                                                                    << "" << success << true << true;
     // The file changes while the password dialog is open: the helper merges against it.
-    QTest::newRow("authorised: a line appended meanwhile is kept")
-        << "real helper after: append" << "" << success << true << true;
+    QTest::newRow("authorised: a line appended meanwhile is kept") << "real helper after: append"
+                                                                   << "" << success << true << true;
     QTest::newRow("authorised: the row was changed meanwhile: conflict")
-        << "real helper after: change" << "" << QStringList{QStringLiteral("第 2 行")} << false << true;
+        << "real helper after: change"
+        << "" << QStringList{QStringLiteral("第 2 行")} << false << true;
     QTest::newRow("dialog cancelled (126)")
         << "exit 126"
         << "" << QStringList{QStringLiteral("管理员授权已取消，HOST文件没有改动。")} << true << true;
@@ -269,9 +271,10 @@ void tst_Elevation::keptCopyOnlyRootCanHandle()
     QVERIFY(QFile::setPermissions(etc, kReadOnlyFolder));
     const QString bin = f.path(QStringLiteral("bin"));
     QVERIFY(QDir().mkdir(bin));
-    QVERIFY(writeScript(bin + QStringLiteral("/pkexec"),
-                        QStringLiteral("exec sh " TARVIX_TESTS "/helper-in-namespace.sh %1 - /dev/stdin \"$1\"")
-                            .arg(quoted(etc))));
+    QVERIFY(
+        writeScript(bin + QStringLiteral("/pkexec"),
+                    QStringLiteral("exec sh " TARVIX_TESTS "/helper-in-namespace.sh %1 - /dev/stdin \"$1\"")
+                        .arg(quoted(etc))));
     QVERIFY(
         QFile::link(QStringLiteral(TARVIX_HELPER), f.path(QString::fromLatin1(HostsHelper::kProgramName))));
     const PathFirst path(bin);

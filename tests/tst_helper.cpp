@@ -61,8 +61,9 @@ void tst_Helper::readFrame_data()
     QTest::addColumn<QByteArray>("base");
     QTest::addColumn<QByteArray>("result");
     const QByteArray none;
-    QTest::newRow("base and result") << QByteArray("TARVIX-HOSTS 2 2 5\nababc\r\n") << int(HostsHelper::Written)
-                                     << QByteArray("ab") << QByteArray("abc\r\n");
+    QTest::newRow("base and result") << QByteArray("TARVIX-HOSTS 2 2 5\nababc\r\n")
+                                     << int(HostsHelper::Written) << QByteArray("ab")
+                                     << QByteArray("abc\r\n");
     QTest::newRow("empty result: every row deleted")
         << QByteArray("TARVIX-HOSTS 2 3 0\nold") << int(HostsHelper::Written) << QByteArray("old") << none;
     QTest::newRow("empty base: the file was missing or empty")
@@ -79,10 +80,10 @@ void tst_Helper::readFrame_data()
                                    << none;
     QTest::newRow("sign in the size")
         << QByteArray("TARVIX-HOSTS 2 0 +1\na") << int(HostsHelper::BadInput) << none << none;
-    QTest::newRow("negative size") << QByteArray("TARVIX-HOSTS 2 -1 0\n") << int(HostsHelper::BadInput) << none
-                                   << none;
-    QTest::newRow("leading zero") << QByteArray("TARVIX-HOSTS 2 0 01\na") << int(HostsHelper::BadInput) << none
-                                  << none;
+    QTest::newRow("negative size") << QByteArray("TARVIX-HOSTS 2 -1 0\n") << int(HostsHelper::BadInput)
+                                   << none << none;
+    QTest::newRow("leading zero") << QByteArray("TARVIX-HOSTS 2 0 01\na") << int(HostsHelper::BadInput)
+                                  << none << none;
     QTest::newRow("space after the size")
         << QByteArray("TARVIX-HOSTS 2 0 1 \na") << int(HostsHelper::BadInput) << none << none;
     QTest::newRow("result cut off") << QByteArray("TARVIX-HOSTS 2 0 100\nonly this")
@@ -91,15 +92,16 @@ void tst_Helper::readFrame_data()
                                   << int(HostsHelper::BadInput) << none << none;
     QTest::newRow("bytes after the result")
         << QByteArray("TARVIX-HOSTS 2 0 1\nab") << int(HostsHelper::BadInput) << none << none;
-    QTest::newRow("long first line of garbage") << garbage(100000) << int(HostsHelper::BadInput) << none << none;
+    QTest::newRow("long first line of garbage")
+        << garbage(100000) << int(HostsHelper::BadInput) << none << none;
     QTest::newRow("result one byte over 256 MiB")
         << ("TARVIX-HOSTS 2 0 " + QByteArray::number(HostsHelper::kMaxContent + 1) + "\n")
         << int(HostsHelper::TooLarge) << none << none;
     QTest::newRow("base one byte over 256 MiB")
         << ("TARVIX-HOSTS 2 " + QByteArray::number(HostsHelper::kMaxContent + 1) + " 0\n")
         << int(HostsHelper::TooLarge) << none << none;
-    QTest::newRow("size with 20 digits")
-        << QByteArray("TARVIX-HOSTS 2 0 99999999999999999999\n") << int(HostsHelper::TooLarge) << none << none;
+    QTest::newRow("size with 20 digits") << QByteArray("TARVIX-HOSTS 2 0 99999999999999999999\n")
+                                         << int(HostsHelper::TooLarge) << none << none;
     // Exactly 256 MiB is allowed: the input then merely ends too early.
     QTest::newRow("256 MiB is allowed, cut off")
         << ("TARVIX-HOSTS 2 0 " + QByteArray::number(HostsHelper::kMaxContent) + "\nabc")
@@ -270,7 +272,8 @@ void tst_Helper::helperInNamespace_data()
     QTest::newRow("frame over a bind-mounted file, written in place")
         << "bound file" << none << framed << int(HostsHelper::Written) << next;
     QTest::newRow("empty frame empties the file (every row deleted)")
-        << "file" << none << HostsHelper::frame(kOld, QByteArray()) << int(HostsHelper::Written) << QByteArray();
+        << "file" << none << HostsHelper::frame(kOld, QByteArray()) << int(HostsHelper::Written)
+        << QByteArray();
     QTest::newRow("missing file is created")
         << "missing" << none << HostsHelper::frame(QByteArray(), next) << int(HostsHelper::Written) << next;
     // The file changed while the password dialog was open: the window's base is not the file.
@@ -384,7 +387,8 @@ void tst_Helper::helperInNamespace()
     if (input == "oversize") {
         QFile file(inputPath);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        const QByteArray header = "TARVIX-HOSTS 2 0 " + QByteArray::number(HostsHelper::kMaxContent + 1) + '\n';
+        const QByteArray header =
+            "TARVIX-HOSTS 2 0 " + QByteArray::number(HostsHelper::kMaxContent + 1) + '\n';
         QVERIFY(file.write(header) == header.size());
         QVERIFY(file.resize(header.size() + HostsHelper::kMaxContent + 1));
     } else {

@@ -86,7 +86,9 @@ struct Case {
 Case generate(QRandomGenerator& random, int maxLines, int percentChanged)
 {
     int fresh = 0;
-    auto line = [&](const char* who) { return QByteArray("10.0.") + who + ' ' + QByteArray::number(++fresh); };
+    auto line = [&](const char* who) {
+        return QByteArray("10.0.") + who + ' ' + QByteArray::number(++fresh);
+    };
     auto chance = [&](int percent) { return int(random.bounded(100)) < percent; };
     Case c;
     const int n = int(random.bounded(maxLines + 1));
@@ -289,7 +291,7 @@ void tst_HostsMerge::mergeAgreesWithDiff3_data()
     QTest::addColumn<int>("cases");
     QTest::addColumn<int>("maxLines");
     QTest::addColumn<int>("percentChanged"); // of the lines, on each side
-    QTest::addColumn<quint32>("seed");        // fixed: a failing case can be run again
+    QTest::addColumn<quint32>("seed");       // fixed: a failing case can be run again
     QTest::newRow("short files, few changes") << 1000 << 8 << 15 << 20261208u;
     QTest::newRow("short files, many changes") << 800 << 8 << 30 << 20261209u;
     QTest::newRow("longer files, changes on both sides of the user's rows") << 700 << 40 << 10 << 20261210u;
@@ -313,7 +315,8 @@ void tst_HostsMerge::mergeAgreesWithDiff3()
         std::vector<QByteArray> mineLines;
         for (size_t j = 0; j < c.base.size(); ++j) {
             if (c.changes[j].kind != HostsMerge::Change::Deleted)
-                mineLines.push_back(c.changes[j].kind == HostsMerge::Change::Changed ? c.changes[j].text : c.base[j]);
+                mineLines.push_back(c.changes[j].kind == HostsMerge::Change::Changed ? c.changes[j].text
+                                                                                     : c.base[j]);
         }
         mineLines.insert(mineLines.end(), c.added.begin(), c.added.end());
         const QByteArray base = joined(c.base), mine = joined(mineLines), other = joined(c.other);
@@ -323,8 +326,8 @@ void tst_HostsMerge::mergeAgreesWithDiff3()
         const bool windowMerged = HostsMerge::merge(HostsMerge::split(base, &bom), c.changes, c.added,
                                                     HostsMerge::split(other, &bom), "\n", &window, &conflict);
         const bool helperMerged = HostsMerge::mergeResult(base, mine, other, &helper, &helperConflict);
-        const QByteArray context = "case " + QByteArray::number(i) + "\nbase:\n" + base + "mine:\n" + mine +
-                                   "other:\n" + other;
+        const QByteArray context =
+            "case " + QByteArray::number(i) + "\nbase:\n" + base + "mine:\n" + mine + "other:\n" + other;
         if (other.isEmpty() && !base.isEmpty()) {
             // Emptied: a rewrite in progress, never taken as every line deleted.
             QVERIFY2(!windowMerged && conflict == -1 && !helperMerged, context.constData());

@@ -55,8 +55,11 @@ void tst_HostsSaver::saveOutcomes_data()
     QTest::addColumn<QByteArray>("file");   // the file afterwards
     QTest::addColumn<int>("backupCount");
     const QByteArray ticked = QByteArray(kHosts).replace("10.0.0.2 b", "#10.0.0.2 b");
-    QTest::newRow("nothing: saved, the old content backed up") << "" << "" << ticked << 1;
-    QTest::newRow("a line appended: kept") << "append" << "" << ticked + "10.8.0.1 vpn\n" << 1;
+    QTest::newRow("nothing: saved, the old content backed up") << ""
+                                                               << "" << ticked << 1;
+    QTest::newRow("a line appended: kept") << "append"
+                                           << "" << ticked + "10.8.0.1 vpn\n"
+                                           << 1;
     QTest::newRow("emptied by a rewrite in progress: refused")
         << "empty" << QStringLiteral("被其他程序清空了") << QByteArray() << 0;
     QTest::newRow("the write fails: its backup is dropped")
@@ -121,7 +124,9 @@ void tst_HostsSaver::twoSavesAtOnceKeepBoth()
         a.join();
         b.join();
         QVERIFY2(saved[0] && saved[1], qPrintable(errors[0] + errors[1]));
-        QCOMPARE(readBytes(path), QByteArray(kHosts).replace("10.0.0.1 a", "#10.0.0.1 a").replace("10.0.0.3 c", "#10.0.0.3 c"));
+        QCOMPARE(
+            readBytes(path),
+            QByteArray(kHosts).replace("10.0.0.1 a", "#10.0.0.1 a").replace("10.0.0.3 c", "#10.0.0.3 c"));
     }
     qInfo("%d runs of two saves at once: both rows ticked in every run", runs);
 }
@@ -140,7 +145,8 @@ void tst_HostsSaver::readDuringASaveRecoversNothing()
         big += "0.0.0.0 ads-" + QByteArray::number(i) + ".example.com\n";
     QVERIFY(writeBytes(path, big));
     // A second name makes the save go in place, with a kept copy, as over a bind mount.
-    QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(path + QStringLiteral(".link")).constData()) == 0);
+    QVERIFY(::link(QFile::encodeName(path).constData(),
+                   QFile::encodeName(path + QStringLiteral(".link")).constData()) == 0);
     const int saves = 10;
     std::atomic<bool> done{false};
     int reads = 0, recovered = 0;
@@ -182,7 +188,8 @@ void tst_HostsSaver::backupJustWrittenIsKept()
     for (int i = 0; i < HostsBackups::kKept; ++i)
         QVERIFY(writeBytes(dir.filePath(HostsBackups::fileName(ahead.addSecs(i))), "ahead\n"));
     QString written, error;
-    QVERIFY2(HostsBackups::write(dir.path(), "now\n", QDateTime(QDate(2026, 12, 8), QTime(9, 0)), &written, &error),
+    QVERIFY2(HostsBackups::write(dir.path(), "now\n", QDateTime(QDate(2026, 12, 8), QTime(9, 0)), &written,
+                                 &error),
              qPrintable(error));
     QCOMPARE(readBytes(written), QByteArray("now\n"));
     const QStringList left = backups(dir.path());

@@ -45,7 +45,8 @@ QByteArray hostsFile(int lines, int dropEvery, char letter = 's')
     QByteArray out = "127.0.0.1 localhost\n";
     for (int i = 0; i < lines; ++i) {
         if (dropEvery == 0 || i % dropEvery != 0)
-            out += "0.0.0.0 ad" + QByteArray(1, letter) + '-' + QByteArray::number(i) + ".tracker.example.com\n";
+            out +=
+                "0.0.0.0 ad" + QByteArray(1, letter) + '-' + QByteArray::number(i) + ".tracker.example.com\n";
     }
     return out;
 }

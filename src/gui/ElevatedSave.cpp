@@ -90,8 +90,8 @@ bool waitForEnd(QWidget* window, QProcess& process, int timeoutMs)
 
 } // namespace
 
-bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base, const QByteArray& bytes,
-         int timeoutMs, QString* error)
+bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
+         const QByteArray& bytes, int timeoutMs, QString* error)
 {
     if (!canHandOver(elevation, base, bytes, error))
         return false;

@@ -19,7 +19,7 @@ namespace ElevatedSave {
 // reason of the direct save (the text *error holds on entry) with a hint where pkexec or the
 // helper is missing, or why the save through the helper did not happen (dialog cancelled, not
 // authorised, the helper's own report). Unsupported elevation (Windows) leaves *error as it is.
-bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base, const QByteArray& bytes,
-         int timeoutMs, QString* error);
+bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
+         const QByteArray& bytes, int timeoutMs, QString* error);
 
 } // namespace ElevatedSave

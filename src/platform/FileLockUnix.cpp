@@ -35,8 +35,9 @@ bool FileLock::lock(const QString& path, QString* error, int waitMs)
         if ((err != EWOULDBLOCK && err != EINTR) || deadline.hasExpired()) {
             ::close(fd);
             *error = QDir::toNativeSeparators(target) +
-                     (err == EWOULDBLOCK ? QStringLiteral(": 另一个程序正在保存这个文件，请稍后再试。")
-                                         : QStringLiteral(": 无法锁定文件: ") + QString::fromLocal8Bit(strerror(err)));
+                     (err == EWOULDBLOCK
+                          ? QStringLiteral(": 另一个程序正在保存这个文件，请稍后再试。")
+                          : QStringLiteral(": 无法锁定文件: ") + QString::fromLocal8Bit(strerror(err)));
             return false;
         }
         QThread::msleep(10);

@@ -46,8 +46,8 @@ bool HostsSaver::keepOld(const QByteArray& old, QString* where, QString* error) 
         return HostsBackups::write(m_backupFolder, old, now, where, error);
     // Root's helper writes no user's folder: the old content stays beside the file.
     const QFileInfo info(m_hostsPath);
-    *where = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".tarvix-before-") +
-             now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    *where = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+             QStringLiteral(".tarvix-before-") + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     return TextFile::writeNew(*where, old, error);
 }
 
@@ -64,7 +64,9 @@ TextFile::ReadStatus HostsSaver::read(QByteArray* bytes, TextFile::Recovery* rec
     *recovery = TextFile::Recovery::Nothing;
     if (!lock.lock(m_hostsPath, error))
         return TextFile::ReadStatus::Failed;
-    auto keep = [this](const QByteArray& old, QString* where, QString* why) { return keepOld(old, where, why); };
+    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
+        return keepOld(old, where, why);
+    };
     *recovery = TextFile::recover(m_hostsPath, message, keep);
     return TextFile::read(m_hostsPath, bytes, error);
 }
@@ -76,7 +78,9 @@ bool HostsSaver::save(const HostsDocument& document, QString* error)
     if (!lock.lock(m_hostsPath, error))
         return false;
     QString recovered;
-    auto keep = [this](const QByteArray& old, QString* where, QString* why) { return keepOld(old, where, why); };
+    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
+        return keepOld(old, where, why);
+    };
     bool adminOnly = false;
     switch (TextFile::recover(m_hostsPath, &recovered, keep)) {
     case TextFile::Recovery::Nothing:
@@ -133,7 +137,9 @@ HostsSaver::Outcome HostsSaver::saveResult(const QByteArray& base, const QByteAr
     if (!lock.lock(m_hostsPath, error))
         return Outcome::Failed;
     QString recovered;
-    auto keep = [this](const QByteArray& old, QString* where, QString* why) { return keepOld(old, where, why); };
+    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
+        return keepOld(old, where, why);
+    };
     switch (TextFile::recover(m_hostsPath, &recovered, keep)) {
     case TextFile::Recovery::Nothing:
         break;
@@ -153,10 +159,11 @@ HostsSaver::Outcome HostsSaver::saveResult(const QByteArray& base, const QByteAr
     qsizetype conflict = -1;
     if (!HostsMerge::mergeResult(base, result, current, &merged, &conflict)) {
         const QString path = QDir::toNativeSeparators(m_hostsPath);
-        *error = conflict < 0 ? QStringLiteral("%1 在保存之前被其他程序清空了（也许正在被改写）。").arg(path)
-                              : QStringLiteral("%1 的第 %2 行在读取之后被其他程序修改或删除了，而你也修改了这一行。")
-                                    .arg(path)
-                                    .arg(conflict + 1);
+        *error = conflict < 0
+                     ? QStringLiteral("%1 在保存之前被其他程序清空了（也许正在被改写）。").arg(path)
+                     : QStringLiteral("%1 的第 %2 行在读取之后被其他程序修改或删除了，而你也修改了这一行。")
+                           .arg(path)
+                           .arg(conflict + 1);
         *error += QStringLiteral("文件没有保存。请重新读取HOST文件，再做修改。");
         return Outcome::Conflict;
     }
