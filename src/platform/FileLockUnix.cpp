@@ -19,6 +19,8 @@ bool FileLock::lock(const QString& path, QString* error, int waitMs)
     const QString target = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
     const QString folder = QFileInfo(target).absolutePath();
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        return true; // no folder: no file to guard, and a save there fails with its own reason
     if (fd < 0) {
         *error = QDir::toNativeSeparators(folder) + QStringLiteral(": 无法锁定文件夹: ") +
                  QString::fromLocal8Bit(strerror(errno));
