@@ -303,6 +303,9 @@ void tst_HostsMerge::mergeAgreesWithDiff3()
     // (the user's result as bytes), against diff3 on the same three files: where diff3 merges
     // without a conflict, both give its bytes. Where it finds one, the merge may refuse or merge
     // (it lets two programs change neighbouring lines): nothing is compared.
+#ifdef Q_OS_WIN
+    QSKIP("diff3, the reference, runs on Linux; the merge is the same code on Windows");
+#endif
     QFETCH(int, cases);
     QFETCH(int, maxLines);
     QFETCH(int, percentChanged);
