@@ -20,6 +20,7 @@ test_pkgs=(
   wine64               # runs its tests
   xdotool x11-apps netpbm   # drive and photograph the Windows window under Wine
   locales
+  diffutils            # diff3, the reference for the merge test
 )
 deb_pkgs=(
   debootstrap          # a fresh Debian 12 root to install the package in

@@ -9,6 +9,10 @@
 #include "WindowFixture.h"
 #include "gui/FormMain.h"
 #include "platform/HostsHelper.h"
+#ifndef Q_OS_WIN
+#include "TestFileSystem.h"
+#include "platform/SafeSave.h"
+#endif
 
 #include <QCheckBox>
 #include <QDir>
@@ -23,6 +27,9 @@ namespace {
 const QByteArray kOld = "127.0.0.1 localhost\n10.0.0.1 printer\n";
 const QByteArray kNew = "127.0.0.1 localhost\n#10.0.0.1 printer\n"; // row 2 disabled
 const QString kFailed = QStringLiteral("保存失败！\r\n");
+// What another program writes while the password dialog is open.
+const QByteArray kAppended = kOld + "10.8.0.1 vpn\n";
+const QByteArray kMoved = "127.0.0.1 localhost\n10.0.0.2 printer\n";
 
 // PATH with dir in front for as long as it lives.
 class PathFirst
@@ -65,6 +72,7 @@ private slots:
     void saveThroughPkexec();
     void waitingWindowTakesNoInput();
     void writableFileIsNotHandedOver();
+    void keptCopyOnlyRootCanHandle();
 };
 
 void tst_Elevation::saveThroughPkexec_data()
@@ -78,8 +86,18 @@ void tst_Elevation::saveThroughPkexec_data()
     const QStringList success;
     QTest::newRow("authorised: the real helper writes the file") << "real helper"
                                                                  << "" << success << true << true;
+    // A writable file (0666) in a folder only root can write: no temporary file, no kept copy.
+    QTest::newRow("authorised: a writable file in a folder only root can write")
+        << "real helper"
+        << "writable file" << success << true << true;
     QTest::newRow("authorised: a stand-in helper writes the file") << "writes"
                                                                    << "" << success << true << true;
+    // The file changes while the password dialog is open: the helper merges against it.
+    QTest::newRow("authorised: a line appended meanwhile is kept") << "real helper after: append"
+                                                                   << "" << success << true << true;
+    QTest::newRow("authorised: the row was changed meanwhile: conflict")
+        << "real helper after: change"
+        << "" << QStringList{QStringLiteral("第 2 行")} << false << true;
     QTest::newRow("dialog cancelled (126)")
         << "exit 126"
         << "" << QStringList{QStringLiteral("管理员授权已取消，HOST文件没有改动。")} << true << true;
@@ -126,7 +144,10 @@ void tst_Elevation::saveThroughPkexec()
     f.hosts = etc + QStringLiteral("/hosts");
     f.options.hostsPath = f.hosts;
     QVERIFY(writeBytes(f.hosts, kOld));
-    QVERIFY(QFile::setPermissions(f.hosts, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QFile::Permissions mode = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (setup == QLatin1String("writable file"))
+        mode |= QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    QVERIFY(QFile::setPermissions(f.hosts, mode));
     QVERIFY(QFile::setPermissions(etc, kReadOnlyFolder));
 
     const QString bin = f.path(QStringLiteral("bin"));
@@ -142,9 +163,16 @@ void tst_Elevation::saveThroughPkexec()
         QVERIFY(QFile::setPermissions(other, kReadOnlyFolder | QFile::WriteOwner));
         QVERIFY(QFile::link(f.hosts, other + QStringLiteral("/hosts")));
         body += QStringLiteral("exec %1 %2 - /dev/stdin \"$1\"").arg(wrapper, quoted(other));
+    } else if (standIn.startsWith(QLatin1String("real helper after: "))) {
+        const QString meanwhile = f.path(QStringLiteral("meanwhile"));
+        QVERIFY(writeBytes(meanwhile, standIn.endsWith(QLatin1String("append")) ? kAppended : kMoved));
+        body += QStringLiteral("cat %1 > %2\nexec %3 %4 - /dev/stdin \"$1\"")
+                    .arg(quoted(meanwhile), quoted(f.hosts), wrapper, quoted(etc));
     } else if (standIn == QLatin1String("writes")) {
-        // What an authorised helper does: the content after the frame's header, in the file.
-        body += QStringLiteral("chmod u+w %1\n{ IFS= read -r header; cat; } > %1\nchmod a-w %1")
+        // What an authorised helper does where the file did not change: the result after the
+        // frame's header and base, in the file.
+        body += QStringLiteral("chmod u+w %1\n{ read -r magic version base result; "
+                               "dd bs=1 count=\"$base\" of=/dev/null 2>/dev/null; cat; } > %1\nchmod a-w %1")
                     .arg(quoted(f.hosts));
     } else {
         body += standIn;
@@ -180,9 +208,10 @@ void tst_Elevation::saveThroughPkexec()
     if (pkexecRuns) // the helper's path, found beside the program, is pkexec's one argument
         QCOMPARE(readBytes(args),
                  QFile::encodeName(f.path(QString::fromLatin1(HostsHelper::kProgramName))) + '\n');
+    const bool appended = standIn.endsWith(QLatin1String("append"));
     if (lines.isEmpty()) {
         QCOMPARE(messages.first(), QStringLiteral("保存成功!"));
-        QCOMPARE(readBytes(f.hosts), kNew);
+        QCOMPARE(readBytes(f.hosts), appended ? QByteArray(kNew + "10.8.0.1 vpn\n") : kNew);
         return;
     }
     QVERIFY2(messages.first().startsWith(kFailed), qPrintable(messages.first()));
@@ -204,7 +233,75 @@ void tst_Elevation::saveThroughPkexec()
     }
     if (exact)
         QCOMPARE(got, lines);
-    QCOMPARE(readBytes(f.hosts), kOld);
+    QCOMPARE(readBytes(f.hosts), standIn.endsWith(QLatin1String("change")) ? kMoved : kOld);
+}
+
+void tst_Elevation::keptCopyOnlyRootCanHandle()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Windows keeps no copy on disk during a save");
+#else
+    // A save through the helper was cut off after its kept copy (root's, unreadable to the
+    // user) was written. The window says what to do instead of refusing every save; the save
+    // goes to the helper, which finishes the recovery first; the save after it succeeds.
+    QString why;
+    if (!canRunHelperInNamespace(&why))
+        QSKIP(qPrintable(why));
+    WindowFixture f;
+    f.options.encoding = "UTF-8";
+    const QString etc = f.path(QStringLiteral("etc"));
+    QVERIFY(QDir().mkdir(etc));
+    f.hosts = etc + QStringLiteral("/hosts");
+    f.options.hostsPath = f.hosts;
+    QVERIFY(writeBytes(f.hosts, kOld));
+    {
+        TestFileSystem fs;
+        fs.fail(QStringLiteral("rename"), QStringLiteral(".hosts.tarvix-new.* > hosts"), EBUSY); // in place
+        fs.beforeCall = [&](const QString& call) {
+            if (call == QLatin1String("pwrite hosts"))
+                fs.freezeAfter = 0;
+        };
+        QString error;
+        QVERIFY(!SafeSave(fs).save(f.hosts, kMoved, &error));
+    }
+    const QString kept = TextFile::keptCopyPath(f.hosts);
+    QVERIFY(QFile::exists(kept));
+    QVERIFY(QFile::setPermissions(kept, QFile::Permissions()));
+    QVERIFY(QFile::setPermissions(f.hosts, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(etc, kReadOnlyFolder));
+    const QString bin = f.path(QStringLiteral("bin"));
+    QVERIFY(QDir().mkdir(bin));
+    QVERIFY(
+        writeScript(bin + QStringLiteral("/pkexec"),
+                    QStringLiteral("exec sh " TARVIX_TESTS "/helper-in-namespace.sh %1 - /dev/stdin \"$1\"")
+                        .arg(quoted(etc))));
+    QVERIFY(
+        QFile::link(QStringLiteral(TARVIX_HELPER), f.path(QString::fromLatin1(HostsHelper::kProgramName))));
+    const PathFirst path(bin);
+    {
+        const WithoutFileOverride asUser;
+        FormMain form(f.options);
+        QCOMPARE(f.messages.size(), 1);
+        QVERIFY2(f.messages.first().contains(QStringLiteral("保存HOST文件时会请求管理员权限")),
+                 qPrintable(f.messages.first()));
+        QCOMPARE(form.hosts().rowCount(), 2);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            f.messages.clear();
+            QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("Check1(2)")), Qt::LeftButton);
+            click(form, "CmdSave");
+            QCOMPARE(f.messages.size(), 1);
+            if (attempt == 0) { // the helper put the file right and asks for a new reading
+                QVERIFY2(f.messages.first().contains(QStringLiteral("请重新读取HOST文件")),
+                         qPrintable(f.messages.first()));
+                QVERIFY(!QFile::exists(kept));
+                click(form, "CmdRead");
+            }
+        }
+        QCOMPARE(f.messages.first(), QStringLiteral("保存成功!"));
+    }
+    QVERIFY(QFile::setPermissions(etc, kWritableFolder));
+    QCOMPARE(readBytes(f.hosts), kNew);
+#endif
 }
 
 void tst_Elevation::waitingWindowTakesNoInput()

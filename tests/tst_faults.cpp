@@ -40,6 +40,7 @@ class tst_Faults : public QObject
 
 private slots:
     void saveFaultAtEveryPositionKeepsFileAndRows();
+    void savedButNotReadBackSaysBoth();
     void brokenOwnFilesAtStartUp_data();
     void brokenOwnFilesAtStartUp();
     void readOnlyFolderAtStartUp();
@@ -104,6 +105,25 @@ void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
     QCOMPARE(readBytes(f.hosts), expected);
     QCOMPARE(QDir(f.path(QStringLiteral("backup"))).entryList(QDir::Files).size(), 1);
 #endif
+}
+
+void tst_Faults::savedButNotReadBackSaysBoth()
+{
+    // The file is written, then another program puts a folder in its place before it is read
+    // back: the user learns that it was saved, and why it could not be read.
+    const QByteArray hosts = "127.0.0.1 localhost\n10.0.0.1 printer\n";
+    WindowFixture f(&hosts);
+    f.options.saveFile = [](const QString& path, const QByteArray& bytes, QString* error) {
+        const bool saved = TextFile::save(path, bytes, error);
+        return QFile::remove(path) && QDir().mkdir(path) && saved;
+    };
+    FormMain form(f.options);
+    QTest::mouseClick(form.findChild<QCheckBox*>(QStringLiteral("Check1(2)")), Qt::LeftButton);
+    click(form, "CmdSave");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存成功!")), qPrintable(f.messages.first()));
+    QVERIFY2(f.messages.first().contains(QStringLiteral("重新读取HOST文件失败")), qPrintable(f.messages.first()));
+    QVERIFY2(f.messages.first().contains(QStringLiteral("不是普通文件")), qPrintable(f.messages.first()));
 }
 
 void tst_Faults::brokenOwnFilesAtStartUp_data()

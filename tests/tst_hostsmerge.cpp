@@ -3,6 +3,9 @@
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsMerge.h"
 
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -49,6 +52,77 @@ QByteArray lines(const QList<QByteArray>& list)
     return out;
 }
 
+// diff3 -m MINE OLDER YOURS from diffutils: the reference merge. Returns false if it found a
+// conflict; *out is its merged file otherwise.
+bool diff3(const QTemporaryDir& dir, const QByteArray& base, const QByteArray& mine, const QByteArray& yours,
+           QByteArray* out)
+{
+    const QStringList names{QStringLiteral("mine"), QStringLiteral("older"), QStringLiteral("yours")};
+    const QByteArray contents[] = {mine, base, yours};
+    QStringList paths;
+    for (int i = 0; i < 3; ++i) {
+        QFile f(dir.filePath(names[i]));
+        if (!f.open(QIODevice::WriteOnly) || f.write(contents[i]) != contents[i].size())
+            qFatal("cannot write %s", qPrintable(f.fileName()));
+        paths << f.fileName();
+    }
+    QProcess p;
+    p.start(QStringLiteral("diff3"), QStringList{QStringLiteral("-m")} + paths);
+    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() > 1)
+        qFatal("diff3 failed: %s", p.readAllStandardError().constData());
+    *out = p.readAllStandardOutput();
+    return p.exitCode() == 0;
+}
+
+// A random three-way case: base lines, the user's changes (changed, deleted, rows added at the
+// end) and another program's (lines changed, deleted, inserted anywhere). Every line is unique,
+// so that the longest common sequence, and with it the reference's result, is unambiguous.
+struct Case {
+    std::vector<QByteArray> base, other;
+    std::vector<HostsMerge::Change> changes;
+    std::vector<QByteArray> added;
+};
+
+Case generate(QRandomGenerator& random, int maxLines, int percentChanged)
+{
+    int fresh = 0;
+    auto line = [&](const char* who) {
+        return QByteArray("10.0.") + who + ' ' + QByteArray::number(++fresh);
+    };
+    auto chance = [&](int percent) { return int(random.bounded(100)) < percent; };
+    Case c;
+    const int n = int(random.bounded(maxLines + 1));
+    for (int i = 0; i < n; ++i)
+        c.base.push_back(line("0.1 base"));
+    c.changes.resize(size_t(n));
+    for (HostsMerge::Change& change : c.changes) {
+        if (chance(percentChanged))
+            change = chance(50) ? HostsMerge::Change{HostsMerge::Change::Changed, line("1.1 mine")}
+                                : HostsMerge::Change{HostsMerge::Change::Deleted, QByteArray()};
+    }
+    for (int i = int(random.bounded(3)); i > 0; --i)
+        c.added.push_back(line("1.2 added"));
+    for (const QByteArray& l : c.base) {
+        if (chance(percentChanged / 2))
+            c.other.push_back(line("2.1 inserted"));
+        if (!chance(percentChanged))
+            c.other.push_back(l);
+        else if (chance(50))
+            c.other.push_back(line("2.2 changed"));
+    }
+    if (chance(percentChanged / 2))
+        c.other.push_back(line("2.3 appended"));
+    return c;
+}
+
+QByteArray joined(const std::vector<QByteArray>& list)
+{
+    QByteArray out;
+    for (const QByteArray& l : list)
+        out += l + '\n';
+    return out;
+}
+
 } // namespace
 
 class tst_HostsMerge : public QObject
@@ -60,8 +134,11 @@ private slots:
     void splitLikeTheReading();
     void userChangesOnTheFileAsItIsNow_data();
     void userChangesOnTheFileAsItIsNow();
+    void mergeAgreesWithDiff3_data();
+    void mergeAgreesWithDiff3();
     void largeChangeCountsAsAllChanged();
     void unchangedFileGivesTheSameAsToBytes();
+    void reencodedFileTakesOnlyWhatItCanCarry();
 };
 
 void tst_HostsMerge::splitLikeTheReading_data()
@@ -99,7 +176,7 @@ void tst_HostsMerge::userChangesOnTheFileAsItIsNow_data()
     QTest::addColumn<QStringList>("edits");  // the user's, on the file as last read (kBase)
     QTest::addColumn<QByteArray>("current"); // the file as another program left it
     QTest::addColumn<QByteArray>("saved");   // what is written; empty for a refusal
-    QTest::addColumn<int>("conflictRow");    // the row named in the refusal
+    QTest::addColumn<int>("conflictRow");    // the row named in the refusal; -1: the file was emptied
 
     const QList<QByteArray> base = kBase.split('\n').mid(0, 5);
     auto with = [&](int at, const QByteArray& line) {
@@ -172,8 +249,9 @@ void tst_HostsMerge::userChangesOnTheFileAsItIsNow_data()
     QTest::newRow("other replaced the file, user only added a row")
         << QStringList{"add 10.0.0.9 mine"} << QByteArray("1.1.1.1 new\n")
         << QByteArray("1.1.1.1 new\n10.0.0.9 mine\n") << 0;
-    QTest::newRow("other removed the file's lines, user only added a row")
-        << QStringList{"add 10.0.0.9 mine"} << QByteArray() << QByteArray("10.0.0.9 mine\n") << 0;
+    // A program that rewrites the file in place truncates it first: its lines are not gone.
+    QTest::newRow("conflict: file emptied, user only added a row")
+        << QStringList{"add 10.0.0.9 mine"} << QByteArray() << QByteArray() << -1;
     // Line ends are the file's as it is now; lines compare without them.
     QTest::newRow("other turned the line ends to CR LF")
         << QStringList{"tick 3", "add 10.0.0.9 mine"} << QByteArray(kBase).replace("\n", "\r\n")
@@ -200,9 +278,75 @@ void tst_HostsMerge::userChangesOnTheFileAsItIsNow()
         QCOMPARE(out, saved);
     } else {
         QVERIFY(!ok);
-        QVERIFY2(error.startsWith(QStringLiteral("第 %1 行").arg(conflictRow)), qPrintable(error));
+        if (conflictRow < 0)
+            QVERIFY2(error.contains(QStringLiteral("被其他程序清空了")), qPrintable(error));
+        else
+            QVERIFY2(error.startsWith(QStringLiteral("第 %1 行").arg(conflictRow)), qPrintable(error));
         QVERIFY2(error.contains(QStringLiteral("请重新读取HOST文件")), qPrintable(error));
     }
+}
+
+void tst_HostsMerge::mergeAgreesWithDiff3_data()
+{
+    QTest::addColumn<int>("cases");
+    QTest::addColumn<int>("maxLines");
+    QTest::addColumn<int>("percentChanged"); // of the lines, on each side
+    QTest::addColumn<quint32>("seed");       // fixed: a failing case can be run again
+    QTest::newRow("short files, few changes") << 1000 << 8 << 15 << 20261208u;
+    QTest::newRow("short files, many changes") << 800 << 8 << 30 << 20261209u;
+    QTest::newRow("longer files, changes on both sides of the user's rows") << 700 << 40 << 10 << 20261210u;
+}
+
+void tst_HostsMerge::mergeAgreesWithDiff3()
+{
+    // The merge, as the window does it (the user's changes per row) and as the helper does it
+    // (the user's result as bytes), against diff3 on the same three files: where diff3 merges
+    // without a conflict, both give its bytes. Where it finds one, the merge may refuse or merge
+    // (it lets two programs change neighbouring lines): nothing is compared.
+#ifdef Q_OS_WIN
+    QSKIP("diff3, the reference, runs on Linux; the merge is the same code on Windows");
+#endif
+    QFETCH(int, cases);
+    QFETCH(int, maxLines);
+    QFETCH(int, percentChanged);
+    QFETCH(quint32, seed);
+    QTemporaryDir dir;
+    QRandomGenerator random(seed);
+    int compared = 0;
+    for (int i = 0; i < cases; ++i) {
+        const Case c = generate(random, maxLines, percentChanged);
+        std::vector<QByteArray> mineLines;
+        for (size_t j = 0; j < c.base.size(); ++j) {
+            if (c.changes[j].kind != HostsMerge::Change::Deleted)
+                mineLines.push_back(c.changes[j].kind == HostsMerge::Change::Changed ? c.changes[j].text
+                                                                                     : c.base[j]);
+        }
+        mineLines.insert(mineLines.end(), c.added.begin(), c.added.end());
+        const QByteArray base = joined(c.base), mine = joined(mineLines), other = joined(c.other);
+        bool bom = false;
+        QByteArray window, helper;
+        qsizetype conflict = 0, helperConflict = 0;
+        const bool windowMerged = HostsMerge::merge(HostsMerge::split(base, &bom), c.changes, c.added,
+                                                    HostsMerge::split(other, &bom), "\n", &window, &conflict);
+        const bool helperMerged = HostsMerge::mergeResult(base, mine, other, &helper, &helperConflict);
+        const QByteArray context =
+            "case " + QByteArray::number(i) + "\nbase:\n" + base + "mine:\n" + mine + "other:\n" + other;
+        if (other.isEmpty() && !base.isEmpty()) {
+            // Emptied: a rewrite in progress, never taken as every line deleted.
+            QVERIFY2(!windowMerged && conflict == -1 && !helperMerged, context.constData());
+            continue;
+        }
+        QByteArray reference;
+        if (!diff3(dir, base, mine, other, &reference))
+            continue;
+        ++compared;
+        QVERIFY2(windowMerged, context.constData());
+        QVERIFY2(helperMerged, context.constData());
+        QVERIFY2(window == reference, (context + "merged:\n" + window + "diff3:\n" + reference).constData());
+        QVERIFY2(helper == reference, (context + "merged:\n" + helper + "diff3:\n" + reference).constData());
+    }
+    qInfo("%d generated cases, %d merged by diff3 without a conflict and compared", cases, compared);
+    QVERIFY(compared > cases / 4);
 }
 
 void tst_HostsMerge::largeChangeCountsAsAllChanged()
@@ -259,6 +403,25 @@ void tst_HostsMerge::unchangedFileGivesTheSameAsToBytes()
     // differs only by the mark.
     QVERIFY(doc.mergeInto(kBase.chopped(1), &other, &error));
     QCOMPARE(QByteArray("\xEF\xBB\xBF") + other, expected);
+}
+
+void tst_HostsMerge::reencodedFileTakesOnlyWhatItCanCarry()
+{
+    // Read as UTF-8 (by its byte-order mark), rewritten in GBK by another program meanwhile.
+    const QByteArray bom = "\xEF\xBB\xBF";
+    QByteArray out;
+    QString error;
+    HostsDocument chinese("GBK");
+    chinese.load(bom + kBase);
+    apply(chinese, {"add 10.0.0.9 中文"});
+    QVERIFY(!chinese.mergeInto(kBase, &out, &error));
+    QVERIFY2(error.contains(QStringLiteral("编码在读取之后被其他程序改变了")), qPrintable(error));
+    // ASCII is the same bytes in both encodings.
+    HostsDocument ascii("GBK");
+    ascii.load(bom + kBase);
+    apply(ascii, {"tick 2", "add 10.0.0.9 mine"});
+    QVERIFY2(ascii.mergeInto(kBase, &out, &error), qPrintable(error));
+    QCOMPARE(out, QByteArray(kBase).replace("10.0.0.1 a", "#10.0.0.1 a") + "10.0.0.9 mine\n");
 }
 
 QTEST_GUILESS_MAIN(tst_HostsMerge)

@@ -10,6 +10,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 StartResult startPing(const QTemporaryDir& dir, const QString& count)
@@ -29,6 +35,7 @@ private slots:
     void onlyAPingsStartGivesAHandle();
     void emptyHandleIsNotWatched();
     void watcherGoneProcessRunsOn();
+    void childrenEndedBeforeTheLoopKeepTheirStatus();
 };
 
 void tst_ProcessWatcher::pingEndIsReported()
@@ -90,6 +97,40 @@ void tst_ProcessWatcher::watcherGoneProcessRunsOn()
                || bytes.contains("\xd2\xd1\xb7\xa2\xcb\xcd = 2"); // 已发送 = 2 in GBK
     };
     QTRY_VERIFY_WITH_TIMEOUT(counted(), 15000);
+}
+
+void tst_ProcessWatcher::childrenEndedBeforeTheLoopKeepTheirStatus()
+{
+#ifdef Q_OS_WIN
+    QSKIP("a Windows process handle names its own process; there is nothing to reap");
+#else
+    // Two children that have both ended (unreaped) before the event loop runs: each end is
+    // collected from its own process, never from whichever ended first.
+    ProcessWatcher watcher;
+    QSignalSpy ended(&watcher, &ProcessWatcher::finished);
+    const int codes[] = {3, 5};
+    pid_t pids[2] = {0, 0};
+    int pidfds[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+        pids[i] = fork();
+        if (pids[i] == 0)
+            _exit(codes[i]);
+        QVERIFY(pids[i] > 0);
+        pidfds[i] = int(syscall(SYS_pidfd_open, pids[i], 0));
+        QVERIFY(pidfds[i] >= 0);
+        siginfo_t info = {};
+        QCOMPARE(waitid(P_PID, id_t(pids[i]), &info, WEXITED | WNOWAIT), 0); // ended, not reaped
+    }
+    // Watched in the other order than they were started: any child's status is not this one's.
+    for (int i = 1; i >= 0; --i)
+        QVERIFY(watcher.watch(quint64(i), ProcessHandle::adopt(pids[i], pidfds[i])));
+    QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 10000);
+    for (const QList<QVariant>& args : ended) {
+        const ProcessEnd end = args[1].value<ProcessEnd>();
+        QCOMPARE(int(end.kind), int(ProcessEnd::Kind::Exited));
+        QCOMPARE(end.code, codes[args[0].value<quint64>()]);
+    }
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_ProcessWatcher)

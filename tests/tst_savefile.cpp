@@ -1,5 +1,6 @@
 // Saving a whole file: replaced with its properties kept, or written in place behind a kept
 // copy; faults injected through a file system of the tests' own (TestFileSystem), and backups.
+#include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/HostsBackups.h"
 #include "platform/TextFile.h"
@@ -145,6 +146,8 @@ void tst_SaveFile::saveFailures_data()
     QTest::newRow("folder missing") << "missing/hosts" << reason(ENOENT);
     QTest::newRow("folder is a file") << "file/hosts" << reason(ENOTDIR);
     QTest::newRow("path is a folder") << "folder" << QStringLiteral("不是普通文件");
+    // Made read-only by its owner in a folder the user may write: not replaced behind its back.
+    QTest::newRow("read-only file (0444)") << "read-only" << reason(EACCES);
 }
 
 void tst_SaveFile::saveFailures()
@@ -154,8 +157,14 @@ void tst_SaveFile::saveFailures()
     QTemporaryDir dir;
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("file")), "keep\n"));
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
+    const QString readOnly = dir.filePath(QStringLiteral("read-only"));
+    QVERIFY(writeBytes(readOnly, "keep\n"));
+    QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     QString error;
-    QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    {
+        const WithoutFileOverride asUser; // root writes a read-only file: the system lets it
+        QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    }
 #ifdef Q_OS_WIN
     // The system's reason in the system's language ("找不到路径。"), after the path.
     if (reason != QStringLiteral("不是普通文件"))
@@ -163,6 +172,8 @@ void tst_SaveFile::saveFailures()
 #endif
     QVERIFY2(error.contains(reason), qPrintable(error));
     QCOMPARE(readBytes(dir.filePath(QStringLiteral("file"))), QByteArray("keep\n"));
+    QCOMPARE(readBytes(readOnly), QByteArray("keep\n"));
+    QVERIFY(!(QFile::permissions(readOnly) & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)));
 }
 
 void tst_SaveFile::replaceFlushesFileBeforeRenameAndFolderAfter()
@@ -214,6 +225,8 @@ void tst_SaveFile::inPlaceKeepsCopyUntilNewContentIsOnDisk()
     QVERIFY2(folderFlush > copyRename && firstWrite > folderFlush, qPrintable(all));
     QVERIFY2(truncate > firstWrite && flush > truncate, qPrintable(all));
     QVERIFY2(readBack > flush && drop > readBack, qPrintable(all));
+    // The copy's removal reaches the disk too: a power cut must not bring it back.
+    QVERIFY2(fs.indexOf(QStringLiteral("fsync folder"), drop) > drop, qPrintable(all));
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("hosts")});
 #endif
 }
@@ -444,20 +457,33 @@ void tst_SaveFile::recoveryTellsWhatItFound_data()
 #ifdef Q_OS_WIN
     QSKIP(kPosixSave);
 #else
-    QTest::addColumn<QString>("stopAt");  // the save stops right before this call
-    QTest::addColumn<int>("recovery");    // TextFile::Recovery
-    QTest::addColumn<QString>("message"); // part of the message
-    QTest::addColumn<bool>("holdsNew");
+    QTest::addColumn<QString>("stopAt");    // the save stops right before this call
+    QTest::addColumn<QByteArray>("then");   // appended to the file afterwards, as a VPN client does
+    QTest::addColumn<int>("recovery");      // TextFile::Recovery
+    QTest::addColumn<QString>("message");   // part of the message
+    QTest::addColumn<QByteArray>("holds");  // "old", "new", or "left": the file as the stop and then left it
+    const QByteArray none;
     QTest::newRow("before the kept copy is complete")
-        << "fsync .hosts.tarvix-kept.new" << int(TextFile::Recovery::Nothing) << QString() << false;
+        << "fsync .hosts.tarvix-kept.new" << none << int(TextFile::Recovery::Nothing) << QString() << QByteArray("old");
     QTest::newRow("kept, file untouched")
-        << "pwrite hosts" << int(TextFile::Recovery::Restored) << QStringLiteral("文件没有改动") << false;
-    QTest::newRow("at the truncate") << "ftruncate hosts" << int(TextFile::Recovery::Restored)
-                                     << QStringLiteral("文件已从保留的副本恢复") << false;
+        << "pwrite hosts" << none << int(TextFile::Recovery::Restored) << QStringLiteral("文件没有改动")
+        << QByteArray("old");
+    QTest::newRow("at the truncate") << "ftruncate hosts" << none << int(TextFile::Recovery::Restored)
+                                     << QStringLiteral("文件已从保留的副本恢复") << QByteArray("old");
     QTest::newRow("written, not yet flushed")
-        << "fsync hosts" << int(TextFile::Recovery::Nothing) << QString() << true;
+        << "fsync hosts" << none << int(TextFile::Recovery::Nothing) << QString() << QByteArray("new");
     QTest::newRow("only the kept copy left")
-        << "unlink .hosts.tarvix-kept" << int(TextFile::Recovery::Nothing) << QString() << true;
+        << "unlink .hosts.tarvix-kept" << none << int(TextFile::Recovery::Nothing) << QString() << QByteArray("new");
+    // Changed again after the cut-off save: the later lines stay, the old content is kept elsewhere.
+    QTest::newRow("completed, then a line appended")
+        << "unlink .hosts.tarvix-kept" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
+        << QStringLiteral("之后文件又被修改过") << QByteArray("left");
+    QTest::newRow("torn, then a line appended")
+        << "ftruncate hosts" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
+        << QStringLiteral("保存前的内容已放在") << QByteArray("left");
+    QTest::newRow("untouched, then a line appended")
+        << "pwrite hosts" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
+        << QStringLiteral("文件保持现在的内容") << QByteArray("left");
 #endif
 }
 
@@ -467,10 +493,11 @@ void tst_SaveFile::recoveryTellsWhatItFound()
     QSKIP(kPosixSave);
 #else
     QFETCH(QString, stopAt);
+    QFETCH(QByteArray, then);
     QFETCH(int, recovery);
     QFETCH(QString, message);
-    QFETCH(bool, holdsNew);
-    QTemporaryDir dir;
+    QFETCH(QByteArray, holds);
+    QTemporaryDir dir, elsewhere;
     const QString path = dir.filePath(QStringLiteral("hosts"));
     const QByteArray old = "127.0.0.1 localhost\n10.0.0.1 deleted-by-the-user\n";
     const QByteArray next = "::1 localhost\n";
@@ -487,12 +514,27 @@ void tst_SaveFile::recoveryTellsWhatItFound()
     QString error;
     QVERIFY(!SafeSave(fs).save(path, next, &error) || stopAt.startsWith(QLatin1String("unlink")));
     QVERIFY(stopped);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append) && file.write(then) == then.size());
+    file.close();
+    const QByteArray left = readBytes(path);
+    // A temporary file of a replacing save killed before its rename.
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral(".hosts.tarvix-new.k1ll3d")), next));
     QString text;
-    QCOMPARE(int(TextFile::recover(path, &text)), recovery);
+    const QString keptOld = elsewhere.filePath(QStringLiteral("old"));
+    auto keepOld = [&](const QByteArray& bytes, QString* where, QString* why) {
+        *where = keptOld;
+        return TextFile::writeNew(keptOld, bytes, why);
+    };
+    QCOMPARE(int(TextFile::recover(path, &text, keepOld)), recovery);
     QVERIFY2(text.contains(message), qPrintable(text));
     if (!message.isEmpty())
         QVERIFY2(text.startsWith(path), qPrintable(text));
-    QCOMPARE(readBytes(path), holdsNew ? next : old);
+    QCOMPARE(readBytes(path), holds == "old" ? old : holds == "new" ? next : left);
+    if (recovery == int(TextFile::Recovery::Kept)) {
+        QVERIFY2(text.contains(keptOld), qPrintable(text));
+        QCOMPARE(readBytes(keptOld), old);
+    }
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("hosts")});
 #endif
 }

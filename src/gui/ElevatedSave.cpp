@@ -44,7 +44,8 @@ bool outcome(QProcess& process, const QString& program, const QString& helper, Q
 
 // Whether the content can be handed to the helper at all; otherwise false with the reason
 // added to *error.
-bool canHandOver(const Platform::Elevation& elevation, const QByteArray& bytes, QString* error)
+bool canHandOver(const Platform::Elevation& elevation, const QByteArray& base, const QByteArray& bytes,
+                 QString* error)
 {
     switch (elevation.status) {
     case Platform::Elevation::Status::Unsupported:
@@ -60,7 +61,7 @@ bool canHandOver(const Platform::Elevation& elevation, const QByteArray& bytes, 
     case Platform::Elevation::Status::Ready:
         break;
     }
-    if (bytes.size() > HostsHelper::kMaxContent) {
+    if (bytes.size() > HostsHelper::kMaxContent || base.size() > HostsHelper::kMaxContent) {
         *error +=
             QStringLiteral("\r\n新内容超过 %1 字节，不能经由管理员权限保存。").arg(HostsHelper::kMaxContent);
         return false;
@@ -68,34 +69,31 @@ bool canHandOver(const Platform::Elevation& elevation, const QByteArray& bytes, 
     return true;
 }
 
-enum class Waited { Ended, TimedOut };
-
-// Hands the framed content to the started process and waits for its end, at most timeoutMs.
-// The window keeps painting meanwhile but takes no input, as while a batch starts.
-Waited waitForAnswer(QWidget* window, QProcess& process, const QByteArray& bytes, int timeoutMs)
+// Waits for the process's end, at most timeoutMs, while the window keeps painting but takes
+// no input, as while a batch starts. True if it ended.
+bool waitForEnd(QWidget* window, QProcess& process, int timeoutMs)
 {
+    if (process.state() == QProcess::NotRunning)
+        return true;
     QEventLoop wait;
     QObject::connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
     QTimer timeout;
     timeout.setSingleShot(true);
     QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
-    process.write(HostsHelper::header(bytes.size()));
-    process.write(bytes);
-    process.closeWriteChannel();
     timeout.start(timeoutMs);
     window->setEnabled(false);
     if (process.state() != QProcess::NotRunning)
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     window->setEnabled(true);
-    return process.state() == QProcess::NotRunning ? Waited::Ended : Waited::TimedOut;
+    return process.state() == QProcess::NotRunning;
 }
 
 } // namespace
 
-bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& bytes, int timeoutMs,
-         QString* error)
+bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
+         const QByteArray& bytes, int timeoutMs, QString* error)
 {
-    if (!canHandOver(elevation, bytes, error))
+    if (!canHandOver(elevation, base, bytes, error))
         return false;
 
     // pkexec shows polkit's password dialog and then runs the helper, which reads the content
@@ -109,14 +107,15 @@ bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray
         *error += QStringLiteral("\r\n无法启动 %1: %2").arg(elevation.program, process.errorString());
         return false;
     }
-    if (waitForAnswer(window, process, bytes, timeoutMs) == Waited::Ended)
+    process.write(HostsHelper::frame(base, bytes));
+    process.closeWriteChannel();
+    if (waitForEnd(window, process, timeoutMs))
         return outcome(process, elevation.program, elevation.arguments.value(0), error);
 
     // No answer in time: pkexec is stopped while it waits for the password. A helper that
     // already runs as root cannot be stopped from here; its outcome is waited for.
     process.kill();
-    process.waitForFinished(30 * 1000);
-    if (process.state() != QProcess::NotRunning) {
+    if (!waitForEnd(window, process, 30 * 1000)) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
         return false;

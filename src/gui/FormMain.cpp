@@ -4,7 +4,6 @@
 #include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
 #include "core/hosts/EditorCommand.h"
-#include "core/hosts/HostsBackups.h"
 #include "core/hosts/HostsFilter.h"
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
@@ -386,15 +385,16 @@ bool FormMain::readHostsFile(QString* error)
 {
     m_hosts.clear();
     // A save that was cut off (the program killed, the power lost) left a kept copy of the old
-    // content: the file gets it back before it is read, and the user learns why.
+    // content: it is put right before the file is read, and the user learns how.
+    QByteArray bytes;
+    TextFile::Recovery recovered = TextFile::Recovery::Nothing;
     QString recovery;
-    const TextFile::Recovery recovered = TextFile::recover(m_hostsPath, &recovery);
+    const TextFile::ReadStatus status = hostsSaver().read(&bytes, &recovered, &recovery, error);
     if (recovered != TextFile::Recovery::Nothing)
         MessageBox::show(this, recovery);
-    QByteArray bytes;
-    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &bytes, error);
     // A file that is missing may be created by a save; one that could not be read, or not be
-    // put right, must not be overwritten by the few rows that the user adds.
+    // put right, must not be overwritten by the few rows that the user adds. One that only the
+    // administrator can put right is saved through the helper, which does that first.
     m_hostsReadable = status != TextFile::ReadStatus::Failed && recovered != TextFile::Recovery::Failed;
     m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error
                        : m_hostsReadable                      ? QString()
@@ -420,6 +420,19 @@ QString FormMain::backupFolder() const
     return appDirectory() + QStringLiteral("backup");
 }
 
+HostsSaver FormMain::hostsSaver()
+{
+    HostsSaver saver(m_hostsPath, backupFolder());
+    if (m_options.saveFile)
+        saver.setSaveFile(m_options.saveFile);
+    saver.setElevate([this](const QByteArray& base, const QByteArray& bytes, QString* error) {
+        const int timeoutMs =
+            m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
+        return ElevatedSave::run(this, Platform::hostsElevation(executableDir()), base, bytes, timeoutMs, error);
+    });
+    return saver;
+}
+
 bool FormMain::writeHostsFile(QString* error)
 {
     m_backupError.clear();
@@ -428,51 +441,25 @@ bool FormMain::writeHostsFile(QString* error)
                  + m_hostsReadError;
         return false;
     }
-    // The file as it is now: another program may have changed it since it was read.
-    QByteArray current;
-    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &current, error);
-    if (status == TextFile::ReadStatus::Failed)
-        return false;
-    if (current == m_hosts.fileBytes())
-        current = m_hosts.fileBytes(); // one buffer for both, before the new bytes are made
-    QByteArray bytes;
-    if (!m_hosts.mergeInto(current, &bytes, error))
-        return false;
-    QString backup;
-    if (status == TextFile::ReadStatus::Ok) {
-        if (bytes == current)
-            return true; // nothing to change
-        if (!HostsBackups::write(backupFolder(), current, QDateTime::currentDateTime(), &backup,
-                                 &m_backupError)) {
-            m_backupError = QStringLiteral("没有写成备份: ") + m_backupError;
-            backup.clear();
-        }
-    }
-    current.clear();
-    bool saved = m_options.saveFile ? m_options.saveFile(m_hostsPath, bytes, error)
-                                    : TextFile::save(m_hostsPath, bytes, error);
-    // Only a lack of rights is something the administrator's password can overcome; a
-    // read-only file system or a missing folder is not.
-    if (!saved && Platform::writeAccess(m_hostsPath) == Platform::WriteAccess::Denied) {
-        const int timeoutMs =
-            m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
-        saved = ElevatedSave::run(this, Platform::hostsElevation(executableDir()), bytes, timeoutMs, error);
-    }
-    if (!saved && !backup.isEmpty())
-        HostsBackups::discard(backup); // the file still holds what it would have kept
+    HostsSaver saver = hostsSaver();
+    const bool saved = saver.save(m_hosts, error);
+    m_backupError = saver.backupNote();
     return saved;
 }
 
 void FormMain::saveHostsFile()
 {
     QString error;
-    if (!writeHostsFile(&error) || !readHostsFile(&error)) {
+    if (!writeHostsFile(&error)) {
         MessageBox::show(this, kSaveFailed + error);
         return;
     }
     // A backup that could not be written does not stop the save, but the user should know.
-    MessageBox::show(this,
-                     m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError);
+    QString text = m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError;
+    // The file holds the new content even when it cannot be read back: that is said as it is.
+    if (!readHostsFile(&error))
+        text += QStringLiteral("\r\n但重新读取HOST文件失败: ") + error;
+    MessageBox::show(this, text);
 }
 
 bool FormMain::startAndReport(const Command& cmd)

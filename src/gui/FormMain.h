@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/hosts/HostsDocument.h"
+#include "core/hosts/HostsSaver.h"
 #include "core/ping/PingReport.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
@@ -128,6 +129,7 @@ private:
     void reportPingEnd(quint64 id, const ProcessEnd& end);
     QString ownFile(const QString& name) const;
     QString backupFolder() const;
+    HostsSaver hostsSaver(); // over this window's hosts file, backups and helper
     QString resultFolder(const QString& appDir) const; // today's, in appDir
     QDate today() const;
     template <typename T>

@@ -1,14 +1,15 @@
 // tarvix-hosts-helper: writes the system hosts file with the administrator's rights, for a
 // window that lacks them. pkexec starts it after polkit has asked for the password. It writes
 // that one file and nothing else: the path is the platform's constant, and it takes no
-// argument, reads no environment (it empties it) and names no file from its input. The new
-// content comes on standard input as one frame (platform/HostsHelper.h); the outcome is the
-// exit status listed there, with the reason on standard error. Qt Core only: no widgets, no
-// network, no shell, no other process.
+// argument, reads no environment (it empties it) and names no file from its input. The base
+// and the window's result come on standard input as one frame (platform/HostsHelper.h); the
+// result is merged onto the file as it is now (core/hosts/HostsSaver), under the lock that the
+// windows take too. The outcome is the exit status listed there, with the reason on standard
+// error. Qt Core only: no widgets, no network, no shell, no other process.
+#include "core/hosts/HostsSaver.h"
 #include "platform/HelperProcess.h"
 #include "platform/HostsHelper.h"
 #include "platform/Platform.h"
-#include "platform/TextFile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -41,9 +42,9 @@ int main(int argc, char* argv[])
     QFile in;
     if (!in.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(HostsHelper::ReadFailed, QStringLiteral("标准输入无法打开: ") + in.errorString());
-    QByteArray content;
+    QByteArray base, content;
     QString error;
-    const HostsHelper::Status status = HostsHelper::readFrame(&in, &content, &error);
+    const HostsHelper::Status status = HostsHelper::readFrame(&in, &base, &content, &error);
     if (status != HostsHelper::Written)
         return fail(status, error + QStringLiteral("，") + path + QStringLiteral(" 没有改动。"));
 
@@ -60,13 +61,17 @@ int main(int argc, char* argv[])
                 .arg(limit)
                 .arg(content.size()));
     }
-    if (!TextFile::save(path, content, &error))
+    // No backup folder: a root process writes no user's folder. The window kept the backup.
+    HostsSaver saver(path, QString());
+    switch (saver.saveResult(base, content, &error)) {
+    case HostsSaver::Outcome::Saved:
+        break;
+    case HostsSaver::Outcome::Conflict:
+        return fail(HostsHelper::Conflict, error);
+    case HostsSaver::Outcome::Recovered:
+        return fail(HostsHelper::Recovered, error);
+    case HostsSaver::Outcome::Failed:
         return fail(HostsHelper::WriteFailed, error);
-    // Success is reported only for what the file really holds now.
-    QByteArray written;
-    if (TextFile::read(path, &written, &error) != TextFile::ReadStatus::Ok)
-        return fail(HostsHelper::WriteFailed, error);
-    if (written != content)
-        return fail(HostsHelper::WriteFailed, path + QStringLiteral(": 写入后读回的内容与新内容不一致"));
+    }
     return HostsHelper::Written;
 }

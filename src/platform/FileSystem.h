@@ -31,6 +31,8 @@ public:
     virtual int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags);
     virtual int rename(const QByteArray& from, const QByteArray& to);
     virtual int unlink(const QByteArray& path);
+    // faccessat(AT_FDCWD, path, mode, AT_EACCESS): with the effective ids and capabilities.
+    virtual int access(const QByteArray& path, int mode);
 
     // The names in a folder, without "." and "..". Empty if it cannot be read.
     virtual QList<QByteArray> list(const QByteArray& folder);

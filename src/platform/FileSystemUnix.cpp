@@ -95,6 +95,11 @@ int FileSystem::unlink(const QByteArray& path)
     return ::unlink(path.constData());
 }
 
+int FileSystem::access(const QByteArray& path, int mode)
+{
+    return ::faccessat(AT_FDCWD, path.constData(), mode, AT_EACCESS);
+}
+
 QList<QByteArray> FileSystem::list(const QByteArray& folder)
 {
     QList<QByteArray> names;

@@ -1,6 +1,7 @@
 #include "platform/SafeSave.h"
 
-#include <QCryptographicHash>
+#include "platform/SafeSaveCommon.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,91 +12,7 @@
 #include <string.h>
 #include <unistd.h>
 
-namespace {
-
-// Writes and reads go in pieces of this size: a large file needs no second copy in memory.
-constexpr qint64 kChunk = 1 << 20;
-
-// The kept copy's header: "TARVIX-KEPT 1", the old size, the new size and the SHA-1 of the new
-// content, in fields of fixed width, then an empty line; the old content follows.
-const QByteArray kMagic = QByteArrayLiteral("TARVIX-KEPT 1\n");
-constexpr qint64 kHeaderSize = 14 + (4 + 20 + 1) + (4 + 20 + 1 + 40 + 1) + 1;
-
-QByteArray header(qint64 oldSize, qint64 newSize, const QByteArray& newHash)
-{
-    return kMagic + "old " + QByteArray::number(oldSize).rightJustified(20, '0') + "\nnew " +
-           QByteArray::number(newSize).rightJustified(20, '0') + ' ' + newHash.toHex() + "\n\n";
-}
-
-struct Header {
-    bool ok = false;
-    qint64 oldSize = 0;
-    qint64 newSize = 0;
-    QByteArray newHash;
-};
-
-Header parseHeader(const QByteArray& bytes)
-{
-    Header h;
-    if (bytes.size() != kHeaderSize || !bytes.startsWith(kMagic) || !bytes.endsWith("\n\n"))
-        return h;
-    bool oldOk = false, newOk = false;
-    h.oldSize = bytes.mid(18, 20).toLongLong(&oldOk);
-    h.newSize = bytes.mid(43, 20).toLongLong(&newOk);
-    h.newHash = QByteArray::fromHex(bytes.mid(64, 40));
-    h.ok =
-        oldOk && newOk && bytes.mid(14, 4) == "old " && bytes.mid(39, 4) == "new " && h.newHash.size() == 20;
-    return h;
-}
-
-QByteArray encoded(const QString& path)
-{
-    return QFile::encodeName(path);
-}
-
-QString native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-// "path: what happened: the system's reason", the reason as the system words it.
-QString describe(const QString& path, const QString& what, int err)
-{
-    QString text = native(path) + QStringLiteral(": ") + what;
-    if (err != 0)
-        text += QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err));
-    return text;
-}
-
-// The file a save must change: the final target of a chain of symbolic links, so that the
-// link itself stays a link.
-QString resolveLinks(const QString& path)
-{
-    QString target = QFileInfo(path).absoluteFilePath();
-    for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(target);
-        if (!info.isSymLink())
-            return target;
-        target = info.symLinkTarget();
-    }
-    return target;
-}
-
-QString folderOf(const QString& target)
-{
-    return QFileInfo(target).absolutePath();
-}
-
-// A hidden file beside target: ".NAME" + suffix.
-QString beside(const QString& target, const QString& suffix)
-{
-    const QFileInfo info(target);
-    return info.absolutePath() + QLatin1String("/.") + info.fileName() + suffix;
-}
-
-const QString kInterrupted = QStringLiteral("上次保存时程序被中断，");
-
-} // namespace
+using namespace SafeSaveCommon;
 
 QString SafeSave::keptCopyPath(const QString& path)
 {
@@ -151,18 +68,6 @@ bool SafeSave::flushFolder(const QString& path, int* err)
     return ok;
 }
 
-void SafeSave::removeLeftovers(const QString& target)
-{
-    // Temporary files of saves that were killed before their rename.
-    const QByteArray prefix =
-        encoded(QLatin1Char('.') + QFileInfo(target).fileName() + QLatin1String(".tarvix-new."));
-    const QByteArray folder = encoded(folderOf(target));
-    for (const QByteArray& name : m_fs.list(folder)) {
-        if (name.startsWith(prefix))
-            m_fs.unlink(folder + '/' + name);
-    }
-}
-
 bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error)
 {
     const QString target = resolveLinks(path);
@@ -173,13 +78,14 @@ bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error
     case TextFile::Recovery::Nothing:
         break;
     case TextFile::Recovery::Restored:
+    case TextFile::Recovery::Kept:
         *error = message + QStringLiteral("\r\n请重新读取后再保存。");
         return false;
     case TextFile::Recovery::Failed:
+    case TextFile::Recovery::NotPermitted:
         *error = message;
         return false;
     }
-    removeLeftovers(target);
 
     struct stat st;
     const bool exists = m_fs.stat(encoded(target), &st) == 0;
@@ -189,6 +95,12 @@ bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error
     }
     if (exists && !S_ISREG(st.st_mode)) {
         *error = describe(target, QStringLiteral("不是普通文件"), 0);
+        return false;
+    }
+    // A file its owner made read-only is not replaced behind its back: the save fails with the
+    // system's reason, as writing it would. Root, whom the system lets write it, writes it.
+    if (exists && m_fs.access(encoded(target), W_OK) != 0) {
+        *error = describe(target, QStringLiteral("无法写入文件"), errno);
         return false;
     }
     // A file with several names stays one file: replacing it would cut the other names off.
@@ -318,8 +230,8 @@ bool SafeSave::copyProperties(const QString& target, int to, const struct stat& 
     return ok;
 }
 
-bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& newHash, qint64 newSize,
-                              qint64* oldSize, QString* error)
+bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& bytes, qint64* oldSize,
+                              QString* error)
 {
     const QString kept = keptCopyPath(target);
     const QString partial = kept + QStringLiteral(".new");
@@ -349,8 +261,9 @@ bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& n
         }
         copied += n;
     }
-    const QByteArray head = header(copied, newSize, newHash);
-    if (what.isEmpty() && !writeAll(k, head.constData(), head.size(), 0)) {
+    const QByteArray head = header(copied, bytes.size());
+    if (what.isEmpty() && (!writeAll(k, bytes.constData(), bytes.size(), kHeaderSize + copied) ||
+                           !writeAll(k, head.constData(), head.size(), 0))) {
         what = QStringLiteral("无法保留原内容的副本");
         err = errno;
     }
@@ -417,9 +330,8 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
         *error = describe(target, QStringLiteral("无法打开文件写入"), errno);
         return false;
     }
-    const QByteArray newHash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
     qint64 oldSize = 0;
-    if (!keepOldContent(target, fd, newHash, bytes.size(), &oldSize, error)) {
+    if (!keepOldContent(target, fd, bytes, &oldSize, error)) {
         m_fs.close(fd);
         return false;
     }
@@ -441,7 +353,12 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
     }
     if (what.isEmpty()) {
         m_fs.close(fd);
-        m_fs.unlink(encoded(kept)); // the new content is on disk: the old one has done its work
+        // The new content is on disk: the old one has done its work. The folder is flushed so
+        // that a power cut cannot bring back a copy that a later recovery would take as current.
+        if (m_fs.unlink(encoded(kept)) == 0) {
+            int ignored = 0;
+            flushFolder(kept, &ignored);
+        }
         return true;
     }
     *error = describe(target, what, err);
@@ -461,95 +378,4 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
             describe(target, QStringLiteral("无法恢复原内容，原内容保留在 %1").arg(native(kept)), putErr);
     }
     return false;
-}
-
-void SafeSave::compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, const QByteArray& newHash,
-                               bool* complete, bool* untouched)
-{
-    *complete = *untouched = false;
-    struct stat st;
-    if (m_fs.fstat(fd, &st) != 0)
-        return;
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    QByteArray buffer(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized);
-    *complete = st.st_size == newSize;
-    *untouched = st.st_size == oldSize;
-    for (qint64 done = 0; (*complete || *untouched) && done < st.st_size;) {
-        const ssize_t n = m_fs.pread(fd, buffer.data(), size_t(kChunk), off_t(done));
-        if (n <= 0) {
-            *complete = *untouched = false;
-            return;
-        }
-        hash.addData(QByteArrayView(buffer.constData(), n));
-        if (*untouched)
-            *untouched = m_fs.pread(keptFd, old.data(), size_t(n), off_t(kHeaderSize + done)) == n &&
-                         memcmp(buffer.constData(), old.constData(), size_t(n)) == 0;
-        done += n;
-    }
-    *complete = *complete && hash.result() == newHash;
-}
-
-TextFile::Recovery SafeSave::recover(const QString& path, QString* message)
-{
-    const QString target = resolveLinks(path);
-    const QString kept = keptCopyPath(target);
-    // A copy that was never finished: the file was not touched yet.
-    m_fs.unlink(encoded(kept + QStringLiteral(".new")));
-    const int k = m_fs.open(encoded(kept), O_RDONLY, 0);
-    if (k < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return TextFile::Recovery::Nothing;
-        *message = describe(kept, kInterrupted + QStringLiteral("无法打开保留的原内容副本"), errno);
-        return TextFile::Recovery::Failed;
-    }
-    QByteArray head(int(kHeaderSize), Qt::Uninitialized);
-    struct stat ks;
-    const bool headRead = m_fs.pread(k, head.data(), size_t(kHeaderSize), 0) == kHeaderSize;
-    const Header h = parseHeader(headRead ? head : QByteArray());
-    if (!h.ok || m_fs.fstat(k, &ks) != 0 || ks.st_size != kHeaderSize + h.oldSize) {
-        m_fs.close(k);
-        *message = describe(
-            kept, kInterrupted + QStringLiteral("保留的原内容副本不完整，请查看它和 %1").arg(native(target)),
-            0);
-        return TextFile::Recovery::Failed;
-    }
-
-    auto failed = [&](const QString& what, int err) {
-        m_fs.close(k);
-        *message =
-            describe(target, kInterrupted + what, err) + QStringLiteral("\r\n保存前的内容在 ") + native(kept);
-        return TextFile::Recovery::Failed;
-    };
-    int fd = m_fs.open(encoded(target), O_RDONLY, 0);
-    if (fd < 0)
-        return failed(QStringLiteral("无法恢复保存前的内容"), errno);
-    // What the file holds now: the new content complete (only the copy was left), the old
-    // content untouched, or a mixture that must go.
-    bool complete = false, untouched = false;
-    compareWithKept(fd, k, h.oldSize, h.newSize, h.newHash, &complete, &untouched);
-    m_fs.close(fd);
-    if (complete) {
-        m_fs.close(k);
-        m_fs.unlink(encoded(kept));
-        return TextFile::Recovery::Nothing;
-    }
-    if (!untouched) {
-        fd = m_fs.open(encoded(target), O_RDWR, 0);
-        if (fd < 0)
-            return failed(QStringLiteral("无法恢复保存前的内容"), errno);
-        int err = 0;
-        const bool ok = putBack(fd, k, kHeaderSize, h.oldSize, &err);
-        m_fs.close(fd);
-        if (!ok)
-            return failed(QStringLiteral("无法恢复保存前的内容"), err);
-    }
-    m_fs.close(k);
-    if (m_fs.unlink(encoded(kept)) == 0) {
-        int err = 0;
-        flushFolder(kept, &err);
-    }
-    *message = native(target) + QStringLiteral(": ") + kInterrupted +
-               (untouched ? QStringLiteral("文件没有改动，仍是保存前的内容。")
-                          : QStringLiteral("文件已从保留的副本恢复为保存前的内容。"));
-    return TextFile::Recovery::Restored;
 }

@@ -17,16 +17,18 @@
 // In place (a bind mount, several hard links, properties that cannot be copied): the old
 // content goes to ".NAME.tarvix-kept.new", which is flushed and renamed to ".NAME.tarvix-kept"
 // (the kept copy) and the folder flushed; then the new content is written over the file,
-// truncated, flushed and read back; then the kept copy is removed. The kept copy begins with a
-// header that gives the sizes of the old and new content and a SHA-1 of the new, so that the
-// next recover() can tell a complete new file from a torn one.
+// truncated, flushed and read back; then the kept copy is removed and the folder flushed. The
+// kept copy holds a header with both sizes, the old content and the new, so that the next
+// recover() can tell the new content, the old one, a mixture of both (a write cut off) and a
+// file that was changed again after the save was cut off, which it never overwrites.
 class SafeSave
 {
 public:
     explicit SafeSave(FileSystem& fs) : m_fs(fs) {}
 
     bool save(const QString& path, const QByteArray& bytes, QString* error);
-    TextFile::Recovery recover(const QString& path, QString* message);
+    TextFile::Recovery recover(const QString& path, QString* message,
+                               const TextFile::KeepOld& keepOld = TextFile::KeepOld());
 
     // ".NAME.tarvix-kept" beside the file that path names, after its symbolic links.
     static QString keptCopyPath(const QString& path);
@@ -36,13 +38,14 @@ private:
     Replaced replace(const QString& target, const QByteArray& bytes, const struct stat* old, QString* error);
     bool copyProperties(const QString& target, int to, const struct stat& old, QString* why);
     bool saveInPlace(const QString& target, const QByteArray& bytes, QString* error);
-    bool keepOldContent(const QString& target, int fd, const QByteArray& newHash, qint64 newSize,
-                        qint64* oldSize, QString* error);
+    bool keepOldContent(const QString& target, int fd, const QByteArray& bytes, qint64* oldSize,
+                        QString* error);
     bool putBack(int fd, int keptFd, qint64 headerSize, qint64 oldSize, int* err);
-    // What the file holds after a save was cut off: the new content whole, the old content
-    // untouched (both false for a mixture, or when the file cannot be read).
-    void compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, const QByteArray& newHash,
-                         bool* complete, bool* untouched);
+    // What the file holds after a save was cut off, compared with the kept copy.
+    enum class Found { New, Old, Mixture, Other, Unreadable };
+    Found compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, int* err);
+    bool dropKept(const QString& kept, int* err);
+    TextFile::Recovery notPermittedOr(const QString& kept, int err, const QString& what, QString* message);
     void removeLeftovers(const QString& target);
     bool flushFolder(const QString& path, int* err);
     bool writeAll(int fd, const char* data, qint64 size, qint64 offset);

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // The one place where the program's files are opened. Reading takes a whole file; saving
 // replaces a whole file so that a failure, or the end of the program, at any point leaves the
 // old content or the new one, never a mixture.
@@ -45,16 +47,25 @@ bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool
 bool save(const QString& path, const QByteArray& bytes, QString* error);
 
 enum class Recovery {
-    Nothing,  // no save of this file was cut off
-    Restored, // a save was cut off: the file holds its content from before that save again
-    Failed,   // a save was cut off and the old content could not be put back
+    Nothing,      // no save of this file was cut off, or its new content was complete
+    Restored,     // a save was cut off: the file holds its content from before that save again
+    Kept,         // the file was changed after a save was cut off: it stays, the old content went to keepOld
+    Failed,       // a save was cut off and the old content could not be put back or kept elsewhere
+    NotPermitted, // a save with the administrator's rights was cut off: only they can finish it
 };
 
-// Finishes what a save that was cut off (the program killed, the power lost) left behind: if
-// the kept copy of an in-place save is there, the file gets its old content back unless the
-// new content was complete. For Restored and Failed sets *message to what happened, in
-// Chinese, naming the file and, for Failed, the kept copy and the system's reason.
-Recovery recover(const QString& path, QString* message);
+// Keeps the content from before a cut-off save elsewhere (a backup) when the file was changed
+// since, so that neither is lost. Returns false and sets *error if it cannot; sets *where.
+using KeepOld = std::function<bool(const QByteArray& old, QString* where, QString* error)>;
+
+// Finishes what a save that was cut off (the program killed, the power lost) left behind, and
+// removes its temporary files. If the kept copy of an in-place save is there: a file that holds
+// the new content keeps it; the old content, or a mixture of old and new (a write cut off),
+// becomes the old content again; a file changed since (another program, another save) stays as
+// it is, and the old content goes to keepOld (Kept; without keepOld, or if it fails, Failed and
+// the copy stays). Except for Nothing, sets *message to what happened, in Chinese, naming the
+// file and where each content is, with the system's reason.
+Recovery recover(const QString& path, QString* message, const KeepOld& keepOld = KeepOld());
 
 // Where an in-place save of path keeps the old content until the new content is on disk.
 QString keptCopyPath(const QString& path);

@@ -12,10 +12,10 @@ bool save(const QString& path, const QByteArray& bytes, QString* error)
     return SafeSave(system).save(path, bytes, error);
 }
 
-Recovery recover(const QString& path, QString* message)
+Recovery recover(const QString& path, QString* message, const KeepOld& keepOld)
 {
     FileSystem system;
-    return SafeSave(system).recover(path, message);
+    return SafeSave(system).recover(path, message, keepOld);
 }
 
 QString keptCopyPath(const QString& path)

@@ -69,7 +69,7 @@ bool save(const QString& path, const QByteArray& bytes, QString* error)
     return false;
 }
 
-Recovery recover(const QString&, QString*)
+Recovery recover(const QString&, QString*, const KeepOld&)
 {
     return Recovery::Nothing;
 }

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -79,9 +80,12 @@ bool write(const QString& folder, const QByteArray& bytes, const QDateTime& time
     }
     if (!written)
         return false;
-    const QStringList backups = inOrder(QDir(folder).entryList(QDir::Files | QDir::Hidden));
-    for (qsizetype i = 0; i + kKept < backups.size(); ++i)
-        QFile::remove(dir + backups[i]);
+    // The one just written always stays, even if others are named later (stamped ahead by a
+    // clock that was set back, a change of time zone, the hour that repeats in autumn).
+    QStringList others = inOrder(QDir(folder).entryList(QDir::Files | QDir::Hidden));
+    others.removeAll(QFileInfo(*path).fileName());
+    for (qsizetype i = 0; i + kKept - 1 < others.size(); ++i)
+        QFile::remove(dir + others[i]);
     return true;
 }
 

@@ -19,8 +19,9 @@ QString fileName(const QDateTime& time, int number = 1);
 QStringList inOrder(const QStringList& names);
 
 // Writes bytes to a new backup in folder (created if missing) under the first free name for
-// time, then removes the oldest backups beyond kKept. Returns false and sets *error (the path
-// and the system's reason) if no backup could be written; *path is the backup written.
+// time, then removes the oldest other backups beyond kKept; the one just written always stays.
+// Returns false and sets *error (the path and the system's reason) if no backup could be
+// written; *path is the backup written.
 bool write(const QString& folder, const QByteArray& bytes, const QDateTime& time, QString* path,
            QString* error);
 

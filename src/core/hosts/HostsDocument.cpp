@@ -1,5 +1,7 @@
 #include "core/hosts/HostsDocument.h"
 
+#include <algorithm>
+
 #include "core/hosts/HostsMerge.h"
 #include "platform/Platform.h"
 
@@ -378,6 +380,11 @@ bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QStrin
     const std::vector<HostsMerge::Line> now = HostsMerge::split(current, &bom);
     std::vector<HostsMerge::Change> changes(base.size());
     std::vector<QByteArray> added;
+    // A byte-order mark added or dropped since the reading: another program re-encoded the file
+    // (UTF-8 and the code page). Rows written in the encoding it had would not read back; only
+    // ASCII, the same bytes in both, can go into it.
+    const QByteArray baseEncoding = TextCodec(m_baseEncoding).encoding().toUpper().replace('-', "");
+    const bool reencoded = bom != m_bom && baseEncoding != "UTF8";
     for (int i = 0; i < rowCount(); ++i) {
         const Row& r = m_rows[i];
         if (r.fromFile && r.deleted) {
@@ -388,6 +395,12 @@ bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QStrin
                 continue; // an added row marked "删"
             if (!rowBytes(i, &line, error))
                 return false;
+            if (reencoded && std::any_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) >= 0x80; })) {
+                *error = QStringLiteral("第 %1 行：HOST文件的编码在读取之后被其他程序改变了，这一行的文字无法按原来的编码写入。"
+                                        "文件没有保存。请重新读取HOST文件，再做修改。")
+                             .arg(i + 1);
+                return false;
+            }
             if (!r.fromFile)
                 added.push_back(line);
             else if (line != raw(r))
@@ -404,6 +417,11 @@ bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QStrin
     QByteArray merged;
     qsizetype conflict = -1;
     if (!HostsMerge::merge(base, changes, added, now, lineEnd, &merged, &conflict)) {
+        if (conflict < 0) {
+            *error = QStringLiteral("HOST文件在读取之后被其他程序清空了（也许正在被改写）。"
+                                    "文件没有保存。请重新读取HOST文件，再做修改。");
+            return false;
+        }
         QString text = m_codec.decode(base[size_t(conflict)].text);
         if (text.size() > 60)
             text = text.left(57) + QStringLiteral("...");

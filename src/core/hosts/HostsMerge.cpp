@@ -107,6 +107,10 @@ bool merge(const std::vector<Line>& base, const std::vector<Change>& changes,
            const std::vector<QByteArray>& added, const std::vector<Line>& current, QByteArrayView lineEnd,
            QByteArray* out, qsizetype* conflict)
 {
+    if (current.empty() && !base.empty()) {
+        *conflict = -1;
+        return false;
+    }
     const std::vector<qsizetype> matched = match(base, current);
     const qsizetype n = qsizetype(base.size());
 
@@ -163,6 +167,57 @@ bool merge(const std::vector<Line>& base, const std::vector<Change>& changes,
     for (const QByteArray& line : added)
         put(line, QByteArrayView());
     *out = bytes;
+    return true;
+}
+
+bool mergeResult(QByteArrayView base, QByteArrayView result, QByteArrayView current, QByteArray* out,
+                 qsizetype* conflict)
+{
+    if (current == base) {
+        *out = result.toByteArray();
+        return true;
+    }
+    bool bom = false, currentBom = false;
+    const std::vector<Line> b = split(base, &bom), r = split(result, &bom), c = split(current, &currentBom);
+    // The result's lines as changes of base's: in each run of lines between two lines that both
+    // have, base's lines are changed into the result's in order, the base lines left over are
+    // deleted, and result lines left over after the last common line are added.
+    const std::vector<qsizetype> matched = match(b, r);
+    std::vector<Change> changes(b.size());
+    std::vector<QByteArray> added;
+    qsizetype next = 0; // the next result line not yet given to a base line
+    for (qsizetype i = 0; i <= qsizetype(b.size());) {
+        qsizetype end = i;
+        while (end < qsizetype(b.size()) && matched[end] < 0)
+            ++end;
+        const qsizetype until = end < qsizetype(b.size()) ? matched[end] : qsizetype(r.size());
+        for (qsizetype j = i; j < end; ++j, ++next) {
+            if (next < until)
+                changes[j] = Change{Change::Changed, r[next].text.toByteArray()};
+            else
+                changes[j].kind = Change::Deleted;
+        }
+        if (next < until && end < qsizetype(b.size())) {
+            *conflict = end;
+            return false;
+        }
+        for (; next < until; ++next)
+            added.push_back(r[next].text.toByteArray());
+        next = until + 1;
+        i = end + 1;
+    }
+    QByteArrayView lineEnd = "\n";
+    for (const std::vector<Line>* lines : {&c, &r}) {
+        auto withEnd = std::find_if(lines->begin(), lines->end(), [](const Line& l) { return !l.end.isEmpty(); });
+        if (withEnd != lines->end()) {
+            lineEnd = withEnd->end;
+            break;
+        }
+    }
+    QByteArray merged;
+    if (!merge(b, changes, added, c, lineEnd, &merged, conflict))
+        return false;
+    *out = currentBom ? QByteArray("\xEF\xBB\xBF") + merged : merged;
     return true;
 }
 

@@ -58,9 +58,18 @@ std::vector<qsizetype> match(const std::vector<Line>& a, const std::vector<Line>
 // where it has them, and the added lines come at the end. Every line ends with a line end: its
 // own, or lineEnd where it has none. Returns false and sets *conflict to the index of the first
 // base line that the user changed or deleted and current changed or removed (both removing it
-// is no conflict); *out is then undefined.
+// is no conflict), or to -1 if current is empty and base is not (a program that rewrites the
+// file truncates it first: its lines are not gone); *out is then undefined.
 bool merge(const std::vector<Line>& base, const std::vector<Change>& changes,
            const std::vector<QByteArray>& added, const std::vector<Line>& current, QByteArrayView lineEnd,
            QByteArray* out, qsizetype* conflict);
+
+// The same merge for a result given as bytes: the changes from base to result (lines changed in
+// place or deleted, lines added at the end) applied to current, as merge() does; current as it
+// is if it equals base, a UTF-8 byte-order mark where current has one. Returns false and sets
+// *conflict as merge() does, or to the base line before which result inserted lines elsewhere
+// than at the end, when current differs from base.
+bool mergeResult(QByteArrayView base, QByteArrayView result, QByteArrayView current, QByteArray* out,
+                 qsizetype* conflict);
 
 } // namespace HostsMerge

@@ -230,4 +230,27 @@ bool canWriteDirectory(const std::wstring& dir)
     return true;
 }
 
+void* lockNamed(const std::wstring& name, unsigned long waitMs, std::wstring* error)
+{
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!mutex) {
+        *error = errorText(GetLastError());
+        return nullptr;
+    }
+    const DWORD waited = WaitForSingleObject(mutex, waitMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) // abandoned: its holder died
+        return mutex;
+    *error = waited == WAIT_TIMEOUT ? std::wstring() : errorText(GetLastError());
+    CloseHandle(mutex);
+    return nullptr;
+}
+
+void unlockNamed(void* lock)
+{
+    if (lock) {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    }
+}
+
 } // namespace winapi

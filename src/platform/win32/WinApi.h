@@ -70,4 +70,12 @@ bool canWriteDirectory(const std::wstring& dir);
 // The system's text for an error code.
 std::wstring errorText(unsigned long code);
 
+// One holder at a time for name, across the processes of this session: waits up to waitMs for
+// a named mutex. Returns the held lock, or nullptr with the system's text (empty when the wait
+// timed out) in *error. A holder that died leaves the lock free for the next.
+void* lockNamed(const std::wstring& name, unsigned long waitMs, std::wstring* error);
+
+// Frees a lock of lockNamed() on the thread that took it.
+void unlockNamed(void* lock);
+
 } // namespace winapi

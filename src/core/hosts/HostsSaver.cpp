@@ -1,0 +1,181 @@
+#include "core/hosts/HostsSaver.h"
+
+#include "core/hosts/HostsBackups.h"
+#include "core/hosts/HostsDocument.h"
+#include "core/hosts/HostsMerge.h"
+#include "platform/FileLock.h"
+#include "platform/Platform.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kReadAgain = QStringLiteral("\r\n请重新读取HOST文件后再保存。");
+
+// Whether the administrator's rights can do what the direct save could not: a file the user
+// may not write, or a writable file in a folder only root can write (where neither the
+// temporary file nor the kept copy can be made). A read-only file system or a missing folder
+// they cannot help with.
+bool needsAdministrator(const QString& path)
+{
+    switch (Platform::writeAccess(path)) {
+    case Platform::WriteAccess::Denied:
+        return true;
+    case Platform::WriteAccess::Allowed: {
+        const QFileInfo info(path);
+        const QString target = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+        return !Platform::canWriteDirectory(QFileInfo(target).absolutePath());
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+HostsSaver::HostsSaver(const QString& hostsPath, const QString& backupFolder)
+    : m_hostsPath(hostsPath), m_backupFolder(backupFolder)
+{
+}
+
+bool HostsSaver::keepOld(const QByteArray& old, QString* where, QString* error) const
+{
+    const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
+    if (!m_backupFolder.isEmpty())
+        return HostsBackups::write(m_backupFolder, old, now, where, error);
+    // Root's helper writes no user's folder: the old content stays beside the file.
+    const QFileInfo info(m_hostsPath);
+    *where = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+             QStringLiteral(".tarvix-before-") + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    return TextFile::writeNew(*where, old, error);
+}
+
+bool HostsSaver::saveFile(const QByteArray& bytes, QString* error) const
+{
+    return m_saveFile ? m_saveFile(m_hostsPath, bytes, error) : TextFile::save(m_hostsPath, bytes, error);
+}
+
+TextFile::ReadStatus HostsSaver::read(QByteArray* bytes, TextFile::Recovery* recovery, QString* message,
+                                      QString* error)
+{
+    FileLock lock;
+    message->clear();
+    *recovery = TextFile::Recovery::Nothing;
+    if (!lock.lock(m_hostsPath, error))
+        return TextFile::ReadStatus::Failed;
+    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
+        return keepOld(old, where, why);
+    };
+    *recovery = TextFile::recover(m_hostsPath, message, keep);
+    return TextFile::read(m_hostsPath, bytes, error);
+}
+
+bool HostsSaver::save(const HostsDocument& document, QString* error)
+{
+    m_backupNote.clear();
+    FileLock lock;
+    if (!lock.lock(m_hostsPath, error))
+        return false;
+    QString recovered;
+    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
+        return keepOld(old, where, why);
+    };
+    bool adminOnly = false;
+    switch (TextFile::recover(m_hostsPath, &recovered, keep)) {
+    case TextFile::Recovery::Nothing:
+        break;
+    case TextFile::Recovery::Restored:
+    case TextFile::Recovery::Kept:
+        *error = recovered + kReadAgain;
+        return false;
+    case TextFile::Recovery::Failed:
+        *error = recovered;
+        return false;
+    case TextFile::Recovery::NotPermitted:
+        adminOnly = true; // the helper finishes the recovery first
+        break;
+    }
+
+    // The file as it is now: another program may have changed it since it was read.
+    QByteArray current;
+    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, &current, error);
+    if (status == TextFile::ReadStatus::Failed)
+        return false;
+    if (current == document.fileBytes())
+        current = document.fileBytes(); // one buffer for both, before the new bytes are made
+    QByteArray bytes;
+    if (!document.mergeInto(current, &bytes, error))
+        return false;
+    if (status == TextFile::ReadStatus::Ok && bytes == current && !adminOnly)
+        return true; // nothing to change
+    QString backup;
+    if (status == TextFile::ReadStatus::Ok && bytes != current && !m_backupFolder.isEmpty()) {
+        const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
+        if (!HostsBackups::write(m_backupFolder, current, now, &backup, &m_backupNote)) {
+            m_backupNote = QStringLiteral("没有写成备份: ") + m_backupNote;
+            backup.clear();
+        }
+    }
+    bool saved = false;
+    if (adminOnly)
+        *error = recovered;
+    else
+        saved = saveFile(bytes, error);
+    if (!saved && m_elevate && (adminOnly || needsAdministrator(m_hostsPath))) {
+        lock.unlock(); // the helper takes it, and merges again against the file as it is then
+        saved = m_elevate(current, bytes, error);
+    }
+    if (!saved && !backup.isEmpty())
+        HostsBackups::discard(backup); // the file still holds what it would have kept
+    return saved;
+}
+
+HostsSaver::Outcome HostsSaver::saveResult(const QByteArray& base, const QByteArray& result, QString* error)
+{
+    FileLock lock;
+    if (!lock.lock(m_hostsPath, error))
+        return Outcome::Failed;
+    QString recovered;
+    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
+        return keepOld(old, where, why);
+    };
+    switch (TextFile::recover(m_hostsPath, &recovered, keep)) {
+    case TextFile::Recovery::Nothing:
+        break;
+    case TextFile::Recovery::Restored:
+    case TextFile::Recovery::Kept:
+        *error = recovered + kReadAgain;
+        return Outcome::Recovered;
+    case TextFile::Recovery::Failed:
+    case TextFile::Recovery::NotPermitted:
+        *error = recovered;
+        return Outcome::Failed;
+    }
+    QByteArray current;
+    if (TextFile::read(m_hostsPath, &current, error) == TextFile::ReadStatus::Failed)
+        return Outcome::Failed;
+    QByteArray merged;
+    qsizetype conflict = -1;
+    if (!HostsMerge::mergeResult(base, result, current, &merged, &conflict)) {
+        const QString path = QDir::toNativeSeparators(m_hostsPath);
+        *error = conflict < 0
+                     ? QStringLiteral("%1 在保存之前被其他程序清空了（也许正在被改写）。").arg(path)
+                     : QStringLiteral("%1 的第 %2 行在读取之后被其他程序修改或删除了，而你也修改了这一行。")
+                           .arg(path)
+                           .arg(conflict + 1);
+        *error += QStringLiteral("文件没有保存。请重新读取HOST文件，再做修改。");
+        return Outcome::Conflict;
+    }
+    if (merged != current && !saveFile(merged, error))
+        return Outcome::Failed;
+    // Success is reported only for what the file really holds now.
+    QByteArray written;
+    if (TextFile::read(m_hostsPath, &written, error) != TextFile::ReadStatus::Ok)
+        return Outcome::Failed;
+    if (written != merged) {
+        *error = QDir::toNativeSeparators(m_hostsPath) + QStringLiteral(": 写入后读回的内容与新内容不一致");
+        return Outcome::Failed;
+    }
+    return Outcome::Saved;
+}

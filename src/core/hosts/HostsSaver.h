@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/TextFile.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+class HostsDocument;
+
+// Reading and saving the hosts file, each under the file's lock (FileLock), so that two
+// windows, or a window and the helper, never see each other's save half done:
+// - read: a cut-off save is finished first (TextFile::recover; a file changed since keeps its
+//   content and the old one goes to the backups), then the file is read;
+// - save: the file is read again, the user's changes are merged onto it (another program may
+//   have changed it), its previous content goes to the backups, the merged content is saved;
+//   where only the administrator may write the file, the base and the merged content go to the
+//   helper (elevate), which merges again against the file as it is when it writes. A backup
+//   of a save that then failed is dropped.
+// The helper itself saves with saveResult().
+class HostsSaver
+{
+public:
+    using SaveFile = std::function<bool(const QString& path, const QByteArray& bytes, QString* error)>;
+    // Hands base (the file as this save read it) and result (the merged content) to the
+    // administrator's helper. Returns true when the helper wrote the file; otherwise false and
+    // sets *error (it holds the direct save's reason on entry).
+    using Elevate = std::function<bool(const QByteArray& base, const QByteArray& result, QString* error)>;
+
+    // backupFolder may be empty: the old content of a file changed after a cut-off save is then
+    // kept beside the file (as the helper does), and a save makes no backup.
+    HostsSaver(const QString& hostsPath, const QString& backupFolder);
+
+    void setSaveFile(const SaveFile& save) { m_saveFile = save; }
+    void setElevate(const Elevate& elevate) { m_elevate = elevate; }
+    void setClock(const std::function<QDateTime()>& now) { m_now = now; }
+
+    // Finishes a cut-off save, then reads the file into *bytes. *recovery and *message tell what
+    // the recovery did (message empty for Nothing). Returns the read status; sets *error for
+    // Missing and Failed.
+    TextFile::ReadStatus read(QByteArray* bytes, TextFile::Recovery* recovery, QString* message,
+                              QString* error);
+
+    // Saves document's rows merged onto the file as it is now. Returns false and sets *error
+    // (the file unchanged) on a conflict, an interrupted save that was just put right, or a
+    // failed write. backupNote() then says why no backup was made, if a save succeeded
+    // without one.
+    bool save(const HostsDocument& document, QString* error);
+    QString backupNote() const { return m_backupNote; }
+
+    enum class Outcome { Saved, Conflict, Recovered, Failed };
+    // The helper's save: result, made from base, merged onto the file as it is now
+    // (HostsMerge::mergeResult), saved and read back. Conflict: another program changed a line
+    // that result changed too, or emptied the file; Recovered: a cut-off save was put right
+    // first and nothing was written; Failed: the system refused. *error says which, in Chinese.
+    Outcome saveResult(const QByteArray& base, const QByteArray& result, QString* error);
+
+private:
+    bool keepOld(const QByteArray& old, QString* where, QString* error) const;
+    bool saveFile(const QByteArray& bytes, QString* error) const;
+
+    QString m_hostsPath;
+    QString m_backupFolder;
+    SaveFile m_saveFile;
+    Elevate m_elevate;
+    std::function<QDateTime()> m_now;
+    QString m_backupNote;
+};
