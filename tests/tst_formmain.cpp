@@ -886,10 +886,10 @@ void tst_FormMain::oversizedQueueFileIsLeftAlone_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("a line over 64 KiB") << "127.0.0.1\r\n" + QByteArray(70000, 'a') + "\r\n"
-                                        << QStringLiteral("第 2 项有 70000 个字符");
-    QTest::newRow("a file over 16 MiB") << QByteArray("127.0.0.1\r\n").repeated(1600000)
-                                        << QStringLiteral("有 17600000 字节");
+    QTest::newRow("a line over 4,096 characters") << "127.0.0.1\r\n" + QByteArray(4097, 'a') + "\r\n"
+                                                  << QStringLiteral("第 2 项有 4097 个字符");
+    QTest::newRow("a file over 1 MiB") << QByteArray("127.0.0.1\r\n").repeated(100000)
+                                       << QStringLiteral("有 1100000 字节");
 }
 
 void tst_FormMain::oversizedQueueFileIsLeftAlone()
