@@ -506,7 +506,6 @@ void tst_HostsLines::lineOf2GiBIsWrittenWhole()
     QCOMPARE(qint64(out.size()), 1 + head.size() + longLine + tail.size());
     QVERIFY(out.startsWith("#" + head));
     QVERIFY(out.endsWith(tail));
-    QCOMPARE(out.count('\n'), 3);
     QCOMPARE(doc.values(2), (HostsValues{false, QStringLiteral("10.0.0.1"), QStringLiteral("b")}));
 }
 
