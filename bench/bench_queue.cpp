@@ -28,7 +28,8 @@ int main(int argc, char* argv[])
     for (const QByteArray& arg : sizes) {
         const bool lines = arg.startsWith('x');
         const qint64 size = arg.mid(lines ? 1 : 0).toLongLong();
-        const QByteArray bytes = lines ? QByteArray("127.0.0.1\r\n").repeated(size / 11) : QByteArray(size, 'a') + "\r\n";
+        const QByteArray bytes =
+            lines ? QByteArray("127.0.0.1\r\n").repeated(size / 11) : QByteArray(size, 'a') + "\r\n";
         QTemporaryDir dir;
         QFile ping(dir.filePath(QStringLiteral("Ping.txt")));
         if (!ping.open(QIODevice::WriteOnly) || ping.write(bytes) != bytes.size())
@@ -45,11 +46,11 @@ int main(int argc, char* argv[])
         QCoreApplication::processEvents();
         form.grab(); // paints the batch tab, the task box with it
         const auto* log = form.findChild<QListWidget*>(QStringLiteral("ListLog"));
-        std::printf("Ping.txt of %lld bytes in %s: batch tab shown after %lld ms, queue %lld characters, log: %s\n",
-                    static_cast<long long>(bytes.size()), lines ? "short lines" : "one line",
-                    static_cast<long long>(timer.elapsed()),
-                    static_cast<long long>(form.queueText().size()),
-                    log->count() > 0 ? qPrintable(log->item(0)->text()) : "(empty)");
+        std::printf(
+            "Ping.txt of %lld bytes in %s: batch tab shown after %lld ms, queue %lld characters, log: %s\n",
+            static_cast<long long>(bytes.size()), lines ? "short lines" : "one line",
+            static_cast<long long>(timer.elapsed()), static_cast<long long>(form.queueText().size()),
+            log->count() > 0 ? qPrintable(log->item(0)->text()) : "(empty)");
     }
     return 0;
 }

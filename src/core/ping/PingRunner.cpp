@@ -13,11 +13,8 @@
 #include <thread>
 
 PingRunner::PingRunner(const QByteArray& encoding, Platform::Starter starter, QObject* parent)
-    : QObject(parent),
-      m_encoding(encoding),
-      m_starter(std::move(starter)),
-      m_watcher(new ProcessWatcher(this)),
-      m_endTimer(new QTimer(this))
+    : QObject(parent), m_encoding(encoding), m_starter(std::move(starter)),
+      m_watcher(new ProcessWatcher(this)), m_endTimer(new QTimer(this))
 {
     connect(m_watcher, &ProcessWatcher::finished, this, &PingRunner::queueEnd);
     connect(m_endTimer, &QTimer::timeout, this, &PingRunner::reportQueuedEnds);
@@ -45,8 +42,8 @@ QList<StartResult> PingRunner::startBeside(const QList<QList<Command>>& groups)
     return results;
 }
 
-bool PingRunner::start(const QString& queue, const QString& count, const std::function<QString()>& resultFolder,
-                       QString* error)
+bool PingRunner::start(const QString& queue, const QString& count,
+                       const std::function<QString()>& resultFolder, QString* error)
 {
     QString folderError;
     const bool folderReady = Platform::createDirectory(resultFolder(), &folderError);
@@ -138,5 +135,6 @@ void PingRunner::reportEnd(quint64 id, const ProcessEnd& end)
 
     const auto ending = m_runs.end(id, summary && summary->received > 0);
     if (ending && ending->batchDone)
-        emit logged(PingReport::batchEntry(ending->batchPings, ending->batchAnswered, ending->batchUnwatched));
+        emit logged(
+            PingReport::batchEntry(ending->batchPings, ending->batchAnswered, ending->batchUnwatched));
 }
