@@ -106,6 +106,7 @@ private slots:
     void tableInTheResultFilesCodePage();
     void standInStartsAreCountedNotWatched();
     void pastTheFileLimitEveryTargetIsWatched();
+    void fileLimitIsRaisedToTheHardOne();
     void destroyingTheRunnerLeavesPingsRunning();
 };
 
@@ -264,6 +265,15 @@ void tst_PingEnds::pastTheFileLimitEveryTargetIsWatched()
     for (qint64 pid : b.pids())
         QVERIFY2(processState(pid) != 'Z', qPrintable(QString::number(pid)));
     QCOMPARE(b.runner.watching(), 0);
+}
+
+void tst_PingEnds::fileLimitIsRaisedToTheHardOne()
+{
+    const FileLimit lowered(200);
+    Platform::raiseFileLimit();
+    rlimit now{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &now), 0);
+    QCOMPARE(now.rlim_cur, now.rlim_max);
 }
 
 void tst_PingEnds::destroyingTheRunnerLeavesPingsRunning()
