@@ -8,6 +8,7 @@
 //                                                     starting and watching alone
 #include "gui/FormMain.h"
 #include "gui/MessageBox.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,6 +36,7 @@ int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    Platform::raiseFileLimit(); // as the program does at start
     const int targets = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 500;
     QTemporaryDir dir;
     if (argc > 2 && qstrcmp(argv[2], "--stub") == 0) {

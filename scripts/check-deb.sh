@@ -7,8 +7,9 @@
 #      IP.txt and Ping.txt in that user's data folder, not in /usr/bin;
 #   4. the installed helper writes that root's own /etc/hosts from a frame on its input;
 #   5. `apt-get remove --purge tarvix` leaves none of its files behind.
-# Needs root (debootstrap, chroot) and Debian's archive (deb.debian.org); nothing else leaves
-# the machine. The machine's own /etc/hosts is never touched: the helper runs in the chroot.
+# Needs root (debootstrap, chroot) and the Debian archive that the machine's apt uses (found by
+# scripts/debian-mirror.sh); nothing else leaves the machine. The machine's own /etc/hosts is
+# never touched: the helper runs in the chroot.
 # Downloaded packages are kept in build/debootstrap-cache for the next run; the root itself is
 # made afresh each time and removed at the end (kept with --keep).
 #   scripts/check-deb.sh [--keep]
@@ -21,7 +22,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "$0: needs root (debootstrap and chroot)" >&2
   exit 2
 fi
-mirror=http://deb.debian.org/debian
+mirror=$(scripts/debian-mirror.sh bookworm)
 started=$(date +%s)
 step() { printf '\n== %s (%ss)\n' "$1" "$(($(date +%s) - started))"; }
 

@@ -3,8 +3,9 @@
 # Debian 12 root (debootstrap --variant=minbase), as on a machine that has nothing but what
 # .ci/run and the README's commands install: every package comes from the project's own
 # scripts, and the Qt for Windows is built from scratch. Prints the time of the whole run.
-# Needs root and Debian's archive (deb.debian.org); nothing else leaves the machine. The root
-# is removed at the end (kept with --keep).
+# Needs root and the Debian archive that the machine's apt uses (found by
+# scripts/debian-mirror.sh); nothing else leaves the machine. The root is removed at the end
+# (kept with --keep).
 #   scripts/check-fresh.sh [--keep]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +26,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >/dev/null
+mirror=$(scripts/debian-mirror.sh bookworm)
+debootstrap --variant=minbase bookworm "$root" "$mirror" >/dev/null
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 mkdir -p "$root/src"
 git clone -q "$top" "$root/src/tarvix"

@@ -15,6 +15,8 @@ private slots:
     void programTextsInTheSystemCodePage();
     void textTheCodePageCannotHoldIsRefused();
     void hostsLinesInTheSystemCodePage();
+    void oneByteCodePageRefusesWhatItCannotHold_data();
+    void oneByteCodePageRefusesWhatItCannotHold();
 };
 
 namespace {
@@ -80,6 +82,51 @@ void tst_CodePage::hostsLinesInTheSystemCodePage()
     QVERIFY(codec.encode(QStringLiteral("#127.0.0.1 本机\r\n"), &expected));
     QVERIFY(written.startsWith(expected));
     QVERIFY(written.endsWith(bytes.mid(bytes.indexOf('\n') + 1)));
+}
+
+void tst_CodePage::oneByteCodePageRefusesWhatItCannotHold_data()
+{
+    // Qt's one-byte encoders put '?' in a character's place without reporting an error: only
+    // the check that the bytes read back as the text stops a host name from being saved wrong.
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("holds");
+    for (const QByteArray& encoding : {QByteArray("ISO-8859-1"), QByteArray("windows-1252")}) {
+        const auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow((encoding + ": " + name).constData());
+        };
+        row("Latin letters with accents") << encoding << QStringLiteral("café-straße.example") << true;
+        row("snowman") << encoding << QStringLiteral("snow\u2603.example") << false;
+        row("o with double acute") << encoding << QStringLiteral("gy\u0151r.example") << false;
+        row("Chinese") << encoding << QStringLiteral("办公网盘") << false;
+        row("emoji") << encoding << QStringLiteral("a\U0001F600b") << false;
+        row("question mark itself") << encoding << QStringLiteral("a?b") << true;
+    }
+    QTest::newRow("ISO-8859-1: euro sign") << QByteArray("ISO-8859-1") << QStringLiteral("\u20AC") << false;
+    QTest::newRow("windows-1252: euro sign") << QByteArray("windows-1252") << QStringLiteral("\u20AC") << true;
+}
+
+void tst_CodePage::oneByteCodePageRefusesWhatItCannotHold()
+{
+    QFETCH(QByteArray, encoding);
+    QFETCH(QString, text);
+    QFETCH(bool, holds);
+    const TextCodec codec(encoding);
+    if (!codec.isValid())
+        QSKIP("this Qt has no converter of that name (a Qt without ICU knows only Latin-1 and Unicode)");
+    QByteArray bytes;
+    QCOMPARE(codec.encode(text, &bytes), holds);
+    if (holds)
+        QCOMPARE(codec.decode(bytes), text);
+
+    // A typed host name that the file's encoding cannot hold is refused, not written with '?'.
+    HostsDocument doc(encoding);
+    doc.load("127.0.0.1 localhost\n");
+    doc.setValues(0, HostsValues{false, QStringLiteral("127.0.0.1"), text});
+    QByteArray written;
+    QString error;
+    QCOMPARE(doc.toBytes(&written, &error), holds);
+    QCOMPARE(error.isEmpty(), holds);
 }
 
 QTEST_GUILESS_MAIN(tst_CodePage)

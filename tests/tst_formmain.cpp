@@ -92,6 +92,9 @@ private slots:
     void tabGoesFromHostFileButtonToFirstRow();
     void resultFolderFailureNamesTheCause_data();
     void resultFolderFailureNamesTheCause();
+    void untouchedLongHostKeepsItsBytes();
+    void oversizedQueueFileIsLeftAlone_data();
+    void oversizedQueueFileIsLeftAlone();
 };
 
 void tst_FormMain::controlsAtDesignPositions_data()
@@ -577,11 +580,13 @@ void tst_FormMain::batchPingSkipsUnsafeTarget()
         ->setPlainText(QStringLiteral("127.0.0.1 & echo owned > x\n../../escape\n127.0.0.1"));
     click(form, "Command2");
     auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
-    QCOMPARE(log->count(), 4);
+    QCOMPARE(log->count(), 5);
     QVERIFY(log->item(0)->text().startsWith(QStringLiteral("跳过:127.0.0.1 & echo owned > x")));
     QVERIFY(log->item(1)->text().startsWith(QStringLiteral("跳过:../../escape")));
     QVERIFY(log->item(2)->text().startsWith(QStringLiteral("执行:cmd /c ping 127.0.0.1 -n 50")));
     QCOMPARE(log->item(3)->text(), QStringLiteral("执行完成，PID: 4242"));
+    // The stand-in started nothing that could be watched, and the log says so.
+    QVERIFY(log->item(4)->text().startsWith(QStringLiteral("无法监视: 127.0.0.1")));
     // Only the safe target's three commands were started, and nothing was written for the others.
     QCOMPARE(f.started.size(), 3);
     QCOMPARE(QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
@@ -627,11 +632,15 @@ void tst_FormMain::batchNotesLinesThatMayStandOutOfOrder()
     child<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("127.0.0.1\nslow.example"));
     click(form, "Command2");
     auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
-    QCOMPARE(log->count(), 5);
-    QCOMPARE(log->item(1)->text(), QStringLiteral("执行完成，PID: 4242"));
-    QCOMPARE(log->item(3)->text(), QStringLiteral("执行完成，PID: 4242"));
-    QVERIFY2(log->item(4)->text().startsWith(QStringLiteral("注意: slow.example ")), qPrintable(log->item(4)->text()));
-    QVERIFY(log->item(4)->text().endsWith(QStringLiteral("顺序可能不同")));
+    QStringList entries;
+    for (int i = 0; i < log->count(); ++i)
+        entries << log->item(i)->text();
+    const QStringList notes = entries.filter(QStringLiteral("顺序可能不同"));
+    QCOMPARE(notes.size(), 1);
+    QVERIFY2(notes[0].startsWith(QStringLiteral("注意: slow.example ")), qPrintable(notes[0]));
+    const int at = entries.indexOf(notes[0]);
+    QCOMPARE(entries.value(at - 1), QStringLiteral("执行完成，PID: 4242"));
+    QVERIFY(entries.value(at - 2).startsWith(QStringLiteral("执行:cmd /c ping slow.example")));
 }
 
 void tst_FormMain::exitSavesNothing()
@@ -1030,6 +1039,57 @@ void tst_FormMain::sectionMenuSwitchesItsLines()
     click(form, "CmdSave");
     QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
     QCOMPARE(readBytes(f.hosts), expected.replace("#2.2.2.2", "2.2.2.2"));
+}
+
+void tst_FormMain::untouchedLongHostKeepsItsBytes()
+{
+    // A line edit holds at most 32,767 characters; ticking "禁用" must not cut the host it shows.
+    const QByteArray line = "10.0.0.1 " + QByteArray(40000, 'h') + " alias # note";
+    const QByteArray bytes = line + "\n";
+    WindowFixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("Check1(1)")), Qt::LeftButton);
+    QVERIFY(form.hosts().values(0).disabled);
+    QCOMPARE(form.hosts().values(0).host.size(), 40000);
+    QByteArray written;
+    QString error;
+    QVERIFY2(form.hosts().toBytes(&written, &error), qPrintable(error));
+    QCOMPARE(written, "#" + bytes);
+}
+
+void tst_FormMain::oversizedQueueFileIsLeftAlone_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a line over 4,096 characters") << "127.0.0.1\r\n" + QByteArray(4097, 'a') + "\r\n"
+                                                  << QStringLiteral("第 2 项有 4097 个字符");
+    QTest::newRow("a file over 1 MiB") << QByteArray("127.0.0.1\r\n").repeated(100000)
+                                       << QStringLiteral("有 1100000 字节");
+}
+
+void tst_FormMain::oversizedQueueFileIsLeftAlone()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+    WindowFixture f;
+    const QString ping = f.path(QStringLiteral("Ping.txt"));
+    writeBytes(ping, file);
+    FormMain form(f.options);
+    QVERIFY(form.queueText().isEmpty());
+    QVERIFY(f.messages.isEmpty()); // start-up shows no message: the log says why
+    auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
+    QCOMPARE(log->count(), 1);
+    QVERIFY2(log->item(0)->text().contains(reason), qPrintable(log->item(0)->text()));
+    QVERIFY(log->item(0)->text().contains(QStringLiteral("没有载入")));
+
+    // "保存任务" refuses to put the box's few lines in its place.
+    child<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("10.0.0.1"));
+    click(form, "Command3");
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")) && f.messages.first().contains(reason),
+             qPrintable(f.messages.first()));
+    QVERIFY(readBytes(ping) == file);
 }
 
 QTEST_MAIN(tst_FormMain)

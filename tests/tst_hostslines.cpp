@@ -61,6 +61,7 @@ private slots:
     void untouchedWordsKeepTheirBytes_data();
     void untouchedWordsKeepTheirBytes();
     void strayByteOrderMarkUnticks();
+    void lineOf2GiBIsWrittenWhole();
 };
 
 void tst_HostsLines::parseLine_data()
@@ -201,26 +202,42 @@ void tst_HostsLines::editedRowKeepsRestOfLine_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("newIp");
+    QTest::addColumn<bool>("clearHost");
     QTest::addColumn<QByteArray>("written");
     QTest::newRow("further names and a comment") << QByteArray("::1     localhost ip6-localhost # v6\n") << "::2"
-                                                 << QByteArray("::2 localhost ip6-localhost # v6\n");
-    QTest::newRow("tab-separated") << QByteArray("127.0.1.1\tbox.example.org\tbox\n") << "10.0.0.9"
+                                                 << false << QByteArray("::2 localhost ip6-localhost # v6\n");
+    QTest::newRow("tab-separated") << QByteArray("127.0.1.1\tbox.example.org\tbox\n") << "10.0.0.9" << false
                                    << QByteArray("10.0.0.9 box.example.org\tbox\n");
-    QTest::newRow("two words only") << QByteArray("1.1.1.1 a\r\n") << "2.2.2.2" << QByteArray("2.2.2.2 a\r\n");
-    QTest::newRow("single word loses nothing it showed") << QByteArray("localhost\n") << "1.2.3.4"
+    QTest::newRow("two words only") << QByteArray("1.1.1.1 a\r\n") << "2.2.2.2" << false
+                                    << QByteArray("2.2.2.2 a\r\n");
+    QTest::newRow("single word loses nothing it showed") << QByteArray("localhost\n") << "1.2.3.4" << false
                                                          << QByteArray("1.2.3.4 \n");
+    // Its further names would otherwise come first and read back as the address.
+    QTest::newRow("both boxes cleared: written as an added empty row")
+        << QByteArray("127.0.0.1 localhost localhost.localdomain ip6-localhost\r\n") << "" << true
+        << QByteArray(" \r\n");
+    QTest::newRow("both boxes of a disabled row cleared") << QByteArray("#10.0.0.1 a b # note\n") << "" << true
+                                                          << QByteArray("# \n");
 }
 
 void tst_HostsLines::editedRowKeepsRestOfLine()
 {
     QFETCH(QByteArray, line);
     QFETCH(QString, newIp);
+    QFETCH(bool, clearHost);
     HostsDocument doc("UTF-8");
     doc.load(line);
     HostsValues v = doc.values(0);
     v.ip = newIp;
+    if (clearHost)
+        v.host.clear();
     doc.setValues(0, v);
     QTEST(saved(doc), "written");
+    if (clearHost) {
+        HostsDocument again("UTF-8");
+        again.load(saved(doc));
+        QCOMPARE(again.values(0), (HostsValues{v.disabled, QString(), QString()}));
+    }
 }
 
 void tst_HostsLines::writtenForm_data()
@@ -456,6 +473,40 @@ void tst_HostsLines::strayByteOrderMarkUnticks()
     QString error;
     QVERIFY2(doc.toBytes(&out, &error), qPrintable(error));
     QCOMPARE(out, line.mid(1) + "\n0.0.0.0 ads.example\n");
+}
+
+void tst_HostsLines::lineOf2GiBIsWrittenWhole()
+{
+    // A sparse file in a temporary folder: a short line, a line of NUL bytes just over 2 GiB
+    // long that takes no disk space, and a short line. Ticking the first row must write the
+    // long line back whole.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hosts"));
+    const QByteArray head = "127.0.0.1 a\n";
+    const QByteArray tail = "\n10.0.0.1 b\n";
+    const qint64 longLine = (qint64(1) << 31) + 16;
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(head) == head.size());
+        QVERIFY(file.seek(head.size() + longLine));
+        QVERIFY(file.write(tail) == tail.size());
+    }
+    QByteArray bytes;
+    QString error;
+    QCOMPARE(TextFile::read(path, &bytes, &error), TextFile::ReadStatus::Ok);
+    QCOMPARE(qint64(bytes.size()), head.size() + longLine + tail.size());
+    HostsDocument doc("UTF-8");
+    doc.load(bytes);
+    QCOMPARE(doc.rowCount(), 3);
+    doc.setValues(0, HostsValues{true, QStringLiteral("127.0.0.1"), QStringLiteral("a")});
+    QByteArray out;
+    QVERIFY2(doc.toBytes(&out, &error), qPrintable(error));
+    bytes.clear();
+    QCOMPARE(qint64(out.size()), 1 + head.size() + longLine + tail.size());
+    QVERIFY(out.startsWith("#" + head));
+    QVERIFY(out.endsWith(tail));
+    QCOMPARE(doc.values(2), (HostsValues{false, QStringLiteral("10.0.0.1"), QStringLiteral("b")}));
 }
 
 QTEST_GUILESS_MAIN(tst_HostsLines)

@@ -71,12 +71,20 @@ void tst_Ping::commandLines_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("count");
     QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("words"); // what ping gets where there is no cmd
+    QTest::addColumn<QString>("countArgument");
     const QString file = QStringLiteral("D:\\Tools\\2010-12-21\\10.0.0.1.txt");
+    const QStringList address{QStringLiteral("10.0.0.1")};
     QTest::newRow("example values") << "10.0.0.1" << "50"
-                                    << "cmd /c ping 10.0.0.1 -n 50 >>\"" + file + "\"";
+                                    << "cmd /c ping 10.0.0.1 -n 50 >>\"" + file + "\"" << address << "50";
     QTest::newRow("leading blank gives two blanks after ping")
-        << " 10.0.0.1" << "50" << "cmd /c ping  10.0.0.1 -n 50 >>\"D:\\Tools\\2010-12-21\\ 10.0.0.1.txt\"";
-    QTest::newRow("empty count") << "10.0.0.1" << "" << "cmd /c ping 10.0.0.1 -n  >>\"" + file + "\"";
+        << " 10.0.0.1" << "50" << "cmd /c ping  10.0.0.1 -n 50 >>\"D:\\Tools\\2010-12-21\\ 10.0.0.1.txt\""
+        << address << "50";
+    QTest::newRow("empty count") << "10.0.0.1" << "" << "cmd /c ping 10.0.0.1 -n  >>\"" + file + "\"" << address
+                                 << "";
+    QTest::newRow("tabs around the target and blanks around the count reach ping trimmed")
+        << "\t10.0.0.1 \t" << " 1 " << "cmd /c ping \t10.0.0.1 \t -n  1  >>\"D:\\Tools\\2010-12-21\\\t10.0.0.1 \t.txt\""
+        << address << "1";
 }
 
 void tst_Ping::commandLines()
@@ -87,7 +95,8 @@ void tst_Ping::commandLines()
     const Command cmd = pingCommand(target, count, resultFile(folder, target));
     QTEST(cmd.commandLine, "line");
     QCOMPARE(cmd.showMode, int(Command::Hidden));
-    QCOMPARE(cmd.words, target.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    QTEST(cmd.words, "words");
+    QTEST(cmd.count, "countArgument");
 }
 
 void tst_Ping::separatorAndStartTimeLines()

@@ -1,18 +1,20 @@
-// The ends of a batch's pings, through the window and with real processes: the entries in the
-// log, the rows of the day's table, and no process left behind. Pings 127.0.0.1 and ::1 only.
-#include "WindowFixture.h"
+// A batch's run from its start to its pings' ends, without a window and with real processes:
+// the entries of the log, the rows of the day's table, and no process left behind, also past
+// the limit of open files. Pings 127.0.0.1 and ::1 only.
+#include "TestFiles.h"
 #include "core/ping/PingReport.h"
+#include "core/ping/PingRunner.h"
 #include "platform/ProcessWatcher.h"
 #include "platform/TextCodec.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -24,34 +26,40 @@ char processState(qint64 pid)
     return paren < 0 || paren + 2 >= stat.size() ? 0 : stat.at(paren + 2);
 }
 
-QStringList entries(const FormMain& form)
-{
-    auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
-    QStringList out;
-    for (int i = 0; i < log->count(); ++i)
-        out << log->item(i)->text();
-    return out;
-}
+const QString kBatchDone = QStringLiteral("本批完成: ");
 
-QStringList entriesStartingWith(const FormMain& form, const QString& head)
+// A runner with the platform's own starter (real pings) or a stand-in, its day's folder in a
+// temporary folder, and the entries it logs.
+struct Batch
 {
-    return entries(form).filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(head)));
-}
+    QTemporaryDir dir;
+    QStringList log;
+    PingRunner runner;
 
-QList<qint64> loggedPids(const FormMain& form)
-{
-    QList<qint64> pids;
-    for (const QString& e : entriesStartingWith(form, QStringLiteral("执行完成，PID: ")))
-        pids << e.mid(e.indexOf(QLatin1Char(':')) + 1).trimmed().toLongLong();
-    return pids;
-}
-
-void startBatch(FormMain& form, const QString& queue, const QString& count)
-{
-    child<QLineEdit>(form, QStringLiteral("TextN"))->setText(count);
-    child<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(queue);
-    click(form, "Command2");
-}
+    explicit Batch(const QByteArray& encoding = "UTF-8", Platform::Starter starter = {})
+        : runner(encoding, std::move(starter))
+    {
+        QObject::connect(&runner, &PingRunner::logged, [this](const QString& e) { log << e; });
+    }
+    QString folder() const { return dir.filePath(QStringLiteral("2026-12-07")) + QLatin1Char('/'); }
+    bool start(const QString& queue, const QString& count)
+    {
+        QString error;
+        return runner.start(queue, count, [this] { return folder(); }, &error);
+    }
+    QStringList startingWith(const QString& head) const
+    {
+        return log.filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(head)));
+    }
+    QList<qint64> pids() const
+    {
+        QList<qint64> out;
+        for (const QString& e : startingWith(QStringLiteral("执行完成，PID: ")))
+            out << e.mid(e.indexOf(QLatin1Char(':')) + 1).trimmed().toLongLong();
+        return out;
+    }
+    QByteArray table() const { return readBytes(folder() + PingReport::tableName()); }
+};
 
 // A ping of the test's own, first on PATH while a batch starts: it prints nothing and ends
 // with status 2, as a ping does that cannot even begin.
@@ -70,7 +78,19 @@ struct SilentPing
     ~SilentPing() { qputenv("PATH", oldPath); }
 };
 
-const QString kBatchDone = QStringLiteral("本批完成: ");
+// The soft limit of open files lowered for a while, as `ulimit -Sn` does.
+struct FileLimit
+{
+    rlimit old{};
+    explicit FileLimit(rlim_t soft)
+    {
+        getrlimit(RLIMIT_NOFILE, &old);
+        rlimit lowered = old;
+        lowered.rlim_cur = qMin(soft, old.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~FileLimit() { setrlimit(RLIMIT_NOFILE, &old); }
+};
 
 } // namespace
 
@@ -84,40 +104,36 @@ private slots:
     void earlierRunsSummaryIsNotTaken();
     void equalLinesEachGetTheirEnd();
     void tableInTheResultFilesCodePage();
-    void standInStartsAreNotWatched();
-    void closingTheWindowLeavesPingsRunning();
+    void standInStartsAreCountedNotWatched();
+    void pastTheFileLimitEveryTargetIsWatched();
+    void fileLimitIsRaisedToTheHardOne();
+    void destroyingTheRunnerLeavesPingsRunning();
 };
 
 void tst_PingEnds::endsAreLoggedAndTabled()
 {
-    WindowFixture f;
-    f.options.start = nullptr; // the platform's own: real pings
-    FormMain form(f.options);
-    startBatch(form, QStringLiteral("127.0.0.1\n  \n::1\n"), QStringLiteral("1"));
-    QCOMPARE(f.messages, QStringList{QStringLiteral("后台启动完成!")});
-    QTRY_VERIFY_WITH_TIMEOUT(!entriesStartingWith(form, kBatchDone).isEmpty(), 15000);
+    Batch b;
+    QVERIFY(b.start(QStringLiteral("127.0.0.1\r\n  \r\n::1\r\n"), QStringLiteral("1")));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 15000);
 
     // The batch's own four entries come first, then the two ends in the order they came, then
     // the batch's last entry.
-    const QStringList log = entries(form);
-    QCOMPARE(log.size(), 7);
-    QVERIFY(log[0].startsWith(QStringLiteral("执行:cmd /c ping 127.0.0.1 -n 1 >>")));
-    QVERIFY(log[3].startsWith(QStringLiteral("执行完成，PID: ")));
+    QCOMPARE(b.log.size(), 7);
+    QVERIFY(b.log[0].startsWith(QStringLiteral("执行:cmd /c ping 127.0.0.1 -n 1 >>")));
+    QVERIFY(b.log[3].startsWith(QStringLiteral("执行完成，PID: ")));
     const QRegularExpression ended(QStringLiteral(
         R"(^完成: (127\.0\.0\.1|::1) 已发送 1 已接收 1 丢失 0% 最短/平均/最长 [\d.]+/[\d.]+/[\d.]+ ms$)"));
     QSet<QString> targets;
-    for (const QString& e : {log[4], log[5]}) {
+    for (const QString& e : {b.log[4], b.log[5]}) {
         const QRegularExpressionMatch m = ended.match(e);
         QVERIFY2(m.hasMatch(), qPrintable(e));
         targets << m.captured(1);
     }
     QCOMPARE(targets, (QSet<QString>{QStringLiteral("127.0.0.1"), QStringLiteral("::1")}));
-    QCOMPARE(log[6], QStringLiteral("本批完成: 2 个目标中 2 个有回应"));
-    QCOMPARE(child<QListWidget>(form, QStringLiteral("ListLog"))->currentRow(), 6);
+    QCOMPARE(b.log[6], QStringLiteral("本批完成: 2 个目标中 2 个有回应"));
 
     // One row per target after the header, ten fields each.
-    const QString folder = form.appDirectory() + QStringLiteral("2026-12-07/");
-    const QList<QByteArray> rows = readBytes(folder + QStringLiteral("汇总.csv")).split('\n');
+    const QList<QByteArray> rows = b.table().split('\n');
     QCOMPARE(rows.size(), 4); // header, two rows, the empty rest after the last CR LF
     QCOMPARE(rows[0], PingReport::tableHeader().toUtf8().chopped(1));
     QVERIFY(rows[3].isEmpty());
@@ -132,118 +148,151 @@ void tst_PingEnds::endsAreLoggedAndTabled()
     QCOMPARE(tabled, (QSet<QByteArray>{"127.0.0.1", "::1"}));
 
     // Each ping has been reaped: none is left as a zombie.
-    const QList<qint64> pids = loggedPids(form);
+    const QList<qint64> pids = b.pids();
     QCOMPARE(pids.size(), 2);
     for (qint64 pid : pids)
         QVERIFY2(processState(pid) != 'Z', qPrintable(QString::number(pid)));
-    QCOMPARE(form.findChild<ProcessWatcher*>()->count(), 0);
+    QCOMPARE(b.runner.watching(), 0);
 }
 
 void tst_PingEnds::pingWithoutSummaryGivesItsExitStatus()
 {
-    WindowFixture f;
-    f.options.start = nullptr;
-    FormMain form(f.options);
+    Batch b;
     {
-        const SilentPing silent(f.dir);
-        startBatch(form, QStringLiteral("127.0.0.1"), QStringLiteral("1"));
+        const SilentPing silent(b.dir);
+        QVERIFY(b.start(QStringLiteral("127.0.0.1"), QStringLiteral("1")));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!entriesStartingWith(form, kBatchDone).isEmpty(), 15000);
-    QCOMPARE(entries(form).mid(2), (QStringList{QStringLiteral("完成: 127.0.0.1 退出码 2，没有读到统计"),
-                                                QStringLiteral("本批完成: 1 个目标中 0 个有回应")}));
-    const QByteArray table = readBytes(form.appDirectory() + QStringLiteral("2026-12-07/汇总.csv"));
-    QVERIFY2(table.endsWith(",,,,,,2\r\n"), table.constData());
-    QVERIFY(processState(loggedPids(form).value(0)) != 'Z');
+    QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 15000);
+    QCOMPARE(b.log.mid(2), (QStringList{QStringLiteral("完成: 127.0.0.1 退出码 2，没有读到统计"),
+                                        QStringLiteral("本批完成: 1 个目标中 0 个有回应")}));
+    QVERIFY2(b.table().endsWith(",,,,,,2\r\n"), b.table().constData());
+    QVERIFY(processState(b.pids().value(0)) != 'Z');
 }
 
 void tst_PingEnds::earlierRunsSummaryIsNotTaken()
 {
-    // The first click's ping leaves a complete summary in the file; the second click's ping
+    // The first batch's ping leaves a complete summary in the file; the second batch's ping
     // writes none, and its end must not be read from the first one's lines.
-    WindowFixture f;
-    f.options.start = nullptr;
-    FormMain form(f.options);
-    startBatch(form, QStringLiteral("127.0.0.1"), QStringLiteral("1"));
-    QTRY_VERIFY_WITH_TIMEOUT(entriesStartingWith(form, kBatchDone).size() == 1, 15000);
+    Batch b;
+    QVERIFY(b.start(QStringLiteral("127.0.0.1"), QStringLiteral("1")));
+    QTRY_VERIFY_WITH_TIMEOUT(b.startingWith(kBatchDone).size() == 1, 15000);
     {
-        const SilentPing silent(f.dir);
-        click(form, "Command2");
+        const SilentPing silent(b.dir);
+        QVERIFY(b.start(QStringLiteral("127.0.0.1"), QStringLiteral("1")));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(entriesStartingWith(form, kBatchDone).size() == 2, 15000);
-    const QStringList ends = entriesStartingWith(form, QStringLiteral("完成: "));
+    QTRY_VERIFY_WITH_TIMEOUT(b.startingWith(kBatchDone).size() == 2, 15000);
+    const QStringList ends = b.startingWith(QStringLiteral("完成: "));
     QCOMPARE(ends.size(), 2);
     QVERIFY(ends[0].startsWith(QStringLiteral("完成: 127.0.0.1 已发送 1 已接收 1 丢失 0%")));
     QCOMPARE(ends[1], QStringLiteral("完成: 127.0.0.1 退出码 2，没有读到统计"));
     // The table got one row per end and its header once.
-    const QByteArray table = readBytes(form.appDirectory() + QStringLiteral("2026-12-07/汇总.csv"));
-    QCOMPARE(table.count("\r\n"), 3);
-    QCOMPARE(table.count(PingReport::tableHeader().toUtf8()), 1);
+    QCOMPARE(b.table().count("\r\n"), 3);
+    QCOMPARE(b.table().count(PingReport::tableHeader().toUtf8()), 1);
 }
 
 void tst_PingEnds::equalLinesEachGetTheirEnd()
 {
-    WindowFixture f;
-    f.options.start = nullptr;
-    FormMain form(f.options);
-    startBatch(form, QStringLiteral("127.0.0.1\n127.0.0.1"), QStringLiteral("1"));
-    QTRY_VERIFY_WITH_TIMEOUT(!entriesStartingWith(form, kBatchDone).isEmpty(), 15000);
-    const QStringList ends = entriesStartingWith(form, QStringLiteral("完成: "));
+    Batch b;
+    QVERIFY(b.start(QStringLiteral("127.0.0.1\r\n127.0.0.1"), QStringLiteral("1")));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 15000);
+    const QStringList ends = b.startingWith(QStringLiteral("完成: "));
     QCOMPARE(ends.size(), 2);
     for (const QString& e : ends)
         QVERIFY2(e.startsWith(QStringLiteral("完成: 127.0.0.1 已发送 1 已接收 1 丢失 0% 最短/平均/最长 ")),
                  qPrintable(e));
-    QCOMPARE(entriesStartingWith(form, kBatchDone),
-             QStringList{QStringLiteral("本批完成: 2 个目标中 2 个有回应")});
-    QCOMPARE(readBytes(form.appDirectory() + QStringLiteral("2026-12-07/汇总.csv")).count("\r\n127.0.0.1,"),
-             2);
+    QCOMPARE(b.startingWith(kBatchDone), QStringList{QStringLiteral("本批完成: 2 个目标中 2 个有回应")});
+    QCOMPARE(b.table().count("\r\n127.0.0.1,"), 2);
 }
 
 void tst_PingEnds::tableInTheResultFilesCodePage()
 {
     // A Chinese Windows reads its files as GBK: the table's Chinese is written in GBK, without a
     // byte-order mark, so that a spreadsheet there shows it intact.
-    WindowFixture f;
-    f.options.start = nullptr;
-    f.options.encoding = "GBK";
-    FormMain form(f.options);
-    startBatch(form, QStringLiteral("127.0.0.1"), QStringLiteral("1"));
-    QTRY_VERIFY_WITH_TIMEOUT(!entriesStartingWith(form, kBatchDone).isEmpty(), 15000);
-    const QByteArray table = readBytes(form.appDirectory() + QStringLiteral("2026-12-07/汇总.csv"));
+    Batch b("GBK");
+    QVERIFY(b.start(QStringLiteral("127.0.0.1"), QStringLiteral("1")));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 15000);
+    const QByteArray table = b.table();
     QVERIFY(table.startsWith(QByteArray::fromHex("c4bfb1ea2c"))); // "目标," in GBK
     QCOMPARE(TextCodec("GBK").decode(table).section(QStringLiteral("\r\n"), 0, 0) + QStringLiteral("\r\n"),
              PingReport::tableHeader());
 }
 
-void tst_PingEnds::standInStartsAreNotWatched()
+void tst_PingEnds::standInStartsAreCountedNotWatched()
 {
-    // The fixture's starter reports pid 4242 and starts nothing: there is nothing to watch, and
-    // nothing is said about an end.
-    WindowFixture f;
-    FormMain form(f.options);
-    startBatch(form, QStringLiteral("127.0.0.1\n::1"), QStringLiteral("1"));
-    QCOMPARE(form.findChild<ProcessWatcher*>()->count(), 0);
+    // A stand-in starter reports pid 4242 and starts nothing: there is nothing to watch. The log
+    // says so of each target, and no end is made up.
+    Batch b("UTF-8", [](const Command&) {
+        StartResult r;
+        r.ok = true;
+        r.pid = 4242;
+        return r;
+    });
+    QVERIFY(b.start(QStringLiteral("127.0.0.1\r\n::1"), QStringLiteral("1")));
+    QCOMPARE(b.runner.watching(), 0);
     QCoreApplication::processEvents();
-    QCOMPARE(entries(form).size(), 4);
-    QVERIFY(!QFile::exists(form.appDirectory() + QStringLiteral("2026-12-07/汇总.csv")));
+    QCOMPARE(b.log.size(), 6);
+    QCOMPARE(b.startingWith(QStringLiteral("无法监视: ")).size(), 2);
+    QVERIFY(!QFile::exists(b.folder() + PingReport::tableName()));
 }
 
-void tst_PingEnds::closingTheWindowLeavesPingsRunning()
+void tst_PingEnds::pastTheFileLimitEveryTargetIsWatched()
 {
-    WindowFixture f;
-    f.options.start = nullptr;
+    // More targets than the process may open files: each ping starts into its own file with
+    // its separator and start time, each is watched all the same (those beyond the descriptors
+    // kept for pidfds by polling), each gets its end entry and its row, the batch counts every
+    // one, and none is left a zombie.
+    constexpr int targets = 240;
+    QStringList queue;
+    for (int i = 1; i <= targets; ++i)
+        queue << QStringLiteral("127.0.0.%1").arg(i);
+    Batch b;
+    {
+        const FileLimit limit(200);
+        QVERIFY(b.start(queue.join(QStringLiteral("\r\n")), QStringLiteral("1")));
+        QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 60000);
+    }
+    QCOMPARE(b.pids().size(), targets);
+    QCOMPARE(b.startingWith(QStringLiteral("完成: 127.0.0.")).size(), targets);
+    QCOMPARE(b.startingWith(kBatchDone),
+             QStringList{QStringLiteral("本批完成: %1 个目标中 %1 个有回应").arg(targets)});
+    QCOMPARE(b.table().count("\r\n127.0.0."), targets);
+    QVERIFY(b.startingWith(QStringLiteral("汇总表写入失败")).isEmpty());
+    for (const QString& target : queue) {
+        const QByteArray file = readBytes(b.folder() + target + QStringLiteral(".txt"));
+        QVERIFY2(file.startsWith(QByteArray(64, '=') + '\n' + QStringLiteral("本次任务开始时间:").toUtf8()),
+                 qPrintable(target));
+    }
+    for (qint64 pid : b.pids())
+        QVERIFY2(processState(pid) != 'Z', qPrintable(QString::number(pid)));
+    QCOMPARE(b.runner.watching(), 0);
+}
+
+void tst_PingEnds::fileLimitIsRaisedToTheHardOne()
+{
+    const FileLimit lowered(200);
+    Platform::raiseFileLimit();
+    rlimit now{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &now), 0);
+    QCOMPARE(now.rlim_cur, now.rlim_max);
+}
+
+void tst_PingEnds::destroyingTheRunnerLeavesPingsRunning()
+{
+    QTemporaryDir dir;
     qint64 pid = 0;
     {
-        FormMain form(f.options);
-        startBatch(form, QStringLiteral("127.0.0.1"), QStringLiteral("3")); // two seconds
-        pid = loggedPids(form).value(0);
+        Batch b;
+        QVERIFY(b.start(QStringLiteral("127.0.0.1"), QStringLiteral("3"))); // two seconds
+        pid = b.pids().value(0);
         QVERIFY(pid > 0);
+        QVERIFY(QDir().rename(b.folder(), dir.filePath(QStringLiteral("day"))));
     }
     const char state = processState(pid);
     QVERIFY2(state != 0 && state != 'Z', QByteArray(1, state).constData());
     // It ends on its own and writes its summary all the same.
-    const QString file = f.path(QStringLiteral("2026-12-07/127.0.0.1.txt"));
+    const QString file = dir.filePath(QStringLiteral("day/127.0.0.1.txt"));
     QTRY_VERIFY_WITH_TIMEOUT(readBytes(file).contains("3 packets transmitted"), 15000);
 }
 
-QTEST_MAIN(tst_PingEnds)
+QTEST_GUILESS_MAIN(tst_PingEnds)
 #include "tst_pingends.moc"

@@ -22,6 +22,7 @@ int main(int argc, char* argv[])
     if (!platform.isEmpty() && !namesPlatform(argc, argv))
         qputenv("QT_QPA_PLATFORM", platform);
     QApplication app(argc, argv);
+    Platform::raiseFileLimit(); // every ping of a large batch is watched through a descriptor
     // The name, lower case and without an organisation, names the user's data folder of an
     // installed program: ~/.local/share/tarvix, %APPDATA%\tarvix.
     QApplication::setApplicationName(QStringLiteral("tarvix"));

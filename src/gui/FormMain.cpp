@@ -1,25 +1,23 @@
 #include "gui/FormMain.h"
 
 #include "core/app/AppPath.h"
+#include "core/app/Controls.h"
 #include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
 #include "core/hosts/EditorCommand.h"
 #include "core/hosts/HostsFilter.h"
-#include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
+#include "core/ping/PingRunner.h"
 #include "gui/ElevatedSave.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
-#include "platform/ProcessWatcher.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
 #include <QLabel>
@@ -32,9 +30,6 @@
 #include <QStandardPaths>
 #include <QStringListModel>
 #include <QTabWidget>
-#include <QTimer>
-
-#include <thread>
 
 // The icons live in the gui library, which the linker would drop without this reference.
 static void initResources()
@@ -73,8 +68,7 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
       m_commonIps(new QStringListModel(this)),
-      m_pingWatcher(new ProcessWatcher(this)),
-      m_pingEndTimer(new QTimer(this))
+      m_pingRunner(new PingRunner(options.encoding, options.start, this))
 {
     initResources();
     setObjectName(QStringLiteral("FormMain"));
@@ -109,15 +103,15 @@ void FormMain::buildControls()
             place(w, c);
         }
     }
-    m_tabStrip = control<QTabWidget>("TabStrip1");
-    m_frame1 = control<QFrame>("Frame1");
-    m_frame2 = control<QFrame>("Frame2");
-    m_cmdExit = control<QPushButton>("CmdExit");
-    m_textIp = control<QPlainTextEdit>("TextIP");
-    m_textN = control<QLineEdit>("TextN");
-    m_listLog = control<QListWidget>("ListLog");
-    m_findBox = control<QLineEdit>("TextFind");
-    m_findCount = control<QLabel>("LabelFind");
+    m_tabStrip = control<QTabWidget>(Control::TabStrip);
+    m_frame1 = control<QFrame>(Control::HostsPage);
+    m_frame2 = control<QFrame>(Control::PingPage);
+    m_cmdExit = control<QPushButton>(Control::Exit);
+    m_textIp = control<QPlainTextEdit>(Control::Queue);
+    m_textN = control<QLineEdit>(Control::Count);
+    m_listLog = control<QListWidget>(Control::Log);
+    m_findBox = control<QLineEdit>(Control::FindBox);
+    m_findCount = control<QLabel>(Control::FindCount);
 
     setDesignTabOrder();
     setDesignState();
@@ -153,7 +147,7 @@ QWidget* FormMain::makeControl(const Layout::Control& c, QWidget* parent)
     case Layout::Kind::CheckBox:
         return new QCheckBox(caption, parent);
     case Layout::Kind::TextBox:
-        if (qstrcmp(c.name, "TextIP") == 0) {
+        if (qstrcmp(c.name, Control::Queue) == 0) {
             auto* edit = new QPlainTextEdit(parent);
             edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -191,10 +185,12 @@ void FormMain::setDesignTabOrder()
 
 void FormMain::setDesignState()
 {
-    for (const char* name : {"Check1(0)", "Text1(0)", "Combo1(0)", "Check2(0)", "Frame2", "TextFind", "LabelFind"})
+    for (const char* name : {Control::TemplateDisable, Control::TemplateHost, Control::TemplateIp,
+                             Control::TemplateDelete, Control::PingPage, Control::FindBox,
+                             Control::FindCount})
         control<QWidget>(name)->hide();
 
-    auto* label4 = control<QLabel>("Label4");
+    auto* label4 = control<QLabel>(Control::RightsNotice);
     label4->setText(QStringLiteral("修改HOST文件需要管理员权限"));
     QPalette palette = label4->palette();
     palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
@@ -204,33 +200,37 @@ void FormMain::setDesignState()
 void FormMain::createRowsView()
 {
     // The rows live below the buttons of the page; their positions are the page's.
-    const Layout::Control& read = Layout::control("CmdRead");
+    const Layout::Control& read = Layout::control(Control::ReadHosts);
     const int rowsTop = Layout::toPixels(read.top + read.height) + 6;
     m_rows = new RowsView(&m_hosts, m_commonIps, rowsTop, m_frame1);
     m_rows->setGeometry(2, rowsTop, m_frame1->width() - 4, 0);
     m_rows->setPageHeight(m_frame1->height());
     // The rows come after the page's last button in the keyboard order.
-    m_rows->setTabPredecessor(control<QWidget>("Command1"));
+    m_rows->setTabPredecessor(control<QWidget>(Control::EditHosts));
 }
 
 void FormMain::stackControls()
 {
     // From the bottom: Label4, TabStrip1, Frame1, CmdExit, the find box, Frame2.
-    for (const char* name : {"Label4", "TabStrip1", "Frame1", "CmdExit", "TextFind", "LabelFind", "Frame2"})
+    for (const char* name : {Control::RightsNotice, Control::TabStrip, Control::HostsPage, Control::Exit,
+                             Control::FindBox, Control::FindCount, Control::PingPage})
         control<QWidget>(name)->raise();
 }
 
 void FormMain::connectHandlers()
 {
     connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
-    connect(m_pingWatcher, &ProcessWatcher::finished, this, &FormMain::queuePingEnd);
-    connect(m_pingEndTimer, &QTimer::timeout, this, &FormMain::reportQueuedPingEnds);
+    connect(m_pingRunner, &PingRunner::logged, this, &FormMain::log);
     const std::pair<const char*, void (FormMain::*)()> handlers[] = {
-        {"CmdExit", &FormMain::exitProgram},      {"CmdRead", &FormMain::reloadHostsFile},
-        {"CmdAdd", &FormMain::addEntryRow},       {"CmdSave", &FormMain::saveHostsFile},
-        {"Command1", &FormMain::editHostsFile},   {"CmdIP", &FormMain::editCommonIps},
-        {"Command2", &FormMain::startBatch},      {"Command3", &FormMain::saveQueue},
-        {"Command4", &FormMain::openResultFolder},
+        {Control::Exit, &FormMain::exitProgram},
+        {Control::ReadHosts, &FormMain::reloadHostsFile},
+        {Control::AddRow, &FormMain::addEntryRow},
+        {Control::SaveHosts, &FormMain::saveHostsFile},
+        {Control::EditHosts, &FormMain::editHostsFile},
+        {Control::EditCommonIps, &FormMain::editCommonIps},
+        {Control::StartBatch, &FormMain::startBatch},
+        {Control::SaveQueue, &FormMain::saveQueue},
+        {Control::OpenResultFolder, &FormMain::openResultFolder},
     };
     for (const auto& [name, handler] : handlers)
         connect(control<QPushButton>(name), &QPushButton::clicked, this, handler);
@@ -504,16 +504,27 @@ QString FormMain::queueText() const
 bool FormMain::loadQueue(QString* error)
 {
     m_textIp->clear();
-    QStringList fields;
-    const bool ok = readFieldsFile(ownFile(QStringLiteral("Ping.txt")), TextCodec(m_options.encoding), &fields, error);
-    QString text = PingQueue::fromFields(fields);
+    QString text;
+    const PingQueue::LoadStatus status =
+        PingQueue::load(ownFile(QStringLiteral("Ping.txt")), TextCodec(m_options.encoding), &text, error);
+    m_queueRefusal.clear();
+    if (status == PingQueue::LoadStatus::Refused) {
+        // Start-up shows no message: the log says why the box is empty.
+        m_queueRefusal = *error;
+        log(m_queueRefusal);
+        return false;
+    }
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_textIp->setPlainText(text);
-    return ok;
+    return status == PingQueue::LoadStatus::Loaded;
 }
 
 bool FormMain::writeQueue(QString* error)
 {
+    if (!m_queueRefusal.isEmpty()) {
+        *error = m_queueRefusal; // the file holds what the box could not: it is not overwritten
+        return false;
+    }
     const QString text = queueText() + QStringLiteral("\r\n");
     QByteArray bytes;
     const TextCodec codec(m_options.encoding);
@@ -542,118 +553,17 @@ void FormMain::log(const QString& entry)
     m_listLog->setCurrentRow(m_listLog->count() - 1);
 }
 
-QList<StartResult> FormMain::startBeside(const QList<QList<Command>>& groups)
-{
-    // The starts run beside the window, which keeps painting meanwhile but takes no input
-    // until they are done: no other handler runs in between.
-    QList<StartResult> results;
-    QEventLoop wait;
-    std::thread starter([&] {
-        results = Platform::startGroups(groups, m_options.start);
-        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    setEnabled(false);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-    starter.join();
-    setEnabled(true);
-    return results;
-}
-
 void FormMain::startBatch()
 {
-    QString folderError;
     // The folder is found once per click; the date is taken anew for each target, so that a
-    // batch across midnight names the new day.
+    // batch across midnight names the new day. The window takes no input while the pings start.
     const QString appDir = prepareAppDirectory();
-    const bool folderReady = Platform::createDirectory(resultFolder(appDir), &folderError);
-    const QList<PingBatch::Target> plan = PingBatch::plan(
-        queueText(), m_textN->text(), [&] { return resultFolder(appDir); }, QTime::currentTime());
-
-    QList<QList<Command>> groups;
-    for (const PingBatch::Target& t : plan) {
-        if (t.skipped.isEmpty())
-            groups.append(t.commands);
-    }
-    if (!folderReady && !groups.isEmpty()) {
-        // The pings would have nowhere to write: none is started, and the cause is named.
-        for (const PingBatch::Target& t : plan) {
-            if (!t.skipped.isEmpty())
-                log(PingBatch::plannedEntry(t));
-        }
-        log(QStringLiteral("无法创建结果目录: ") + folderError);
-        MessageBox::show(this, QStringLiteral("后台启动失败！\r\n") + folderError);
-        return;
-    }
-
-    // Each run's summary will follow the end its result file has now, before its block.
-    QList<qint64> offsets;
-    for (const QList<Command>& group : groups)
-        offsets.append(TextFile::size(group.last().path));
-    const QDateTime startedAt = QDateTime::currentDateTime();
-    const QList<StartResult> results = startBeside(groups);
-
-    const int batch = m_pingRuns.beginBatch();
-    qsizetype started = 0;
-    for (const PingBatch::Target& t : plan) {
-        log(PingBatch::plannedEntry(t));
-        if (!t.skipped.isEmpty())
-            continue;
-        const StartResult& result = results[started];
-        log(PingBatch::startedEntry(result));
-        if (result.stillRunning)
-            log(PingBatch::unorderedEntry(t));
-        // A start without a handle (a test's stand-in, a system that gave none) is not watched:
-        // nothing is known of its end, so nothing is said of it.
-        if (result.process.isValid()) {
-            const PingReport::Run run{t.target, t.commands.last().path, offsets[started], startedAt};
-            m_pingWatcher->watch(m_pingRuns.add(batch, run), result.process);
-        }
-        ++started;
-    }
-    MessageBox::show(this, QStringLiteral("后台启动完成!"));
-}
-
-void FormMain::queuePingEnd(quint64 id, const ProcessEnd& end)
-{
-    m_endedPings.append({id, end});
-    if (!m_pingEndTimer->isActive())
-        m_pingEndTimer->start(0);
-}
-
-void FormMain::reportQueuedPingEnds()
-{
-    // The pings of a batch of fast targets end together, often before the click is over. Their
-    // reports (a file read, a log entry, a table row each) are made a few milliseconds' worth at
-    // a time, so that the window paints and takes input between them however many there are.
-    QElapsedTimer spent;
-    spent.start();
-    while (!m_endedPings.isEmpty() && spent.elapsed() < 5) {
-        const auto [id, end] = m_endedPings.takeFirst();
-        reportPingEnd(id, end);
-    }
-    if (m_endedPings.isEmpty())
-        m_pingEndTimer->stop();
-}
-
-void FormMain::reportPingEnd(quint64 id, const ProcessEnd& end)
-{
-    const PingReport::Run* run = m_pingRuns.find(id);
-    if (!run)
-        return;
-    const QDateTime ended = QDateTime::currentDateTime();
-    const TextCodec codec(m_options.encoding);
-    const std::optional<PingSummary> summary = PingReport::readSummary(*run, codec);
-    log(PingReport::endEntry(run->target, summary, end));
-
     QString error;
-    const QString table = PingReport::tableFile(run->resultFile);
-    if (!TextFile::append(table, codec.encode(PingReport::tableHeader()),
-                          codec.encode(PingReport::tableRow(*run, ended, summary, end)), &error))
-        log(QStringLiteral("汇总表写入失败: ") + error);
-
-    const auto ending = m_pingRuns.end(id, summary && summary->received > 0);
-    if (ending && ending->batchDone)
-        log(PingReport::batchEntry(ending->batchPings, ending->batchAnswered));
+    setEnabled(false);
+    const bool started =
+        m_pingRunner->start(queueText(), m_textN->text(), [&] { return resultFolder(appDir); }, &error);
+    setEnabled(true);
+    MessageBox::show(this, started ? QStringLiteral("后台启动完成!") : QStringLiteral("后台启动失败！\r\n") + error);
 }
 
 void FormMain::openResultFolder()

@@ -2,7 +2,6 @@
 
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsSaver.h"
-#include "core/ping/PingReport.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -22,8 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStringListModel;
 class QTabWidget;
-class QTimer;
-class ProcessWatcher;
+class PingRunner;
 class RowsView;
 namespace Layout {
 struct Control;
@@ -75,6 +73,8 @@ public:
     // The rows to the hosts file, merged with what other programs changed in it since it was
     // read; its previous content goes to the backup folder first. The rows stay as they are.
     bool writeHostsFile(QString* error);
+    // The task box from Ping.txt. A file too large for the box is not loaded: the log says
+    // why, and writeQueue refuses to overwrite it from then on.
     bool loadQueue(QString* error);
     bool writeQueue(QString* error);
 
@@ -121,12 +121,8 @@ private:
     void fitToRows(int rows);
     void log(const QString& entry);
     bool startAndReport(const Command& cmd);
-    QList<StartResult> startBeside(const QList<QList<Command>>& groups);
     QString executableDir() const;
     QString prepareAppDirectory() const; // made if missing; returned
-    void queuePingEnd(quint64 id, const ProcessEnd& end);
-    void reportQueuedPingEnds();
-    void reportPingEnd(quint64 id, const ProcessEnd& end);
     QString ownFile(const QString& name) const;
     QString backupFolder() const;
     HostsSaver hostsSaver(); // over this window's hosts file, backups and helper
@@ -144,11 +140,9 @@ private:
     QString m_backupError; // why the last save could not keep a backup
     QStringListModel* m_commonIps = nullptr;
     int m_outerHeight = 0; // the window's height with frame and title bar, in pixels; 0: not set
-    // The started pings that are watched until they end, and what to report of each.
-    ProcessWatcher* m_pingWatcher = nullptr;
-    PingReport::Runs m_pingRuns;
-    QList<std::pair<quint64, ProcessEnd>> m_endedPings; // ended, not yet reported, in order
-    QTimer* m_pingEndTimer = nullptr;
+    // Why Ping.txt was not loaded (too large for the task box); "保存任务" then leaves it alone.
+    QString m_queueRefusal;
+    PingRunner* m_pingRunner = nullptr; // the batches, from the click to their last end
 
     QTabWidget* m_tabStrip = nullptr;
     QFrame* m_frame1 = nullptr;

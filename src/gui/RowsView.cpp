@@ -168,10 +168,10 @@ void RowsView::ensureSlots()
             w->setProperty(kRowWidget, true);
         }
         const size_t index = m_slots.size();
-        auto store = [this, index] { storeEdit(m_slots[index]); };
-        connect(slot.disable, &QCheckBox::toggled, this, store);
-        connect(slot.host, &QLineEdit::textEdited, this, store);
-        connect(slot.ip, &IpBox::ipEdited, this, store);
+        auto store = [this, index](Field field) { storeEdit(m_slots[index], field); };
+        connect(slot.disable, &QCheckBox::toggled, this, [store] { store(Field::Disabled); });
+        connect(slot.host, &QLineEdit::textEdited, this, [store] { store(Field::Host); });
+        connect(slot.ip, &IpBox::ipEdited, this, [store] { store(Field::Ip); });
         connect(slot.remove, &QCheckBox::toggled, this, [this, index] {
             const Slot& s = m_slots[index];
             if (s.row > 0)
@@ -293,13 +293,23 @@ void RowsView::showValues(Slot& slot)
     slot.remove->setChecked(m_document->isDeleted(row));
 }
 
-void RowsView::storeEdit(const Slot& slot)
+void RowsView::storeEdit(const Slot& slot, Field field)
 {
     if (slot.row <= 0)
         return;
-    HostsValues values;
-    values.disabled = slot.disable->isChecked();
-    values.ip = slot.ip->ip();
-    values.host = slot.host->text();
+    // Only the edited box is taken from its widget: a box holds at most 32,767 characters, and
+    // a longer word that the user did not touch keeps the document's value and its bytes.
+    HostsValues values = m_document->values(documentRow(slot.row));
+    switch (field) {
+    case Field::Disabled:
+        values.disabled = slot.disable->isChecked();
+        break;
+    case Field::Ip:
+        values.ip = slot.ip->ip();
+        break;
+    case Field::Host:
+        values.host = slot.host->text();
+        break;
+    }
     m_document->setValues(documentRow(slot.row), values);
 }

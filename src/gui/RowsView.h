@@ -74,7 +74,8 @@ private:
     void showValues(Slot& slot);
     void rebindAll();
     void refreshRows(int first, int last);
-    void storeEdit(const Slot& slot);
+    enum class Field { Disabled, Ip, Host };
+    void storeEdit(const Slot& slot, Field field);
     void orderTabStops(int first, int last);
 
     HostsDocument* m_document;

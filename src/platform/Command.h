@@ -23,8 +23,8 @@ struct Command
     int showMode = Normal;
     QString path;      // the file or folder the command works on
     QString text;      // AppendLine: the line as it lands in the file
-    QStringList words; // Ping: the target's words
-    QString count;     // Ping: the count text, unchanged
+    QStringList words; // Ping: the target's words, without blanks or tabs
+    QString count;     // Ping: the count text without the blanks around it
 };
 
 struct StartResult

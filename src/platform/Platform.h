@@ -89,6 +89,11 @@ Elevation hostsElevation(const QString& executableDir);
 // filling it does not fault in thousands of small ones. A hint: does nothing where unsupported.
 void adviseLargeBuffer(void* data, qsizetype bytes);
 
+// Raises the number of files this process may hold open to the most the system allows it
+// (Unix: the soft RLIMIT_NOFILE to the hard one), so that a batch of thousands of pings can
+// hold a descriptor for each. Does nothing where there is no such limit or it cannot be raised.
+void raiseFileLimit();
+
 // Creates one directory (not its parents). Returns true if it exists afterwards, made now or
 // before; otherwise false and sets *error to the system's reason.
 bool createDirectory(const QString& path, QString* error);

@@ -14,6 +14,7 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include <spawn.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -201,6 +203,15 @@ void adviseLargeBuffer(void* data, qsizetype bytes)
 #endif
 }
 
+void raiseFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 bool createDirectory(const QString& path, QString* error)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
@@ -242,6 +253,23 @@ int openPidfd(pid_t pid)
 #endif
 }
 
+// The pidfds held now. A batch of thousands would otherwise take every descriptor the process
+// may open, and then the result files, the summary table and the window's own could not be
+// opened; past the budget a child is watched without one.
+std::atomic<int> openPidfds{0};
+
+// Descriptors kept free of pidfds for everything else the program opens.
+constexpr rlim_t kReservedDescriptors = 256;
+
+bool pidfdBudgetLeft()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return true;
+    return limit.rlim_cur > kReservedDescriptors
+           && rlim_t(openPidfds.load()) < limit.rlim_cur - kReservedDescriptors;
+}
+
 void reapLater(pid_t pid)
 {
     const std::lock_guard<std::mutex> guard(childrenLock());
@@ -251,8 +279,9 @@ void reapLater(pid_t pid)
 // Starts program with args in a session of its own, standard input from /dev/null and
 // standard output and error appended to outFile (/dev/null if empty). posix_spawn does not
 // copy the program's memory as fork does, which keeps a batch of a thousand starts quick.
-// With watchable, the result carries a pidfd of the child, opened right after the start: the
-// child is this program's own and unreaped, so its id cannot name another process yet.
+// With watchable, the result carries a handle of the child: a pidfd opened right after the
+// start (the child is this program's own and unreaped, so its id cannot name another process
+// yet), or, past the pidfd budget or without pidfds, its id alone, which the watcher polls.
 StartResult spawn(const QString& program, const QStringList& args, const QString& outFile,
                   bool watchable = false)
 {
@@ -306,12 +335,15 @@ StartResult spawn(const QString& program, const QStringList& args, const QString
     }
     result.ok = true;
     result.pid = pid;
+    if (!watchable) {
+        reapLater(pid);
+        return result;
+    }
     // pidfds are always close-on-exec, so later children do not inherit this one.
-    const int pidfd = watchable ? openPidfd(pid) : -1;
+    const int pidfd = pidfdBudgetLeft() ? openPidfd(pid) : -1;
     if (pidfd >= 0)
-        result.process = ProcessHandle::adopt(pid, pidfd);
-    else
-        reapLater(pid); // no pidfd (an old kernel, no descriptors left): not watched
+        ++openPidfds;
+    result.process = ProcessHandle::adopt(pid, pidfd);
     return result;
 }
 
@@ -363,8 +395,10 @@ StartResult start(const Command& cmd)
 
 ProcessHandle::Data::~Data()
 {
-    if (native >= 0)
+    if (native >= 0) {
         ::close(static_cast<int>(native));
+        --Platform::openPidfds;
+    }
     if (!reaped && pid > 0)
         Platform::reapLater(static_cast<pid_t>(pid)); // running still, or ended and not collected
 }

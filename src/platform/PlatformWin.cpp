@@ -62,6 +62,11 @@ QString fromSystemCodePage(QByteArrayView bytes)
     return QString::fromStdWString(winapi::fromAnsi(bytes.data(), static_cast<size_t>(bytes.size())));
 }
 
+void raiseFileLimit()
+{
+    // Process HANDLEs have no such limit; the C runtime's file table is not used for them.
+}
+
 bool convertsCodePageItself()
 {
     return true;

@@ -4,11 +4,15 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
-// Learns of the ends of started processes through the event loop, without waiting and without
-// polling: the system signals a process's descriptor when it ends (a pidfd becomes readable on
-// Linux, a process HANDLE is signalled on Windows). On Unix the ended process is reaped here.
-// Destroying the watcher stops the watching; the processes run on.
+class QTimer;
+
+// Learns of the ends of started processes through the event loop, without waiting: the system
+// signals a process's descriptor when it ends (a pidfd becomes readable on Linux, a process
+// HANDLE is signalled on Windows). A Unix child held without a pidfd (the descriptors ran short)
+// is asked for its end on a timer instead. On Unix the ended process is reaped here. Destroying
+// the watcher stops the watching; the processes run on.
 class ProcessWatcher : public QObject
 {
     Q_OBJECT
@@ -18,7 +22,8 @@ public:
     ~ProcessWatcher() override;
 
     // Watches process until it ends, then emits finished(id, ...) once. Returns false and
-    // watches nothing for an empty handle or an id that is already being watched.
+    // watches nothing for an empty handle, an id that is already being watched, or a handle
+    // without a descriptor where the system offers no other way (Windows).
     bool watch(quint64 id, const ProcessHandle& process);
 
     // How many processes are being watched.
@@ -31,12 +36,17 @@ private:
     struct Watched
     {
         ProcessHandle process;
-        QObject* notifier = nullptr;
+        QObject* notifier = nullptr; // null while the process is polled
     };
     void ended(quint64 id);
+    void finish(quint64 id, const ProcessEnd& end);
     static ProcessEnd collect(const ProcessHandle& process); // the exit status; reaps on Unix
     QObject* createNotifier(quint64 id, const ProcessHandle& process);
     static void stopNotifier(QObject* notifier);
+    bool startPolling(quint64 id); // false where a process cannot be polled
+    void pollEnds();
 
     QHash<quint64, Watched> m_watched;
+    QSet<quint64> m_polled;
+    QTimer* m_pollTimer = nullptr;
 };

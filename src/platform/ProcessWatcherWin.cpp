@@ -28,3 +28,12 @@ ProcessEnd ProcessWatcher::collect(const ProcessHandle& process)
     }
     return end;
 }
+
+bool ProcessWatcher::startPolling(quint64)
+{
+    return false; // every start on Windows gives a HANDLE: there is nothing to poll
+}
+
+void ProcessWatcher::pollEnds()
+{
+}

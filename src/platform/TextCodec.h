@@ -22,7 +22,9 @@ public:
 
     // Returns false and leaves *out undefined if a character has no form in the encoding.
     bool encode(QStringView text, QByteArray* out) const;
-    QByteArray encode(QStringView text) const; // unencodable characters become '?'
+    // Unencodable characters become the converter's substitute: '?' from Qt's converters,
+    // 0x1A (SUB) from Windows' own conversion of its code page.
+    QByteArray encode(QStringView text) const;
 
 private:
     QByteArray m_encoding;

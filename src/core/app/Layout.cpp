@@ -1,5 +1,7 @@
 #include "core/app/Layout.h"
 
+#include "core/app/Controls.h"
+
 #include <QtGlobal>
 
 #include <cmath>
@@ -75,8 +77,8 @@ int rowTop(int row)
 
 Fit refit(int rows, int maxWindowHeight)
 {
-    const int frameTop = control("Frame1").top;
-    const int textIpTop = control("TextIP").top;
+    const int frameTop = control(::Control::HostsPage).top;
+    const int textIpTop = control(::Control::Queue).top;
     Fit fit{};
     fit.frameHeight = 850 + kRowPitch * rows;
     fit.capped = false;

@@ -112,7 +112,7 @@ void HostsDocument::load(const QByteArray& bytes)
         Row row;
         row.fromFile = true;
         row.start = pos;
-        row.length = static_cast<qint32>(line.length);
+        row.length = line.length;
         const qsizetype endAt = pos + line.length;
         // A CR alone at the very end of the file is a CR LF cut short; the file's own line end
         // is the first complete one.
@@ -333,7 +333,9 @@ bool HostsDocument::rowBytes(int i, QByteArray* out, QString* error) const
     bytes += ip;
     bytes += ' ';
     bytes += host;
-    if (r.fromFile)
+    // A row whose two boxes were both cleared is written as an added row left empty: the
+    // further names of its line would otherwise stand first and read back as its address.
+    if (r.fromFile && !(v.ip.isEmpty() && v.host.isEmpty()))
         bytes += line.sliced(restOfLineOffset(line));
     *out = bytes;
     return true;

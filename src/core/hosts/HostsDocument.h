@@ -86,7 +86,7 @@ public:
     // (one word or none) and whose "禁用" box changed gains or loses one "#"; any other row
     // is written as "#" (when disabled), IP, one space, host, followed by the rest of its
     // original line, where an IP or host that the user did not change keeps its original
-    // bytes. Each line ends as it did in the file; new lines and a last line without an end get
+    // bytes; a row whose IP and host were both cleared is written as an added empty row. Each line ends as it did in the file; new lines and a last line without an end get
     // the file's line end. Returns false and sets *error, naming the row and the character, if
     // typed text has no form in the file's encoding.
     bool toBytes(QByteArray* out, QString* error) const;
@@ -111,7 +111,7 @@ private:
     struct Row
     {
         qint64 start = 0; // of the line's bytes in m_bytes
-        qint32 length = 0;
+        qint64 length = 0; // a line may be longer than 2 GiB: it is written back whole
         LineEnd end = NoEnd;
         bool fromFile = false;
         bool edited = false; // values live in m_edits

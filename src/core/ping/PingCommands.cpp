@@ -98,8 +98,10 @@ Command pingCommand(const QString& target, const QString& count, const QString& 
                       + QStringLiteral(" >>") + quoted(resultFile);
     cmd.showMode = Command::Hidden;
     cmd.path = resultFile;
-    cmd.words = target.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    cmd.count = count;
+    // The line shows the target and count as they stand; ping gets them as their checks see
+    // them, without the blanks and tabs around them that it would take for part of a name.
+    cmd.words = target.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    cmd.count = count.trimmed();
     return cmd;
 }
 

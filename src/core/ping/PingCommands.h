@@ -38,7 +38,8 @@ Command separatorCommand(const QString& resultFile);
 // cmd /c echo 本次任务开始时间:%time%>>"file"; the line is given the time now for systems
 // without cmd.
 Command startTimeCommand(const QString& resultFile, const QTime& now);
-// cmd /c ping <target> -n <count> >>"file"
+// cmd /c ping <target> -n <count> >>"file", target and count as they stand; the words and the
+// count that a system without cmd hands to ping are trimmed of blanks and tabs.
 Command pingCommand(const QString& target, const QString& count, const QString& resultFile);
 // explorer.exe <folder>
 Command explorerCommand(const QString& folder);

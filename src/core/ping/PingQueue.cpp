@@ -1,5 +1,10 @@
 #include "core/ping/PingQueue.h"
 
+#include "core/app/FieldReader.h"
+#include "platform/TextFile.h"
+
+#include <QDir>
+
 namespace PingQueue {
 
 QString fromFields(const QStringList& fields)
@@ -24,6 +29,35 @@ bool isBlank(QStringView line)
             return false;
     }
     return true;
+}
+
+LoadStatus load(const QString& path, const TextCodec& codec, QString* queue, QString* error)
+{
+    queue->clear();
+    const QString name = QDir::toNativeSeparators(path);
+    const qint64 size = TextFile::size(path);
+    if (size > kMaxFileBytes) {
+        *error = QStringLiteral("%1 有 %2 字节，超过任务框能容纳的 %3 字节，没有载入；文件保持原样，“保存任务”不会覆盖它")
+                     .arg(name)
+                     .arg(size)
+                     .arg(kMaxFileBytes);
+        return LoadStatus::Refused;
+    }
+    QStringList fields;
+    const bool ok = readFieldsFile(path, codec, &fields, error);
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (fields[i].size() > kMaxLineChars) {
+            *error = QStringLiteral("%1 的第 %2 项有 %3 个字符，超过任务框一行能容纳的 %4 个字符，没有载入；"
+                                    "文件保持原样，“保存任务”不会覆盖它")
+                         .arg(name)
+                         .arg(i + 1)
+                         .arg(fields[i].size())
+                         .arg(kMaxLineChars);
+            return LoadStatus::Refused;
+        }
+    }
+    *queue = fromFields(fields);
+    return ok ? LoadStatus::Loaded : LoadStatus::Failed;
 }
 
 } // namespace PingQueue

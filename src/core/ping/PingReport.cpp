@@ -88,9 +88,17 @@ QString endEntry(const QString& target, const std::optional<PingSummary>& summar
     return entry + QStringLiteral(" 退出状态不明，没有读到统计");
 }
 
-QString batchEntry(int pings, int answered)
+QString batchEntry(int pings, int answered, int unwatched)
 {
-    return QStringLiteral("本批完成: %1 个目标中 %2 个有回应").arg(pings).arg(answered);
+    QString entry = QStringLiteral("本批完成: %1 个目标中 %2 个有回应").arg(pings).arg(answered);
+    if (unwatched > 0)
+        entry += QStringLiteral("，%1 个无法得知结束").arg(unwatched);
+    return entry;
+}
+
+QString unwatchedEntry(const QString& target)
+{
+    return QStringLiteral("无法监视: ") + target + QStringLiteral("（不会报告它的结束）");
 }
 
 QString tableHeader()
@@ -145,6 +153,15 @@ quint64 Runs::add(int batch, const Run& run)
     return m_lastId;
 }
 
+void Runs::setUnwatched(quint64 id)
+{
+    const auto it = m_runs.find(id);
+    if (it == m_runs.end())
+        return;
+    ++m_batches[it->first].unwatched;
+    m_runs.erase(it);
+}
+
 const Run* Runs::find(quint64 id) const
 {
     const auto it = m_runs.constFind(id);
@@ -166,7 +183,8 @@ std::optional<Runs::Ended> Runs::end(quint64 id, bool answered)
     batch.answered += answered ? 1 : 0;
     ended.batchPings = batch.pings;
     ended.batchAnswered = batch.answered;
-    ended.batchDone = batch.ended == batch.pings;
+    ended.batchUnwatched = batch.unwatched;
+    ended.batchDone = batch.ended + batch.unwatched == batch.pings;
     if (ended.batchDone)
         m_batches.remove(batchId);
     return ended;

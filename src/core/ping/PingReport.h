@@ -47,8 +47,12 @@ QString tableFile(const QString& resultFile);
 // ended and that no statistics were read.
 QString endEntry(const QString& target, const std::optional<PingSummary>& summary, const ProcessEnd& end);
 
-// The entry after the last ping of a batch has ended: how many of its pings got an answer.
-QString batchEntry(int pings, int answered);
+// The entry after the last watched ping of a batch has ended: how many of its started pings got
+// an answer, and how many of them could not be watched (their end is not known).
+QString batchEntry(int pings, int answered, int unwatched = 0);
+
+// The entry of a started ping whose end cannot be watched: nothing will be said of its end.
+QString unwatchedEntry(const QString& target);
 
 // The header row of the summary table, CR LF at its end.
 QString tableHeader();
@@ -73,9 +77,13 @@ public:
     // Begins a batch and returns its number.
     int beginBatch();
 
-    // Adds a run of batch and returns the id under which it is watched. All runs of a batch are
-    // added before the first of them is ended.
+    // Adds a started run of batch and returns the id under which it is watched. All runs of a
+    // batch are added before the first of them is ended.
     quint64 add(int batch, const Run& run);
+
+    // Drops the run of id, which cannot be watched: its batch counts it among its pings and
+    // finishes without its end. Nothing for an id that is not running.
+    void setUnwatched(quint64 id);
 
     // The running run of id, or null.
     const Run* find(quint64 id) const;
@@ -84,8 +92,9 @@ public:
     {
         Run run;
         bool batchDone = false; // this was the batch's last running ping
-        int batchPings = 0;     // the batch's watched pings
+        int batchPings = 0;     // the batch's started pings
         int batchAnswered = 0;  // of these, the ones that received a reply
+        int batchUnwatched = 0; // of these, the ones whose end could not be watched
     };
 
     // Removes the run of id; answered counts it among the batch's answered pings. Nothing for an
@@ -100,6 +109,7 @@ private:
         int pings = 0;
         int ended = 0;
         int answered = 0;
+        int unwatched = 0;
     };
     QHash<quint64, std::pair<int, Run>> m_runs;
     QHash<int, Batch> m_batches;
