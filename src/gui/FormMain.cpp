@@ -3,7 +3,9 @@
 #include "core/app/AppPath.h"
 #include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
+#include "core/hosts/DeadLines.h"
 #include "core/hosts/EditorCommand.h"
+#include "core/hosts/EffectCheck.h"
 #include "core/hosts/HostsBackups.h"
 #include "core/ping/PingBatch.h"
 #include "core/ping/PingCommands.h"
@@ -12,6 +14,7 @@
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
+#include "gui/SpeedTestDialog.h"
 #include "platform/ProcessWatcher.h"
 
 #include <QCheckBox>
@@ -25,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -71,6 +75,7 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_options(options),
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
+      m_deadLines(new DeadLines(&m_hosts, this)),
       m_commonIps(new QStringListModel(this)),
       m_pingWatcher(new ProcessWatcher(this)),
       m_pingEndTimer(new QTimer(this))
@@ -208,6 +213,9 @@ void FormMain::createRowsView()
     m_rows->setPageHeight(m_frame1->height());
     // The rows come after the page's last button in the keyboard order.
     m_rows->setTabPredecessor(control<QWidget>("Command1"));
+    m_rows->setDeadLines(m_deadLines);
+    connect(m_rows, &RowsView::rowMenuRequested, this, &FormMain::showRowMenu);
+    connect(m_rows, &RowsView::speedTestRequested, this, &FormMain::openSpeedTest);
 }
 
 void FormMain::stackControls()
@@ -384,6 +392,7 @@ QString FormMain::backupFolder() const
 bool FormMain::writeHostsFile(QString* error)
 {
     m_backupError.clear();
+    m_wroteHostsFile = false;
     if (!m_hostsReadable) {
         *error = QStringLiteral("HOST文件上次没有读取完整，保存会丢失没有读到的内容。请先重新读取HOST文件。\r\n")
                  + m_hostsReadError;
@@ -421,19 +430,110 @@ bool FormMain::writeHostsFile(QString* error)
     }
     if (!saved && !backup.isEmpty())
         HostsBackups::discard(backup); // the file still holds what it would have kept
+    m_wroteHostsFile = saved;
     return saved;
 }
 
 void FormMain::saveHostsFile()
 {
     QString error;
+    const QList<RowChange> changes = m_hosts.changes();
     if (!writeHostsFile(&error) || !readHostsFile(&error)) {
         MessageBox::show(this, kSaveFailed + error);
         return;
     }
     // A backup that could not be written does not stop the save, but the user should know.
-    MessageBox::show(this,
-                     m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError);
+    QStringList lines{kSaved};
+    if (!m_backupError.isEmpty())
+        lines << m_backupError;
+    if (m_wroteHostsFile)
+        lines << checkEffect(changes);
+    MessageBox::show(this, lines.join(QStringLiteral("\r\n")));
+}
+
+QStringList FormMain::checkEffect(const QList<RowChange>& changes)
+{
+    // The cache is flushed after every save that changed the file; then each changed row's host
+    // is asked, side by side, as a lookup that misses the hosts file may wait on DNS.
+    const Platform::NameService names = m_options.names.withSystemDefaults();
+    const QString unavailable = names.unavailable();
+    int more = 0;
+    const QList<EffectCheck::Probe> probes = EffectCheck::plan(changes, m_hosts, *m_deadLines, 20, &more);
+    Platform::CacheFlush flush;
+    QList<EffectCheck::Answer> answers(probes.size());
+    if (unavailable.isEmpty()) {
+        runBeside([&] {
+            flush = names.flush();
+            std::vector<std::thread> lookups;
+            for (qsizetype i = 0; i < probes.size(); ++i) {
+                lookups.emplace_back([&, i] {
+                    answers[i].addresses = names.lookup(probes[i].host, &answers[i].error);
+                });
+            }
+            for (std::thread& t : lookups)
+                t.join();
+        });
+    } else if (probes.isEmpty() && more == 0) {
+        return {};
+    }
+    return EffectCheck::lines(probes, answers, flush, more, unavailable);
+}
+
+void FormMain::runBeside(const std::function<void()>& work)
+{
+    QEventLoop wait;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    setEnabled(false);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    setEnabled(true);
+}
+
+void FormMain::showRowMenu(int row, const QPoint& globalPos)
+{
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("rowMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    addSpeedTestAction(*menu, row);
+    menu->popup(globalPos);
+}
+
+void FormMain::addSpeedTestAction(QMenu& menu, int row)
+{
+    QAction* action = menu.addAction(QStringLiteral("测速(&T)"));
+    action->setObjectName(QStringLiteral("speedTestAction"));
+    connect(action, &QAction::triggered, this, [this, row] { openSpeedTest(row); });
+}
+
+void FormMain::openSpeedTest(int row)
+{
+    if (row < 0 || row >= m_hosts.rowCount())
+        return;
+    const HostsValues values = m_hosts.values(row);
+    QList<SpeedTest::Candidate> candidates;
+    SpeedTest::addCandidates(&candidates, {values.ip}, SpeedTest::Current);
+    SpeedTest::addCandidates(&candidates, m_commonIps->stringList(), SpeedTest::Common);
+    std::function<QStringList(QString*)> dns;
+    const QString host = values.host.trimmed();
+    if (!host.isEmpty()) {
+        const Platform::NameService names = m_options.names.withSystemDefaults();
+        dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
+    }
+    auto* dialog = new SpeedTestDialog(host, candidates, m_options.connect ? m_options.connect : Platform::tcpConnect,
+                                       dns, m_options.speedTimeoutMs, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &SpeedTestDialog::ipChosen, this, [this, row](const QString& ip) {
+        // As if typed: the row counts as edited, nothing is saved until "保存文件".
+        if (row >= m_hosts.rowCount())
+            return;
+        HostsValues v = m_hosts.values(row);
+        v.ip = ip;
+        m_hosts.setValues(row, v);
+    });
+    dialog->open();
 }
 
 bool FormMain::startAndReport(const Command& cmd)
@@ -521,15 +621,7 @@ QList<StartResult> FormMain::startBeside(const QList<QList<Command>>& groups)
     // The starts run beside the window, which keeps painting meanwhile but takes no input
     // until they are done: no other handler runs in between.
     QList<StartResult> results;
-    QEventLoop wait;
-    std::thread starter([&] {
-        results = Platform::startGroups(groups, m_options.start);
-        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    setEnabled(false);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-    starter.join();
-    setEnabled(true);
+    runBeside([&] { results = Platform::startGroups(groups, m_options.start); });
     return results;
 }
 

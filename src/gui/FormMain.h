@@ -2,6 +2,7 @@
 
 #include "core/hosts/HostsDocument.h"
 #include "core/ping/PingReport.h"
+#include "platform/Network.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -10,7 +11,9 @@
 
 #include <functional>
 
+class DeadLines;
 class QFrame;
+class QMenu;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -39,6 +42,11 @@ struct FormMainOptions
     // fails where they choose.
     std::function<bool(const QString& path, const QByteArray& bytes, QString* error)> saveFile;
     int elevatedSaveTimeoutMs = 0; // a save through pkexec is given up after this; 0: ten minutes
+    // The system's resolver, DNS and resolver cache (empty members: the system's). Tests answer
+    // from tables of their own: no name of a test is ever asked of the system.
+    Platform::NameService names;
+    Platform::Connector connect; // 测速's TCP connections; empty: Platform::tcpConnect
+    int speedTimeoutMs = 1000;   // each try of 测速 is given up after this
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
@@ -84,8 +92,17 @@ public slots:
     void startBatch();        // Command2: a ping for every target of the queue, logged
     void saveQueue();         // Command3: the queue to Ping.txt, confirmed or reported
     void openResultFolder();  // Command4: today's result folder in the file browser
+    // The context menu of an entry row (row from 0), shown without waiting.
+    void showRowMenu(int row, const QPoint& globalPos);
+    // 测速 of a row: its candidates measured in a dialog; the address chosen goes into its IP box.
+    void openSpeedTest(int row);
 
 private:
+    void addSpeedTestAction(QMenu& menu, int row);
+    // What the save changed, asked of the system's resolver: the success message's lines.
+    QStringList checkEffect(const QList<RowChange>& changes);
+    // Runs work beside the window, which keeps painting but takes no input until it is done.
+    void runBeside(const std::function<void()>& work);
     void buildControls();
     QWidget* makeControl(const Layout::Control& c, QWidget* parent);
     void setDesignTabOrder();
@@ -119,6 +136,8 @@ private:
     bool m_hostsReadable = true;
     QString m_hostsReadError;
     QString m_backupError; // why the last save could not keep a backup
+    bool m_wroteHostsFile = false; // the last save wrote the file: it changed
+    DeadLines* m_deadLines = nullptr;
     QStringListModel* m_commonIps = nullptr;
     // The started pings that are watched until they end, and what to report of each.
     ProcessWatcher* m_pingWatcher = nullptr;

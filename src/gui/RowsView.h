@@ -4,6 +4,7 @@
 
 #include <vector>
 
+class DeadLines;
 class HostsDocument;
 class IpBox;
 class QAbstractItemModel;
@@ -36,6 +37,16 @@ public:
         m_tabLast = -1; // ordered anew at the next binding
     }
 
+    // Marks the host box of each row in view that dead names as never used: grey text, and a
+    // tooltip that says why.
+    void setDeadLines(const DeadLines* dead);
+
+signals:
+    // Over any of a row's controls: the context menu (right button, menu key), and Ctrl+T.
+    // row is the document's row, from 0.
+    void rowMenuRequested(int row, const QPoint& globalPos);
+    void speedTestRequested(int row);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -57,6 +68,9 @@ private:
     void bind();
     void bindSlot(Slot& slot, int row);
     void showValues(Slot& slot);
+    void showMark(Slot& slot);
+    void showMarks();
+    int rowOf(QObject* widget) const; // from 0; -1 if widget is not bound to a row
     void rebindAll();
     void refreshRows(int first, int last);
     void storeEdit(const Slot& slot);
@@ -66,6 +80,7 @@ private:
     QAbstractItemModel* m_commonIps;
     int m_top;
     QWidget* m_before = nullptr;
+    const DeadLines* m_dead = nullptr;
     // The rows and pool size of the last tab order set: scrolling within them changes nothing.
     int m_tabFirst = 0, m_tabLast = -1;
     size_t m_tabSlots = 0;

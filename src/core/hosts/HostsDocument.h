@@ -32,6 +32,16 @@ HostsValues parseHostsLine(QStringView line);
 // second word, or the line's length if it has fewer than two words.
 qsizetype restOfLineOffset(QByteArrayView line);
 
+// A row that a save changes: edited, ticked, marked deleted or added.
+struct RowChange
+{
+    int row = 0;             // 0-based, as the window numbers it before the save
+    HostsValues before;      // as read; empty for an added row
+    bool wasMapping = false; // the line as read mapped a host (active, with a host)
+    HostsValues after;
+    bool deleted = false;
+};
+
 // The hosts file as rows: one row per line, in file order, plus rows the user added. Each row
 // read from the file remembers the exact bytes of its line, so that rows the user did not
 // change are written back unchanged. As a list model it tells its views of every change: a
@@ -82,6 +92,14 @@ public:
     // and sets *error if a line the user changed was also changed or removed there, naming the
     // row and asking the user to read the file again, or if typed text cannot be encoded.
     bool mergeInto(const QByteArray& current, QByteArray* out, QString* error) const;
+
+    // The rows that differ from the file as read, in row order.
+    QList<RowChange> changes() const;
+
+    // The address and host of a row as the resolver reads its line, in the file's encoding (an
+    // edited row's typed text is encoded into *storage). False for a row that maps nothing:
+    // disabled, marked deleted, or without a host.
+    bool mapping(int row, QByteArrayView* ip, QByteArrayView* host, QByteArray* storage) const;
 
     // The file's bytes as last read.
     const QByteArray& fileBytes() const { return m_bytes; }
