@@ -324,8 +324,9 @@ void tst_HostsChecks::bestFirst()
 void tst_HostsChecks::stopDropsRunningTries()
 {
     // Tries that never end by themselves: stopping must tell them, or it waits for ever.
-    std::atomic<int> sawCancel{0};
+    std::atomic<int> sawCancel{0}, entered{0};
     auto test = std::make_unique<SpeedTest>([&](const QString&, quint16, int, const std::atomic<bool>* cancel) {
+        ++entered;
         while (!cancel->load())
             QThread::msleep(5);
         ++sawCancel;
@@ -336,6 +337,7 @@ void tst_HostsChecks::stopDropsRunningTries()
     SpeedTest::addCandidates(&list, {"10.0.0.1", "10.0.0.2"}, SpeedTest::Common);
     test->start(list, 443);
     QVERIFY(test->running());
+    QTRY_COMPARE(entered.load(), 2);
     const int before = changed.size();
     test.reset(); // the dialog closed
     QCOMPARE(sawCancel.load(), 2);
