@@ -8,6 +8,7 @@
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTest>
 
 namespace {
@@ -87,6 +88,7 @@ private slots:
     void deadLines_data();
     void deadLines();
     void deadLinesFollowEdits();
+    void largeFileIndexedAside();
     void effectLines_data();
     void effectLines();
     void candidates_data();
@@ -161,6 +163,26 @@ void tst_HostsChecks::deadLinesFollowEdits()
                      qPrintable(QStringLiteral("step %1 row %2: %3 instead of %4")
                                     .arg(step).arg(r + 1).arg(mark(dead, r), referenceMark(doc, r))));
     }
+}
+
+void tst_HostsChecks::largeFileIndexedAside()
+{
+    // A file large enough to be indexed on a thread; an edit made meanwhile is not lost.
+    QByteArray file = "1.1.1.1 a\n";
+    for (int i = 1; i < 60000; ++i)
+        file += "0.0.0.0 h" + QByteArray::number(i) + "\n";
+    file += "2.2.2.2 a\n";
+    HostsDocument doc("UTF-8");
+    DeadLines dead(&doc);
+    doc.load(file);
+    doc.setValues(1, {false, QStringLiteral("3.3.3.3"), QStringLiteral("A")});
+    doc.setValues(2, {false, QStringLiteral("3.3.3"), QStringLiteral("x")});
+    QCOMPARE(mark(dead, 2), QStringLiteral("ip")); // known without the index
+    QTRY_VERIFY(dead.isReady());
+    QCOMPARE(mark(dead, 1), QStringLiteral("dup 1"));
+    QCOMPARE(mark(dead, 60000), QStringLiteral("dup 1"));
+    QCOMPARE(mark(dead, 3), QString());
+    QCOMPARE(dead.firstMapping("a", 4), 0);
 }
 
 void tst_HostsChecks::effectLines_data()

@@ -458,6 +458,7 @@ QStringList FormMain::checkEffect(const QList<RowChange>& changes)
     const Platform::NameService names = m_options.names.withSystemDefaults();
     const QString unavailable = names.unavailable();
     int more = 0;
+    m_deadLines->waitUntilReady(); // the earlier lines of a large file
     const QList<EffectCheck::Probe> probes = EffectCheck::plan(changes, m_hosts, *m_deadLines, 20, &more);
     Platform::CacheFlush flush;
     QList<EffectCheck::Answer> answers(probes.size());

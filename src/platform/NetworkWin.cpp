@@ -10,9 +10,6 @@
 #include <windns.h>
 #include <windows.h>
 
-// Exported by dnsapi.dll but declared in no SDK header.
-extern "C" BOOL WINAPI DnsFlushResolverCache(void);
-
 namespace Platform {
 
 namespace {
@@ -130,9 +127,18 @@ CacheFlush flushResolverCache()
 {
     // What "ipconfig /flushdns" does. The DNS Client service may be stopped: then there is no
     // cache to flush.
+    // dnsapi.dll exports it, but no SDK header declares it and mingw-w64's import library lacks
+    // it: it is looked up where it lives.
     CacheFlush result;
     result.cache = QStringLiteral("DNS Client");
-    if (DnsFlushResolverCache()) {
+    using Flush = BOOL(WINAPI*)();
+    HMODULE dnsapi = LoadLibraryW(L"dnsapi.dll");
+    const auto flush = dnsapi ? reinterpret_cast<Flush>(reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsFlushResolverCache")))
+                              : nullptr;
+    if (!flush) {
+        result.status = CacheFlush::Failed;
+        result.error = QStringLiteral("dnsapi.dll 没有 DnsFlushResolverCache");
+    } else if (flush()) {
         result.status = CacheFlush::Flushed;
     } else {
         result.status = CacheFlush::Failed;

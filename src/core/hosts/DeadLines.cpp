@@ -1,7 +1,10 @@
 #include "core/hosts/DeadLines.h"
 
 #include "core/hosts/HostsDocument.h"
+#include "core/hosts/HostsMerge.h"
 #include "platform/Network.h"
+
+#include <QMetaObject>
 
 #include <algorithm>
 
@@ -24,7 +27,53 @@ bool sameText(QByteArrayView a, QByteArrayView b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+quint32 lineKey(QByteArrayView ip, QByteArrayView host)
+{
+    const int f = Platform::addressFamily(ip);
+    return f == 0 ? 0 : hostKey(host, f);
+}
+
+// Below this many rows the index is made at once: it takes a few milliseconds.
+const int kIndexAside = 50000;
+
 } // namespace
+
+DeadLines::~DeadLines()
+{
+    stopIndexing();
+}
+
+void DeadLines::stopIndexing()
+{
+    if (!m_indexer.joinable())
+        return;
+    m_cancel = true;
+    m_indexer.join();
+    m_cancel = false;
+}
+
+void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
+                           std::vector<quint32>* keys, std::vector<Entry>* index)
+{
+    keys->assign(size_t(rows), 0);
+    index->clear();
+    index->reserve(size_t(rows));
+    qsizetype pos = from;
+    for (int row = 0; row < rows && pos < bytes.size(); ++row) {
+        if ((row & 0xffff) == 0 && cancel)
+            return;
+        const HostsMerge::LineSpan line = HostsMerge::lineAt(bytes, pos);
+        QByteArrayView ip, host;
+        if (lineMapping(QByteArrayView(bytes).sliced(pos, line.length), &ip, &host)) {
+            const quint32 key = lineKey(ip, host);
+            (*keys)[size_t(row)] = key;
+            if (key != 0)
+                index->push_back({key, row});
+        }
+        pos += line.length + line.endLength;
+    }
+    std::sort(index->begin(), index->end());
+}
 
 DeadLines::DeadLines(const HostsDocument* document, QObject* parent) : QObject(parent), m_document(document)
 {
@@ -50,43 +99,83 @@ quint32 DeadLines::keyOf(int row, int* family) const
 
 void DeadLines::rebuild()
 {
-    const int rows = m_document->rowCount();
-    m_keyOf.assign(size_t(rows), 0);
+    // A reading has only rows from the file, none edited: the index comes from the bytes.
+    stopIndexing();
+    ++m_generation;
+    m_dirty.clear();
     m_index.clear();
-    for (int row = 0; row < rows; ++row) {
-        const quint32 key = keyOf(row);
-        m_keyOf[size_t(row)] = key;
-        if (key != 0)
-            m_index.push_back({key, row});
+    m_added.clear();
+    m_keyOf.clear();
+    const int rows = m_document->rowCount();
+    const QByteArray bytes = m_document->fileBytes(); // shared, not copied
+    const qsizetype from = m_document->firstLineOffset();
+    if (rows < kIndexAside) {
+        indexLines(bytes, from, rows, m_cancel, &m_keyOf, &m_index);
+        m_ready = true;
+        emit changed();
+        return;
     }
-    std::sort(m_index.begin(), m_index.end());
-    m_index.shrink_to_fit();
+    m_ready = false;
+    const int generation = m_generation;
+    m_indexer = std::thread([this, bytes, from, rows, generation] {
+        indexLines(bytes, from, rows, m_cancel, &m_newKeys, &m_newIndex);
+        if (!m_cancel)
+            QMetaObject::invokeMethod(this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
+    });
+    emit changed(); // invalid addresses are marked meanwhile
+}
+
+void DeadLines::takeIndex(int generation)
+{
+    if (generation != m_generation || m_ready)
+        return;
+    if (m_indexer.joinable())
+        m_indexer.join();
+    m_keyOf = std::move(m_newKeys);
+    m_index = std::move(m_newIndex);
+    m_keyOf.resize(size_t(m_document->rowCount()), 0); // rows added meanwhile
+    m_ready = true;
+    const std::vector<int> dirty = std::move(m_dirty);
+    m_dirty.clear();
+    for (const int row : dirty)
+        update(row, row);
     emit changed();
+}
+
+void DeadLines::waitUntilReady()
+{
+    if (!m_ready)
+        takeIndex(m_generation);
 }
 
 void DeadLines::insertRows(int first, int last)
 {
     // Rows are only ever added at the end, empty.
     Q_UNUSED(first);
-    m_keyOf.resize(size_t(last) + 1, 0);
+    if (m_ready)
+        m_keyOf.resize(size_t(last) + 1, 0);
     emit changed();
 }
 
 void DeadLines::update(int first, int last)
 {
+    if (!m_ready) {
+        for (int row = first; row <= last; ++row)
+            m_dirty.push_back(row);
+        emit changed();
+        return;
+    }
+    // The index of the reading stays as it is: an edit only sets the row's key, and a key that
+    // the index lacks goes into a small sorted list beside it. An edit thus moves no memory of
+    // the whole file; an entry whose row has another key now is passed over.
     for (int row = first; row <= last; ++row) {
-        const quint32 old = m_keyOf[size_t(row)];
         const quint32 key = keyOf(row);
-        if (key == old)
-            continue;
-        if (old != 0) {
-            const auto at = std::lower_bound(m_index.begin(), m_index.end(), Entry{old, row});
-            if (at != m_index.end() && at->key == old && at->row == row)
-                m_index.erase(at);
-        }
-        if (key != 0)
-            m_index.insert(std::lower_bound(m_index.begin(), m_index.end(), Entry{key, row}), Entry{key, row});
         m_keyOf[size_t(row)] = key;
+        const Entry entry{key, row};
+        if (key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry)
+            || std::binary_search(m_added.begin(), m_added.end(), entry))
+            continue;
+        m_added.insert(std::lower_bound(m_added.begin(), m_added.end(), entry), entry);
     }
     emit changed();
 }
@@ -101,13 +190,21 @@ bool DeadLines::sameHost(int row, QByteArrayView host, int family) const
 
 int DeadLines::firstMapping(QByteArrayView host, int family) const
 {
+    if (!m_ready)
+        return -1;
     const quint32 key = hostKey(host, family);
-    for (auto it = std::lower_bound(m_index.begin(), m_index.end(), Entry{key, -1});
-         it != m_index.end() && it->key == key; ++it) {
-        if (sameHost(it->row, host, family))
-            return it->row;
+    int first = -1;
+    // Within a key the entries are in row order: the first that still holds is each list's.
+    for (const std::vector<Entry>* list : {&m_index, &m_added}) {
+        for (auto it = std::lower_bound(list->begin(), list->end(), Entry{key, -1});
+             it != list->end() && it->key == key && (first < 0 || it->row < first); ++it) {
+            if (m_keyOf[size_t(it->row)] == key && sameHost(it->row, host, family)) {
+                first = it->row;
+                break;
+            }
+        }
     }
-    return -1;
+    return first;
 }
 
 QString DeadLines::reason(int row) const
@@ -121,7 +218,7 @@ QString DeadLines::reason(int row) const
     const int family = Platform::addressFamily(ip);
     if (family == 0)
         return QStringLiteral("不起作用: “%1”不是有效的 IPv4/IPv6 地址").arg(m_document->values(row).ip);
-    const int first = firstMapping(host, family);
+    const int first = m_ready ? firstMapping(host, family) : -1;
     if (first < 0 || first >= row)
         return QString();
     return QStringLiteral("不起作用: 第 %1 行已把 %2 指向 %3，系统用前面的这一行")

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <vector>
 
 class HostsDocument;
@@ -12,13 +15,20 @@ class HostsDocument;
 // valid IPv4 or IPv6 address, or a host that an earlier active row already maps for the same
 // address family (the resolver takes the first). Disabled and deleted rows count for nothing;
 // a host mapped for IPv4 and for IPv6 is no duplicate. It follows the document's changes by
-// itself: a reading indexes every row once, an edit moves one row in the index.
+// itself: a reading indexes every row once, an edit moves one row in the index. A large file is
+// indexed on a thread of its own, so that the window shows at once; until that is done, only
+// invalid addresses are marked.
 class DeadLines : public QObject
 {
     Q_OBJECT
 
 public:
     explicit DeadLines(const HostsDocument* document, QObject* parent = nullptr);
+    ~DeadLines() override;
+
+    // Waits for the index of a large file, which firstMapping and the marks of duplicates need.
+    void waitUntilReady();
+    bool isReady() const { return m_ready; }
 
     // Why row (0-based) is never used, for its tooltip; empty if it may be used, or if row is
     // out of range.
@@ -39,6 +49,11 @@ private:
         bool operator<(const Entry& o) const { return key != o.key ? key < o.key : row < o.row; }
     };
     void rebuild();
+    void stopIndexing();
+    // The index of a reading, made on any thread from the file's bytes alone.
+    static void indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
+                           std::vector<quint32>* keys, std::vector<Entry>* index);
+    void takeIndex(int generation);
     void update(int first, int last);
     void insertRows(int first, int last);
     // The key of a row's mapping with a valid address; 0 for none.
@@ -46,6 +61,14 @@ private:
     bool sameHost(int row, QByteArrayView host, int family) const;
 
     const HostsDocument* m_document;
-    std::vector<Entry> m_index;   // every active row with a valid address, by key then row
+    std::vector<Entry> m_index;   // every row of the reading that mapped a host, by key then row
+    std::vector<Entry> m_added;   // keys that edits gave rows since, by key then row
     std::vector<quint32> m_keyOf; // each row's key in m_index, 0 for none
+    bool m_ready = true;
+    std::vector<int> m_dirty; // rows changed while the index was made
+    int m_generation = 0;
+    std::thread m_indexer;
+    std::atomic<bool> m_cancel{false};
+    std::vector<quint32> m_newKeys; // written by the indexer, read after it ended
+    std::vector<Entry> m_newIndex;
 };

@@ -62,6 +62,16 @@ HostsValues parseHostsLine(QStringView line)
     return v;
 }
 
+bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* host)
+{
+    const TwoWords<QByteArrayView> w(line);
+    if (w.words < 2 || w.disabled || w.w1End == w.w1)
+        return false;
+    *ip = line.sliced(w.w0, w.w0End - w.w0);
+    *host = line.sliced(w.w1, w.w1End - w.w1);
+    return true;
+}
+
 qsizetype restOfLineOffset(QByteArrayView line)
 {
     const TwoWords<QByteArrayView> w(line);
@@ -192,13 +202,7 @@ bool HostsDocument::mapping(int row, QByteArrayView* ip, QByteArrayView* host, Q
     if (!r.edited) {
         if (!r.fromFile)
             return false;
-        const QByteArrayView line = raw(r);
-        const TwoWords<QByteArrayView> w(line);
-        if (w.words < 2 || w.disabled || w.w1End == w.w1)
-            return false;
-        *ip = line.sliced(w.w0, w.w0End - w.w0);
-        *host = line.sliced(w.w1, w.w1End - w.w1);
-        return true;
+        return lineMapping(raw(r), ip, host);
     }
     const HostsValues v = m_edits.value(row);
     if (v.disabled || v.host.isEmpty())

@@ -42,6 +42,10 @@ struct RowChange
     bool deleted = false;
 };
 
+// The address and host of a line without its line end as the resolver reads it: false for a
+// line that maps nothing (disabled, fewer than two words, an empty host).
+bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* host);
+
 // The hosts file as rows: one row per line, in file order, plus rows the user added. Each row
 // read from the file remembers the exact bytes of its line, so that rows the user did not
 // change are written back unchanged. As a list model it tells its views of every change: a
@@ -101,8 +105,10 @@ public:
     // disabled, marked deleted, or without a host.
     bool mapping(int row, QByteArrayView* ip, QByteArrayView* host, QByteArray* storage) const;
 
-    // The file's bytes as last read.
+    // The file's bytes as last read, and where its first line starts (after a byte-order mark):
+    // its rows are its lines from there, cut by HostsMerge::lineAt.
     const QByteArray& fileBytes() const { return m_bytes; }
+    qsizetype firstLineOffset() const { return m_bom ? 3 : 0; }
 
     QByteArray encoding() const { return m_codec.encoding(); }
 
