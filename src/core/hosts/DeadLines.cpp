@@ -5,6 +5,7 @@
 #include "platform/Network.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
 
@@ -45,10 +46,13 @@ DeadLines::~DeadLines()
 
 void DeadLines::stopIndexing()
 {
-    if (!m_indexer.joinable())
+    if (!m_indexer)
         return;
     m_cancel = true;
-    m_indexer.join();
+    m_indexer->setPriority(QThread::NormalPriority); // to see the flag at once on a busy machine
+    m_indexer->wait();
+    delete m_indexer;
+    m_indexer = nullptr;
     m_cancel = false;
 }
 
@@ -72,7 +76,22 @@ void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, co
         }
         pos += line.length + line.endLength;
     }
-    std::sort(index->begin(), index->end());
+    // The entries are in row order: a stable sort by key, 16 bits at a time, leaves each key's
+    // rows in order. Two passes over the entries, with a look at cancel between them, where a
+    // comparison sort of a million entries would take several times as long.
+    std::vector<Entry> other(index->size());
+    for (const int shift : {0, 16}) {
+        if (cancel)
+            return;
+        std::vector<size_t> start(65537, 0);
+        for (const Entry& e : *index)
+            ++start[((e.key >> shift) & 0xffff) + 1];
+        for (size_t i = 1; i < start.size(); ++i)
+            start[i] += start[i - 1];
+        for (const Entry& e : *index)
+            other[start[(e.key >> shift) & 0xffff]++] = e;
+        index->swap(other);
+    }
 }
 
 DeadLines::DeadLines(const HostsDocument* document, QObject* parent) : QObject(parent), m_document(document)
@@ -117,11 +136,14 @@ void DeadLines::rebuild()
     }
     m_ready = false;
     const int generation = m_generation;
-    m_indexer = std::thread([this, bytes, from, rows, generation] {
+    m_indexer = QThread::create([this, bytes, from, rows, generation] {
         indexLines(bytes, from, rows, m_cancel, &m_newKeys, &m_newIndex);
         if (!m_cancel)
             QMetaObject::invokeMethod(this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
     });
+    // The window comes first: the index is made when the processor has nothing else to do
+    // (SCHED_IDLE on Linux).
+    m_indexer->start(QThread::IdlePriority);
     emit changed(); // invalid addresses are marked meanwhile
 }
 
@@ -129,8 +151,11 @@ void DeadLines::takeIndex(int generation)
 {
     if (generation != m_generation || m_ready)
         return;
-    if (m_indexer.joinable())
-        m_indexer.join();
+    if (m_indexer) {
+        m_indexer->wait();
+        delete m_indexer;
+        m_indexer = nullptr;
+    }
     m_keyOf = std::move(m_newKeys);
     m_index = std::move(m_newIndex);
     m_keyOf.resize(size_t(m_document->rowCount()), 0); // rows added meanwhile
@@ -144,8 +169,11 @@ void DeadLines::takeIndex(int generation)
 
 void DeadLines::waitUntilReady()
 {
-    if (!m_ready)
-        takeIndex(m_generation);
+    if (m_ready)
+        return;
+    if (m_indexer)
+        m_indexer->setPriority(QThread::NormalPriority); // someone waits for it now
+    takeIndex(m_generation);
 }
 
 void DeadLines::insertRows(int first, int last)

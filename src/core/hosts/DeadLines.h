@@ -6,10 +6,10 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 class HostsDocument;
+class QThread;
 
 // The active rows of a hosts document that the resolver never uses: an address that is not a
 // valid IPv4 or IPv6 address, or a host that an earlier active row already maps for the same
@@ -67,7 +67,7 @@ private:
     bool m_ready = true;
     std::vector<int> m_dirty; // rows changed while the index was made
     int m_generation = 0;
-    std::thread m_indexer;
+    QThread* m_indexer = nullptr;
     std::atomic<bool> m_cancel{false};
     std::vector<quint32> m_newKeys; // written by the indexer, read after it ended
     std::vector<Entry> m_newIndex;
