@@ -25,8 +25,9 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof addr;
-        if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
-            || listen(m_fd, silent ? 0 : 64) != 0 || getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+        if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            listen(m_fd, silent ? 0 : 64) != 0 ||
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
             return;
         m_port = ntohs(addr.sin_port);
         if (!silent)

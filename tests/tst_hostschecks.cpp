@@ -8,8 +8,8 @@
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -40,8 +40,8 @@ QString referenceMark(const HostsDocument& doc, int row)
         return QStringLiteral("ip");
     for (int r = 0; r < row; ++r) {
         const HostsValues e = doc.values(r);
-        if (active(r) && Platform::addressFamily(QStringView(e.ip)) == family
-            && e.host.compare(v.host, Qt::CaseInsensitive) == 0)
+        if (active(r) && Platform::addressFamily(QStringView(e.ip)) == family &&
+            e.host.compare(v.host, Qt::CaseInsensitive) == 0)
             return QStringLiteral("dup %1").arg(r + 1);
     }
     return QString();
@@ -105,18 +105,20 @@ void tst_HostsChecks::deadLines_data()
     QTest::newRow("invalid IPv4") << QByteArray("999.1.1.1 a\n1.1.1 b\n") << QStringList{"ip", "ip"};
     QTest::newRow("a name where the address goes") << QByteArray("a.example b\n") << QStringList{"ip"};
     QTest::newRow("same host twice") << QByteArray("1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", "dup 1"};
-    QTest::newRow("same host and address twice") << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"", "dup 1"};
+    QTest::newRow("same host and address twice")
+        << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"", "dup 1"};
     QTest::newRow("case differs") << QByteArray("1.1.1.1 A.example\r\n2.2.2.2 a.EXAMPLE\r\n")
                                   << QStringList{"", "dup 1"};
-    QTest::newRow("IPv4 and IPv6 are no duplicate") << QByteArray("1.1.1.1 a\n::1 a\n2001:db8::1 a\n")
-                                                    << QStringList{"", "", "dup 2"};
-    QTest::newRow("disabled earlier line does not count") << QByteArray("#1.1.1.1 a\n2.2.2.2 a\n")
-                                                          << QStringList{"", ""};
-    QTest::newRow("invalid earlier line does not win") << QByteArray("1.1.1 a\n2.2.2.2 a\n3.3.3.3 a\n")
-                                                       << QStringList{"ip", "", "dup 2"};
-    QTest::newRow("third names the first") << QByteArray("1.1.1.1 a\n2.2.2.2 a\n3.3.3.3 a") << QStringList{"", "dup 1", "dup 1"};
-    QTest::newRow("comments, blanks, one word") << QByteArray("# comment\n\n   \nlocalhost\n1.1.1.1 a\n")
-                                                << QStringList{"", "", "", "", ""};
+    QTest::newRow("IPv4 and IPv6 are no duplicate")
+        << QByteArray("1.1.1.1 a\n::1 a\n2001:db8::1 a\n") << QStringList{"", "", "dup 2"};
+    QTest::newRow("disabled earlier line does not count")
+        << QByteArray("#1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", ""};
+    QTest::newRow("invalid earlier line does not win")
+        << QByteArray("1.1.1 a\n2.2.2.2 a\n3.3.3.3 a\n") << QStringList{"ip", "", "dup 2"};
+    QTest::newRow("third names the first")
+        << QByteArray("1.1.1.1 a\n2.2.2.2 a\n3.3.3.3 a") << QStringList{"", "dup 1", "dup 1"};
+    QTest::newRow("comments, blanks, one word")
+        << QByteArray("# comment\n\n   \nlocalhost\n1.1.1.1 a\n") << QStringList{"", "", "", "", ""};
     QTest::newRow("address with a zone") << QByteArray("fe80::1%eth0 a\n") << QStringList{"ip"};
 }
 
@@ -155,13 +157,16 @@ void tst_HostsChecks::deadLinesFollowEdits()
             doc.setDeleted(row, !doc.isDeleted(row));
             break;
         default:
-            doc.setValues(row, {random.bounded(4) == 0, ips[random.bounded(ips.size())], hosts[random.bounded(hosts.size())]});
+            doc.setValues(row, {random.bounded(4) == 0, ips[random.bounded(ips.size())],
+                                hosts[random.bounded(hosts.size())]});
             break;
         }
         for (int r = 0; r < doc.rowCount(); ++r)
             QVERIFY2(mark(dead, r) == referenceMark(doc, r),
                      qPrintable(QStringLiteral("step %1 row %2: %3 instead of %4")
-                                    .arg(step).arg(r + 1).arg(mark(dead, r), referenceMark(doc, r))));
+                                    .arg(step)
+                                    .arg(r + 1)
+                                    .arg(mark(dead, r), referenceMark(doc, r))));
     }
 }
 
@@ -198,12 +203,13 @@ void tst_HostsChecks::effectLines_data()
     QTest::addColumn<QStringList>("lines");
     const QString browsers = QStringLiteral("浏览器另有自己的 DNS 缓存：重启浏览器后再看。");
     const QByteArray one = "127.0.0.1 localhost\n1.1.1.1 a\n";
-    QTest::newRow("new address answered") << one << QStringList{"set 1 2.2.2.2 a"} << QStringList{"a=2.2.2.2"}
-                                          << int(Platform::CacheFlush::Flushed) << QString()
-                                          << QStringList{"a → 2.2.2.2: 已生效"};
+    QTest::newRow("new address answered")
+        << one << QStringList{"set 1 2.2.2.2 a"} << QStringList{"a=2.2.2.2"}
+        << int(Platform::CacheFlush::Flushed) << QString() << QStringList{"a → 2.2.2.2: 已生效"};
     QTest::newRow("an earlier line wins")
-        << one << QStringList{"add 2.2.2.2 a"} << QStringList{"a=1.1.1.1"} << int(Platform::CacheFlush::NoCache)
-        << QString() << QStringList{"a → 2.2.2.2: 未生效，系统答 1.1.1.1（第 2 行在前，指向 1.1.1.1）", browsers};
+        << one << QStringList{"add 2.2.2.2 a"} << QStringList{"a=1.1.1.1"}
+        << int(Platform::CacheFlush::NoCache) << QString()
+        << QStringList{"a → 2.2.2.2: 未生效，系统答 1.1.1.1（第 2 行在前，指向 1.1.1.1）", browsers};
     QTest::newRow("IPv6 row beside an IPv4 answer")
         << one << QStringList{"add 2001:DB8:0::1 a"} << QStringList{"a=1.1.1.1,2001:db8::1"}
         << int(Platform::CacheFlush::NoCache) << QString() << QStringList{"a → 2001:db8::1: 已生效"};
@@ -213,20 +219,20 @@ void tst_HostsChecks::effectLines_data()
     QTest::newRow("deleted row still answered, cache not flushed")
         << one << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"} << int(Platform::CacheFlush::Failed)
         << QString()
-        << QStringList{"刷新 DNS 缓存失败（nscd）: refused", "a → 1.1.1.1: 仍然生效（缓存未能刷新）", browsers};
-    QTest::newRow("deleted duplicate: the address stays") << QByteArray("1.1.1.1 a\n1.1.1.1 a\n")
-                                                          << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"}
-                                                          << int(Platform::CacheFlush::NoCache) << QString()
-                                                          << QStringList{};
+        << QStringList{"刷新 DNS 缓存失败（nscd）: refused", "a → 1.1.1.1: 仍然生效（缓存未能刷新）",
+                       browsers};
+    QTest::newRow("deleted duplicate: the address stays")
+        << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"}
+        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{};
     QTest::newRow("name not found") << one << QStringList{"add 2.2.2.2 b"} << QStringList{}
                                     << int(Platform::CacheFlush::NoCache) << QString()
                                     << QStringList{"b → 2.2.2.2: 未生效，系统查不到（not found）", browsers};
-    QTest::newRow("invalid address left to its mark") << one << QStringList{"add 2.2.2 b"} << QStringList{}
-                                                      << int(Platform::CacheFlush::NoCache) << QString()
-                                                      << QStringList{};
-    QTest::newRow("resolver not checkable") << one << QStringList{"add 2.2.2.2 b"} << QStringList{}
-                                            << int(Platform::CacheFlush::NoCache) << QStringLiteral("Wine")
-                                            << QStringList{"Wine"};
+    QTest::newRow("invalid address left to its mark")
+        << one << QStringList{"add 2.2.2 b"} << QStringList{} << int(Platform::CacheFlush::NoCache)
+        << QString() << QStringList{};
+    QTest::newRow("resolver not checkable")
+        << one << QStringList{"add 2.2.2.2 b"} << QStringList{} << int(Platform::CacheFlush::NoCache)
+        << QStringLiteral("Wine") << QStringList{"Wine"};
     QStringList many, answers, lines;
     for (int i = 0; i < 23; ++i) {
         many << QStringLiteral("add 10.0.0.%1 h%1").arg(i);
@@ -235,8 +241,8 @@ void tst_HostsChecks::effectLines_data()
             lines << QStringLiteral("h%1 → 10.0.0.%1: 已生效").arg(i);
     }
     lines << QStringLiteral("另有 3 处改动未逐一检查");
-    QTest::newRow("rows beyond 20 summarised") << one << many << answers << int(Platform::CacheFlush::Flushed)
-                                               << QString() << lines;
+    QTest::newRow("rows beyond 20 summarised")
+        << one << many << answers << int(Platform::CacheFlush::Flushed) << QString() << lines;
 }
 
 void tst_HostsChecks::effectLines()
@@ -313,16 +319,21 @@ void tst_HostsChecks::bestFirst()
 {
     // Stand-in tries: each address answers as the table says, with the time it gives.
     const QHash<QString, QList<Platform::ConnectTry>> plan{
-        {"10.0.0.1", {outcome(Platform::ConnectTry::Connected, 30000), outcome(Platform::ConnectTry::Connected, 30000),
-                      outcome(Platform::ConnectTry::Connected, 30000)}},
-        {"10.0.0.2", {outcome(Platform::ConnectTry::Refused), outcome(Platform::ConnectTry::Refused),
-                      outcome(Platform::ConnectTry::Refused)}},
-        {"10.0.0.3", {outcome(Platform::ConnectTry::TimedOut), outcome(Platform::ConnectTry::Connected, 9000),
-                      outcome(Platform::ConnectTry::Connected, 11000)}},
-        {"10.0.0.4", {outcome(Platform::ConnectTry::TimedOut), outcome(Platform::ConnectTry::TimedOut),
-                      outcome(Platform::ConnectTry::TimedOut)}},
-        {"10.0.0.5", {outcome(Platform::ConnectTry::Connected, 20000), outcome(Platform::ConnectTry::Connected, 5000),
-                      outcome(Platform::ConnectTry::Connected, 35000)}},
+        {"10.0.0.1",
+         {outcome(Platform::ConnectTry::Connected, 30000), outcome(Platform::ConnectTry::Connected, 30000),
+          outcome(Platform::ConnectTry::Connected, 30000)}},
+        {"10.0.0.2",
+         {outcome(Platform::ConnectTry::Refused), outcome(Platform::ConnectTry::Refused),
+          outcome(Platform::ConnectTry::Refused)}},
+        {"10.0.0.3",
+         {outcome(Platform::ConnectTry::TimedOut), outcome(Platform::ConnectTry::Connected, 9000),
+          outcome(Platform::ConnectTry::Connected, 11000)}},
+        {"10.0.0.4",
+         {outcome(Platform::ConnectTry::TimedOut), outcome(Platform::ConnectTry::TimedOut),
+          outcome(Platform::ConnectTry::TimedOut)}},
+        {"10.0.0.5",
+         {outcome(Platform::ConnectTry::Connected, 20000), outcome(Platform::ConnectTry::Connected, 5000),
+          outcome(Platform::ConnectTry::Connected, 35000)}},
     };
     std::atomic<int> calls[5] = {};
     SpeedTest test([&](const QString& ip, quint16 port, int, const std::atomic<bool>*) {
@@ -343,20 +354,22 @@ void tst_HostsChecks::bestFirst()
     }
     // 10.0.0.3 averages 10 ms over two answers; 10.0.0.5 20 ms (best 5); 10.0.0.1 30 ms.
     QCOMPARE(got, (QStringList{"10.0.0.3 2/3 10.0 ms 9.0 ms 超时", "10.0.0.5 3/3 20.0 ms 5.0 ms 可用",
-                               "10.0.0.1 3/3 30.0 ms 30.0 ms 可用", "10.0.0.2 0/3   拒绝", "10.0.0.4 0/3   超时"}));
+                               "10.0.0.1 3/3 30.0 ms 30.0 ms 可用", "10.0.0.2 0/3   拒绝",
+                               "10.0.0.4 0/3   超时"}));
 }
 
 void tst_HostsChecks::stopDropsRunningTries()
 {
     // Tries that never end by themselves: stopping must tell them, or it waits for ever.
     std::atomic<int> sawCancel{0}, entered{0};
-    auto test = std::make_unique<SpeedTest>([&](const QString&, quint16, int, const std::atomic<bool>* cancel) {
-        ++entered;
-        while (!cancel->load())
-            QThread::msleep(5);
-        ++sawCancel;
-        return outcome(Platform::ConnectTry::Cancelled);
-    });
+    auto test =
+        std::make_unique<SpeedTest>([&](const QString&, quint16, int, const std::atomic<bool>* cancel) {
+            ++entered;
+            while (!cancel->load())
+                QThread::msleep(5);
+            ++sawCancel;
+            return outcome(Platform::ConnectTry::Cancelled);
+        });
     QSignalSpy changed(test.get(), &SpeedTest::changed);
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, {"10.0.0.1", "10.0.0.2"}, SpeedTest::Common);
@@ -378,7 +391,11 @@ void tst_HostsChecks::dnsAddsCandidates()
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, {"10.0.0.1"}, SpeedTest::Current);
     test.start(list, 443);
-    test.lookUp([](QString*) { return QStringList{"10.0.0.1", "10.0.0.9", "not-an-address"}; }, SpeedTest::Dns);
+    test.lookUp(
+        [](QString*) {
+            return QStringList{"10.0.0.1", "10.0.0.9", "not-an-address"};
+        },
+        SpeedTest::Dns);
     QTRY_VERIFY(!test.running());
     QCOMPARE(test.entries().size(), 2);
     QCOMPARE(SpeedTest::sourceText(test.entries()[0].candidate.sources), QStringLiteral("当前/DNS"));

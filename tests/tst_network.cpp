@@ -34,7 +34,8 @@ void tst_Network::connectOutcomes()
     // The same port on 127.0.0.2 has no listener: refused. The silent one is tried through its
     // own port, which the stand-in maps from 127.0.0.3; everything else goes through as it is.
     const quint16 port = open.port();
-    Platform::Connector connector = [&](const QString& ip, quint16 p, int timeoutMs, const std::atomic<bool>* cancel) {
+    Platform::Connector connector = [&](const QString& ip, quint16 p, int timeoutMs,
+                                        const std::atomic<bool>* cancel) {
         if (ip == QLatin1String("127.0.0.3"))
             return Platform::tcpConnect(QStringLiteral("127.0.0.1"), silent.port(), timeoutMs, cancel);
         return Platform::tcpConnect(ip, p, timeoutMs, cancel);
@@ -66,21 +67,24 @@ void tst_Network::systemLookupReadsOwnHostsFile()
                               "2001:db8::7 own-a.test\n#10.1.1.1 own-b.test\n"));
     QVERIFY(writeBytes(nss, "hosts: files\n"));
     QProcess child;
-    child.start(QStringLiteral("sh"), {QStringLiteral(TARVIX_TESTS "/in-own-hosts.sh"), hosts, nss,
-                                       QCoreApplication::applicationFilePath(), QStringLiteral("--lookup"),
-                                       QStringLiteral("own-a.test"), QStringLiteral("OWN-A.test"),
-                                       QStringLiteral("own-b.test")});
+    child.start(QStringLiteral("sh"),
+                {QStringLiteral(TARVIX_TESTS "/in-own-hosts.sh"), hosts, nss,
+                 QCoreApplication::applicationFilePath(), QStringLiteral("--lookup"),
+                 QStringLiteral("own-a.test"), QStringLiteral("OWN-A.test"), QStringLiteral("own-b.test")});
     QVERIFY(child.waitForFinished(30000));
     QVERIFY2(child.exitCode() != 125, "the stand-ins for /etc/hosts could not be put in place");
     QCOMPARE(child.exitCode(), 0);
-    const QStringList lines = QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
     // The first line of each family comes first: the address that a save has to put there.
     for (const QString& line : lines.mid(0, 2)) {
         const QStringList addresses = line.split(QLatin1Char(','));
-        QVERIFY2(addresses.contains(QStringLiteral("10.9.8.7")) && addresses.contains(QStringLiteral("2001:db8::7")),
+        QVERIFY2(addresses.contains(QStringLiteral("10.9.8.7")) &&
+                     addresses.contains(QStringLiteral("2001:db8::7")),
                  qPrintable(line));
-        QVERIFY2(addresses.indexOf(QStringLiteral("10.9.8.7")) < qMax(0, int(addresses.indexOf(QStringLiteral("10.9.8.6")))) ||
+        QVERIFY2(addresses.indexOf(QStringLiteral("10.9.8.7")) <
+                         qMax(0, int(addresses.indexOf(QStringLiteral("10.9.8.6")))) ||
                      !addresses.contains(QStringLiteral("10.9.8.6")),
                  qPrintable(line));
     }
@@ -94,7 +98,8 @@ int main(int argc, char* argv[])
         for (int i = 2; i < argc; ++i) {
             QString error;
             const QStringList addresses = Platform::systemLookup(QString::fromLocal8Bit(argv[i]), &error);
-            const QString line = addresses.isEmpty() ? QStringLiteral("error ") + error : addresses.join(QLatin1Char(','));
+            const QString line =
+                addresses.isEmpty() ? QStringLiteral("error ") + error : addresses.join(QLatin1Char(','));
             std::printf("%s\n", line.toUtf8().constData());
         }
         return 0;

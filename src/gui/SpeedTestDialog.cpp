@@ -13,14 +13,9 @@
 SpeedTestDialog::SpeedTestDialog(const QString& host, const QList<SpeedTest::Candidate>& candidates,
                                  Platform::Connector connector, std::function<QStringList(QString*)> dns,
                                  int timeoutMs, QWidget* parent)
-    : QDialog(parent),
-      m_candidates(candidates),
-      m_dns(std::move(dns)),
-      m_timeoutMs(timeoutMs),
-      m_test(new SpeedTest(std::move(connector), this)),
-      m_port(new QLineEdit(QStringLiteral("443"), this)),
-      m_list(new QTreeWidget(this)),
-      m_status(new QLabel(this)),
+    : QDialog(parent), m_candidates(candidates), m_dns(std::move(dns)), m_timeoutMs(timeoutMs),
+      m_test(new SpeedTest(std::move(connector), this)), m_port(new QLineEdit(QStringLiteral("443"), this)),
+      m_list(new QTreeWidget(this)), m_status(new QLabel(this)),
       m_use(new QPushButton(QStringLiteral("使用"), this))
 {
     setObjectName(QStringLiteral("SpeedTest"));
@@ -89,15 +84,16 @@ void SpeedTestDialog::showEntries()
     QTreeWidgetItem* keep = nullptr;
     for (const int i : m_test->order()) {
         const SpeedTest::Entry& e = m_test->entries()[i];
-        auto* item = new QTreeWidgetItem(m_list, QStringList{SpeedTest::sourceText(e.candidate.sources), e.candidate.ip}
-                                                     + SpeedTest::resultTexts(e.result, m_test->tries()));
+        auto* item = new QTreeWidgetItem(
+            m_list, QStringList{SpeedTest::sourceText(e.candidate.sources), e.candidate.ip} +
+                        SpeedTest::resultTexts(e.result, m_test->tries()));
         if (e.candidate.ip == selected)
             keep = item;
     }
     // The best answering candidate is selected until the user picks one.
     QTreeWidgetItem* best = m_list->topLevelItemCount() > 0 ? m_list->topLevelItem(0) : nullptr;
-    const bool bestAnswered = best && !m_test->entries().isEmpty()
-                              && m_test->entries()[m_test->order().first()].result.answered > 0;
+    const bool bestAnswered = best && !m_test->entries().isEmpty() &&
+                              m_test->entries()[m_test->order().first()].result.answered > 0;
     m_list->setCurrentItem(m_picked && keep ? keep : bestAnswered ? best : keep);
     QString status = m_test->running() ? QStringLiteral("测试中…") : QStringLiteral("完成");
     if (!m_test->lookupError().isEmpty())

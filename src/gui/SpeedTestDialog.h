@@ -18,8 +18,9 @@ class SpeedTestDialog : public QDialog
 
 public:
     // dns (may be empty) is asked for the host's addresses on a thread of its own.
-    SpeedTestDialog(const QString& host, const QList<SpeedTest::Candidate>& candidates, Platform::Connector connector,
-                    std::function<QStringList(QString* error)> dns, int timeoutMs, QWidget* parent = nullptr);
+    SpeedTestDialog(const QString& host, const QList<SpeedTest::Candidate>& candidates,
+                    Platform::Connector connector, std::function<QStringList(QString* error)> dns,
+                    int timeoutMs, QWidget* parent = nullptr);
 
     SpeedTest& test() { return *m_test; }
 

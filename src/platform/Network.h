@@ -31,8 +31,7 @@ QStringList systemLookup(const QString& host, QString* error);
 QStringList dnsLookup(const QString& host, QString* error);
 
 // The resolver cache, flushed after a save: Windows' DNS client, systemd-resolved, nscd.
-struct CacheFlush
-{
+struct CacheFlush {
     enum Status { NoCache, Flushed, Failed };
     Status status = NoCache;
     QString cache; // which cache: "systemd-resolved", "nscd", "DNS Client"
@@ -46,8 +45,7 @@ QString resolverCheckUnavailable();
 
 // One timed TCP connection to ip:port, closed at once. cancel (may be null) is looked at every
 // few milliseconds while waiting; a try cancelled or not finished within timeoutMs ends early.
-struct ConnectTry
-{
+struct ConnectTry {
     enum Outcome { Connected, Refused, TimedOut, Failed, Cancelled };
     Outcome outcome = Failed;
     qint64 micros = 0; // until connected
@@ -56,12 +54,11 @@ struct ConnectTry
 ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std::atomic<bool>* cancel);
 
 // What the program asks the system about names: the functions above, or a test's stand-ins.
-struct NameService
-{
+struct NameService {
     std::function<QStringList(const QString& host, QString* error)> lookup; // systemLookup
     std::function<QStringList(const QString& host, QString* error)> dns;    // dnsLookup
     std::function<CacheFlush()> flush;                                      // flushResolverCache
-    std::function<QString()> unavailable; // resolverCheckUnavailable
+    std::function<QString()> unavailable;                                   // resolverCheckUnavailable
 
     // The system's: every function above. Fills only the members left empty.
     NameService withSystemDefaults() const;

@@ -47,9 +47,11 @@ bool runFlush(const QString& program, const QStringList& arguments, QString* err
     }
     if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
         return true;
-    const QString said = QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput()).trimmed();
-    *error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')),
-                                             said.isEmpty() ? QString::number(p.exitCode()) : said);
+    const QString said =
+        QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput()).trimmed();
+    *error = QStringLiteral("%1 %2: %3")
+                 .arg(program, arguments.join(QLatin1Char(' ')),
+                      said.isEmpty() ? QString::number(p.exitCode()) : said);
     return false;
 }
 
@@ -90,7 +92,8 @@ QStringList systemLookup(const QString& host, QString* error)
     addrinfo* list = nullptr;
     const int rc = getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &list);
     if (rc != 0) {
-        *error = rc == EAI_SYSTEM ? QString::fromLocal8Bit(strerror(errno)) : QString::fromLocal8Bit(gai_strerror(rc));
+        *error = rc == EAI_SYSTEM ? QString::fromLocal8Bit(strerror(errno))
+                                  : QString::fromLocal8Bit(gai_strerror(rc));
         return {};
     }
     QStringList out;
@@ -150,12 +153,14 @@ CacheFlush flushResolverCache()
                             ? CacheFlush::Flushed
                             : CacheFlush::Failed;
     }
-    if (result.status != CacheFlush::Failed
-        && (QFileInfo::exists(QStringLiteral("/run/nscd/socket")) || QFileInfo::exists(QStringLiteral("/var/run/nscd/socket")))) {
-        result.cache = result.cache.isEmpty() ? QStringLiteral("nscd") : result.cache + QStringLiteral(", nscd");
-        result.status = runFlush(QStringLiteral("nscd"), {QStringLiteral("-i"), QStringLiteral("hosts")}, &error)
-                            ? CacheFlush::Flushed
-                            : CacheFlush::Failed;
+    if (result.status != CacheFlush::Failed && (QFileInfo::exists(QStringLiteral("/run/nscd/socket")) ||
+                                                QFileInfo::exists(QStringLiteral("/var/run/nscd/socket")))) {
+        result.cache =
+            result.cache.isEmpty() ? QStringLiteral("nscd") : result.cache + QStringLiteral(", nscd");
+        result.status =
+            runFlush(QStringLiteral("nscd"), {QStringLiteral("-i"), QStringLiteral("hosts")}, &error)
+                ? CacheFlush::Flushed
+                : CacheFlush::Failed;
     }
     result.error = error;
     return result;

@@ -5,10 +5,13 @@
 
 #include <QElapsedTimer>
 
+// Winsock first: windows.h would otherwise bring in the old winsock.h, and windns.h needs both.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windns.h>
 #include <windows.h>
+#include <windns.h>
+// clang-format on
 
 namespace Platform {
 
@@ -27,7 +30,8 @@ bool startWinsock()
 QString systemText(DWORD code)
 {
     wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     const QString out = text ? QString::fromWCharArray(text).trimmed() : QString::number(code);
     LocalFree(text);
@@ -81,7 +85,8 @@ QStringList systemLookup(const QString& host, QString* error)
     QStringList out;
     for (const ADDRINFOW* a = list; a; a = a->ai_next) {
         wchar_t text[INET6_ADDRSTRLEN] = {};
-        if (GetNameInfoW(a->ai_addr, int(a->ai_addrlen), text, INET6_ADDRSTRLEN, nullptr, 0, NI_NUMERICHOST) == 0) {
+        if (GetNameInfoW(a->ai_addr, int(a->ai_addrlen), text, INET6_ADDRSTRLEN, nullptr, 0,
+                         NI_NUMERICHOST) == 0) {
             const QString t = QString::fromWCharArray(text);
             if (!out.contains(t))
                 out << t;
@@ -133,7 +138,8 @@ CacheFlush flushResolverCache()
     result.cache = QStringLiteral("DNS Client");
     using Flush = BOOL(WINAPI*)();
     HMODULE dnsapi = LoadLibraryW(L"dnsapi.dll");
-    const auto flush = dnsapi ? reinterpret_cast<Flush>(reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsFlushResolverCache")))
+    const auto flush = dnsapi ? reinterpret_cast<Flush>(
+                                    reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsFlushResolverCache")))
                               : nullptr;
     if (!flush) {
         result.status = CacheFlush::Failed;

@@ -139,7 +139,8 @@ void DeadLines::rebuild()
     m_indexer = QThread::create([this, bytes, from, rows, generation] {
         indexLines(bytes, from, rows, m_cancel, &m_newKeys, &m_newIndex);
         if (!m_cancel)
-            QMetaObject::invokeMethod(this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
     });
     // The window comes first: the index is made when the processor has nothing else to do
     // (SCHED_IDLE on Linux).
@@ -200,8 +201,8 @@ void DeadLines::update(int first, int last)
         const quint32 key = keyOf(row);
         m_keyOf[size_t(row)] = key;
         const Entry entry{key, row};
-        if (key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry)
-            || std::binary_search(m_added.begin(), m_added.end(), entry))
+        if (key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry) ||
+            std::binary_search(m_added.begin(), m_added.end(), entry))
             continue;
         m_added.insert(std::lower_bound(m_added.begin(), m_added.end(), entry), entry);
     }
@@ -212,8 +213,8 @@ bool DeadLines::sameHost(int row, QByteArrayView host, int family) const
 {
     QByteArrayView ip, h;
     QByteArray storage;
-    return m_document->mapping(row, &ip, &h, &storage) && sameText(h, host)
-           && Platform::addressFamily(ip) == family;
+    return m_document->mapping(row, &ip, &h, &storage) && sameText(h, host) &&
+           Platform::addressFamily(ip) == family;
 }
 
 int DeadLines::firstMapping(QByteArrayView host, int family) const

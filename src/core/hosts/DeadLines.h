@@ -42,8 +42,7 @@ signals:
     void changed();
 
 private:
-    struct Entry
-    {
+    struct Entry {
         quint32 key;
         qint32 row;
         bool operator<(const Entry& o) const { return key != o.key ? key < o.key : row < o.row; }

@@ -18,8 +18,8 @@ QString firstOfFamily(const QStringList& addresses, int family)
 
 } // namespace
 
-QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, const DeadLines& dead, int limit,
-                  int* more)
+QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, const DeadLines& dead,
+                  int limit, int* more)
 {
     const TextCodec codec(saved.encoding());
     QList<Probe> probes;
@@ -48,16 +48,17 @@ QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, c
             ++*more;
     };
     for (const RowChange& c : changes) {
-        const bool maps = !c.deleted && !c.after.disabled && !c.after.host.isEmpty()
-                          && Platform::addressFamily(QStringView(c.after.ip)) != 0;
+        const bool maps = !c.deleted && !c.after.disabled && !c.after.host.isEmpty() &&
+                          Platform::addressFamily(QStringView(c.after.ip)) != 0;
         const bool mapped = c.wasMapping && Platform::addressFamily(QStringView(c.before.ip)) != 0;
-        const bool same = maps && mapped && c.after.host.compare(c.before.host, Qt::CaseInsensitive) == 0
-                          && Platform::canonicalAddress(c.after.ip) == Platform::canonicalAddress(c.before.ip);
+        const bool same = maps && mapped && c.after.host.compare(c.before.host, Qt::CaseInsensitive) == 0 &&
+                          Platform::canonicalAddress(c.after.ip) == Platform::canonicalAddress(c.before.ip);
         // A host that now maps to another address of the same family needs one question: the
         // new address winning shows that the old one does not.
-        const bool replaced = maps && mapped && c.after.host.compare(c.before.host, Qt::CaseInsensitive) == 0
-                              && Platform::addressFamily(QStringView(c.after.ip))
-                                     == Platform::addressFamily(QStringView(c.before.ip));
+        const bool replaced = maps && mapped &&
+                              c.after.host.compare(c.before.host, Qt::CaseInsensitive) == 0 &&
+                              Platform::addressFamily(QStringView(c.after.ip)) ==
+                                  Platform::addressFamily(QStringView(c.before.ip));
         if (mapped && !same && !replaced)
             add(c.before.host, c.before.ip, false);
         if (maps)
@@ -102,7 +103,8 @@ QStringList lines(const QList<Probe>& probes, const QList<Answer>& answers, cons
                            .arg(p.host, p.ip, cause.isEmpty() ? a.error : cause);
             else
                 out << QStringLiteral("%1 → %2: 未生效，系统答 %3%4")
-                           .arg(p.host, p.ip, answered, cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
+                           .arg(p.host, p.ip, answered,
+                                cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         } else if (won) {
             missed = true;
             out << QStringLiteral("%1 → %2: 仍然生效%3")

@@ -13,18 +13,17 @@ class DeadLines;
 // lines that the success message gives for its answers.
 namespace EffectCheck {
 
-struct Probe
-{
+struct Probe {
     QString host;
-    QString ip;       // canonical
-    int family = 4;   // 4 or 6
-    bool win = true;  // the system should answer with ip; false: it should no longer
-    int earlier = -1; // a row (0-based) of the saved file that maps host for family first, with another address
+    QString ip;      // canonical
+    int family = 4;  // 4 or 6
+    bool win = true; // the system should answer with ip; false: it should no longer
+    int earlier =
+        -1; // a row (0-based) of the saved file that maps host for family first, with another address
     QString earlierIp;
 };
 
-struct Answer
-{
+struct Answer {
     QStringList addresses; // as the resolver gave them
     QString error;         // why it gave none
 };
@@ -35,8 +34,8 @@ struct Answer
 // still maps that host to that address. saved and dead are the file as read after the save. At
 // most limit probes; *more counts the changes left unchecked. Rows with an invalid address are
 // left out: their marks say why.
-QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, const DeadLines& dead, int limit,
-                  int* more);
+QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, const DeadLines& dead,
+                  int limit, int* more);
 
 // The success message's lines: a failed cache flush first, then one line per probe, the number
 // left unchecked, and the remark on browsers' own caches once if a row did not take effect.

@@ -9,8 +9,9 @@ void SpeedTest::addCandidates(QList<Candidate>* list, const QStringList& ips, So
         const QString ip = text.trimmed();
         if (Platform::addressFamily(QStringView(ip)) == 0)
             continue;
-        auto same = std::find_if(list->begin(), list->end(),
-                                 [&](const Candidate& c) { return c.ip.compare(ip, Qt::CaseInsensitive) == 0; });
+        auto same = std::find_if(list->begin(), list->end(), [&](const Candidate& c) {
+            return c.ip.compare(ip, Qt::CaseInsensitive) == 0;
+        });
         if (same != list->end())
             same->sources |= source;
         else
@@ -60,7 +61,8 @@ QStringList SpeedTest::resultTexts(const Result& r, int tries)
         outcome = QStringLiteral("超时");
     else
         outcome = r.error;
-    return {QStringLiteral("%1/%2").arg(r.answered).arg(r.tries), r.answered ? ms(r.totalMicros / r.answered) : QString(),
+    return {QStringLiteral("%1/%2").arg(r.answered).arg(r.tries),
+            r.answered ? ms(r.totalMicros / r.answered) : QString(),
             r.answered ? ms(r.bestMicros) : QString(), outcome};
 }
 
@@ -136,7 +138,8 @@ void SpeedTest::measure(int index)
             if (result.outcome == Platform::ConnectTry::Cancelled || cancel->load())
                 return;
             // Delivered on this object's thread; the destructor joins this thread first.
-            QMetaObject::invokeMethod(this, [=] { tried(generation, index, result); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [=] { tried(generation, index, result); }, Qt::QueuedConnection);
         }
     });
 }
@@ -181,17 +184,20 @@ void SpeedTest::lookUp(std::function<QStringList(QString* error)> lookup, Source
         QCoreApplication* app = QCoreApplication::instance();
         if (!app)
             return;
-        QMetaObject::invokeMethod(app, [=] {
-            SpeedTest* test = *self;
-            if (!test)
-                return;
-            --test->m_lookups;
-            if (ips.isEmpty())
-                test->m_lookupError = error;
-            test->add(ips, source);
-            if (!test->running())
-                emit test->finished();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app,
+            [=] {
+                SpeedTest* test = *self;
+                if (!test)
+                    return;
+                --test->m_lookups;
+                if (ips.isEmpty())
+                    test->m_lookupError = error;
+                test->add(ips, source);
+                if (!test->running())
+                    emit test->finished();
+            },
+            Qt::QueuedConnection);
     }).detach();
 }
 

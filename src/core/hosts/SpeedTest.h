@@ -21,14 +21,12 @@ class SpeedTest : public QObject
 public:
     enum Source { Current = 1, Common = 2, Dns = 4 };
 
-    struct Candidate
-    {
+    struct Candidate {
         QString ip;
         int sources = 0; // Source flags
     };
 
-    struct Result
-    {
+    struct Result {
         int tries = 0; // done so far
         int answered = 0;
         int refused = 0;
@@ -38,8 +36,7 @@ public:
         QString error; // the system's reason of the last failed try that was neither
     };
 
-    struct Entry
-    {
+    struct Entry {
         Candidate candidate;
         Result result;
     };
@@ -81,7 +78,7 @@ public:
     QList<int> order() const;
 
 signals:
-    void changed(); // a candidate was added or a try ended
+    void changed();  // a candidate was added or a try ended
     void finished(); // every try has ended, every lookup answered
 
 private:
