@@ -42,6 +42,7 @@ QString systemText(DWORD code)
 
 int addressFamily(QByteArrayView ip)
 {
+    startWinsock(); // the address functions are Winsock's too
     char text[64];
     if (ip.size() >= qsizetype(sizeof text) || ip.isEmpty())
         return 0;
@@ -57,6 +58,7 @@ int addressFamily(QByteArrayView ip)
 
 QString canonicalAddress(const QString& ip)
 {
+    startWinsock();
     const QByteArray text = ip.toLatin1();
     unsigned char bytes[16];
     char out[INET6_ADDRSTRLEN] = {};
