@@ -5,6 +5,7 @@
 #include "gui/MessageBox.h"
 
 #include <QDir>
+#include <QHash>
 #include <QMutex>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -17,7 +18,10 @@
 // fixed date, message boxes recorded instead of shown, program starts recorded instead of run
 // (a test that wants real processes clears options.start). A pkexec that refuses comes first on
 // PATH, so that no window of a test ever asks the system's pkexec to write the system's hosts
-// file; tests of that save put a stand-in of their own in front of it.
+// file; tests of that save put a stand-in of their own in front of it. Names are never asked of
+// the system: the resolver answers from resolved, DNS from dns, a cache is never there, and a
+// TCP connection of 测速 is answered from connects (refused for any other address), so no
+// test ever resolves a name or connects beyond the machine through the window.
 struct WindowFixture
 {
     QTemporaryDir dir;
@@ -28,6 +32,11 @@ struct WindowFixture
     FormMainOptions options;
     QTemporaryDir noPkexec; // beside the application directory, not in it
     QByteArray oldPath = qgetenv("PATH");
+    QMutex namesLock; // lookups and tries run on threads of their own
+    QHash<QString, QStringList> resolved; // the system resolver's answer for each name
+    QHash<QString, QStringList> dns;      // DNS's
+    QHash<QString, Platform::ConnectTry> connects; // by address
+    QStringList asked; // the names asked of the resolver, in any order
 
     explicit WindowFixture(const QByteArray* hostsBytes = nullptr)
     {
@@ -52,6 +61,27 @@ struct WindowFixture
             r.ok = true;
             r.pid = 4242;
             return r;
+        };
+        options.names.lookup = [this](const QString& host, QString* error) {
+            const QMutexLocker locker(&namesLock);
+            asked << host;
+            if (!resolved.contains(host))
+                *error = QStringLiteral("未知的名称");
+            return resolved.value(host);
+        };
+        options.names.dns = [this](const QString& host, QString* error) {
+            const QMutexLocker locker(&namesLock);
+            if (!dns.contains(host))
+                *error = QStringLiteral("DNS 无此名称");
+            return dns.value(host);
+        };
+        options.names.flush = [] { return Platform::CacheFlush(); };
+        options.names.unavailable = [] { return QString(); };
+        options.connect = [this](const QString& ip, quint16, int, const std::atomic<bool>*) {
+            const QMutexLocker locker(&namesLock);
+            Platform::ConnectTry refused;
+            refused.outcome = Platform::ConnectTry::Refused;
+            return connects.value(ip, refused);
         };
         MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
     }
@@ -81,6 +111,15 @@ template <typename T>
 T* child(const QObject& parent, const char* name)
 {
     return child<T>(parent, QString::fromLatin1(name));
+}
+
+// The first line of each message: a save's own result, without the lines that follow it.
+inline QStringList firstLines(const QStringList& messages)
+{
+    QStringList out;
+    for (const QString& m : messages)
+        out << m.section(QStringLiteral("\r\n"), 0, 0);
+    return out;
 }
 
 inline void click(const QWidget& form, const char* name)

@@ -101,7 +101,7 @@ void tst_Faults::saveFaultAtEveryPositionKeepsFileAndRows()
     faulty = false;
     f.messages.clear();
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(firstLines(f.messages), QStringList{QStringLiteral("保存成功!")});
     QCOMPARE(readBytes(f.hosts), expected);
     QCOMPARE(QDir(f.path(QStringLiteral("backup"))).entryList(QDir::Files).size(), 1);
 #endif
@@ -232,7 +232,7 @@ void tst_Faults::binaryGarbageAndHugeLineSurvive()
     v.disabled = true;
     form.hosts().setValues(rows - 1, v);
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(firstLines(f.messages), QStringList{QStringLiteral("保存成功!")});
     QByteArray expected = garbage;
     expected.insert(expected.lastIndexOf("10.0.0.1"), '#');
     QCOMPARE(readBytes(f.hosts), expected);

@@ -9,6 +9,10 @@
 #include "gui/MessageBox.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QMenu>
+#include <QTreeWidget>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -95,6 +99,9 @@ private slots:
     void untouchedLongHostKeepsItsBytes();
     void oversizedQueueFileIsLeftAlone_data();
     void oversizedQueueFileIsLeftAlone();
+    void speedTestPutsChosenIpIntoRow_data();
+    void speedTestPutsChosenIpIntoRow();
+    void deadLinesMarkedAsTheUserEdits();
 };
 
 void tst_FormMain::controlsAtDesignPositions_data()
@@ -335,7 +342,8 @@ void tst_FormMain::saveDisabledRowThroughWindow()
     QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("Check1(2)")), Qt::LeftButton);
     QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("Check2(4)")), Qt::LeftButton);
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    // The check after the save: neither line is answered any more.
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!\r\nprinter → 10.0.0.1: 已不再生效\r\ngone → 10.0.0.2: 已不再生效")});
     QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1\tlocalhost\n#10.0.0.1 printer  # office\n# note, \"quoted\n"));
     // The rows were read back from the file just written.
     QCOMPARE(form.hosts().rowCount(), 3);
@@ -698,7 +706,7 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
     // Edit the last row and save: only that line changes.
     QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("Check1(%1)").arg(lines)), Qt::LeftButton);
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(firstLines(f.messages), QStringList{QStringLiteral("保存成功!")});
     QByteArray expected = bytes;
     expected.insert(expected.lastIndexOf("0.0.0.0"), '#');
     QCOMPARE(readBytes(f.hosts), expected);
@@ -942,7 +950,7 @@ void tst_FormMain::findShowsRowsThatHoldText()
     QTest::mouseClick(child<QCheckBox>(form, "Check1(2)"), Qt::LeftButton);
     QTest::mouseClick(child<QCheckBox>(form, "Check2(3)"), Qt::LeftButton);
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(firstLines(f.messages), QStringList{QStringLiteral("保存成功!")});
     QByteArray expected = bytes;
     expected.remove(expected.indexOf("0.0.0.0\thost291."), QByteArray("0.0.0.0\thost291.Example  # n\n").size());
     expected.insert(expected.indexOf("0.0.0.0\thost290."), '#');
@@ -1016,7 +1024,7 @@ void tst_FormMain::sectionMenuSwitchesItsLines()
         QTRY_VERIFY(child<QCheckBox>(form, QStringLiteral("Check1(%1)").arg(row))->isChecked());
     QVERIFY(!child<QCheckBox>(form, "Check1(6)")->isChecked());
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(firstLines(f.messages), QStringList{QStringLiteral("保存成功!")});
     QByteArray expected = bytes;
     expected.replace("\n1.1.1.1\t", "\n#1.1.1.1\t").replace("  3.3.3.3", "  #3.3.3.3");
     QCOMPARE(readBytes(f.hosts), expected);
@@ -1037,7 +1045,7 @@ void tst_FormMain::sectionMenuSwitchesItsLines()
     menu->close();
     f.messages.clear();
     click(form, "CmdSave");
-    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!")});
+    QCOMPARE(firstLines(f.messages), QStringList{QStringLiteral("保存成功!")});
     QCOMPARE(readBytes(f.hosts), expected.replace("#2.2.2.2", "2.2.2.2"));
 }
 
@@ -1090,6 +1098,91 @@ void tst_FormMain::oversizedQueueFileIsLeftAlone()
     QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")) && f.messages.first().contains(reason),
              qPrintable(f.messages.first()));
     QVERIFY(readBytes(ping) == file);
+}
+
+void tst_FormMain::speedTestPutsChosenIpIntoRow_data()
+{
+    QTest::addColumn<bool>("fromMenu"); // the context menu and "t", or Ctrl+T
+    QTest::newRow("right-click, then t") << true;
+    QTest::newRow("Ctrl+T in the row") << false;
+}
+
+void tst_FormMain::speedTestPutsChosenIpIntoRow()
+{
+    // The path a script drives: right-click a row, "t", the measuring, Return, "保存文件". The
+    // tries are answered by the fixture's table: nothing is connected to.
+    QFETCH(bool, fromMenu);
+    const QByteArray bytes = "127.0.0.1 localhost\n10.0.0.1 a.example # note\n10.0.0.2 b.example\n";
+    WindowFixture f(&bytes);
+    writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.3\r\nnot-an-ip\r\n");
+    f.dns[QStringLiteral("a.example")] = QStringList{QStringLiteral("10.0.0.4"), QStringLiteral("10.0.0.3")};
+    Platform::ConnectTry fast, slow;
+    fast.outcome = slow.outcome = Platform::ConnectTry::Connected;
+    fast.micros = 4000;
+    slow.micros = 9000;
+    f.connects[QStringLiteral("10.0.0.4")] = fast;
+    f.connects[QStringLiteral("10.0.0.3")] = slow;
+    f.resolved[QStringLiteral("a.example")] = QStringList{QStringLiteral("10.0.0.4")};
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    auto* host = child<QLineEdit>(form, "Text1(2)");
+    if (fromMenu) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), host->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(host, &event);
+        QMenu* menu = nullptr;
+        QTRY_VERIFY((menu = form.findChild<QMenu*>(QStringLiteral("rowMenu"))) && menu->isVisible());
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("测速(&T)"));
+        QTest::keyClick(menu, Qt::Key_T);
+    } else {
+        host->setFocus();
+        QTest::keyClick(host, Qt::Key_T, Qt::ControlModifier);
+    }
+    QDialog* dialog = nullptr;
+    QTRY_VERIFY((dialog = form.findChild<QDialog*>(QStringLiteral("SpeedTest"))) && dialog->isVisible());
+    auto* list = child<QTreeWidget>(*dialog, "SpeedList");
+    QTRY_COMPARE(child<QLabel>(*dialog, "SpeedStatus")->text(), QStringLiteral("完成"));
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows << list->topLevelItem(i)->text(0) + QLatin1Char(' ') + list->topLevelItem(i)->text(1) + QLatin1Char(' ')
+                    + list->topLevelItem(i)->text(5);
+    QCOMPARE(rows, (QStringList{"DNS 10.0.0.4 可用", "常用/DNS 10.0.0.3 可用", "当前 10.0.0.1 拒绝"}));
+    QCOMPARE(list->currentItem()->text(1), QStringLiteral("10.0.0.4")); // the best, selected
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY(!form.findChild<QDialog*>(QStringLiteral("SpeedTest")));
+    QCOMPARE(child<IpBox>(form, "Combo1(2)")->ip(), QStringLiteral("10.0.0.4"));
+    QCOMPARE(readBytes(f.hosts), bytes); // nothing saved yet
+
+    click(form, "CmdSave");
+    QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1 localhost\n10.0.0.4 a.example # note\n10.0.0.2 b.example\n"));
+    QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!\r\na.example → 10.0.0.4: 已生效")});
+}
+
+void tst_FormMain::deadLinesMarkedAsTheUserEdits()
+{
+    const QByteArray bytes = "1.1.1.1 a\n2.2.2.2 a\n::1 a\n3.3.3 b\n";
+    WindowFixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    auto marks = [&] {
+        QStringList out;
+        for (int row = 1; row <= 4; ++row) {
+            const auto* host = child<QLineEdit>(form, QStringLiteral("Text1(%1)").arg(row));
+            // Greyed exactly when it has a reason.
+            const bool grey = host->palette().color(QPalette::Text) != form.palette().color(QPalette::Text);
+            out << host->toolTip() + (grey == !host->toolTip().isEmpty() ? QString() : QStringLiteral(" (grey wrong)"));
+        }
+        return out;
+    };
+    QCOMPARE(marks(), (QStringList{QString(), QStringLiteral("不起作用: 第 1 行已把 a 指向 1.1.1.1，系统用前面的这一行"), QString(),
+                                   QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
+    // Ticking "禁用" of the first row makes the second the one used; typing a host frees it.
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(1)"), Qt::LeftButton);
+    QCOMPARE(marks(), (QStringList{QString(), QString(), QString(), QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
+    QTest::mouseClick(child<QCheckBox>(form, "Check1(1)"), Qt::LeftButton);
+    QTest::keyClicks(child<QLineEdit>(form, "Text1(2)"), QStringLiteral("x"));
+    QCOMPARE(marks(), (QStringList{QString(), QString(), QString(), QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
 }
 
 QTEST_MAIN(tst_FormMain)

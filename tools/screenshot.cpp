@@ -1,8 +1,16 @@
 // Renders the real window on the offscreen platform into a PNG, for the README:
-//   QT_QPA_PLATFORM=offscreen build/default/tools/tarvix_screenshot docs/window.png [docs/ping.png [docs/find.png]]
+//   QT_QPA_PLATFORM=offscreen build/default/tools/tarvix_screenshot docs/window.png [docs/ping.png
+//       [docs/find.png [docs/speedtest.png docs/saved.png]]]
+// The last two: 测速 of a row and the message after a save in which one row did not take effect.
+// Names and connections are answered from tables here: nothing is resolved or connected to.
 #include "gui/FormMain.h"
 
+#include "gui/MessageBox.h"
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -40,6 +48,31 @@ int main(int argc, char* argv[])
         r.pid = 4242;
         return r;
     };
+    // The answers of the pictures: DNS and connection times, and what the resolver says after
+    // the save (the earlier line for oa.example.com still wins).
+    options.names.dns = [](const QString&, QString*) {
+        return QStringList{QStringLiteral("10.0.0.21"), QStringLiteral("10.0.0.22")};
+    };
+    options.names.lookup = [](const QString& host, QString*) {
+        return host == QLatin1String("oa.example.com") ? QStringList{QStringLiteral("10.0.0.1")}
+                                                       : QStringList{QStringLiteral("10.0.0.21")};
+    };
+    options.names.flush = [] {
+        Platform::CacheFlush f;
+        f.status = Platform::CacheFlush::Flushed;
+        return f;
+    };
+    options.names.unavailable = [] { return QString(); };
+    options.connect = [](const QString& ip, quint16, int, const std::atomic<bool>*) {
+        const QHash<QString, int> micros{{QStringLiteral("10.0.0.1"), 23400}, {QStringLiteral("10.0.0.21"), 8100},
+                                         {QStringLiteral("10.0.0.22"), 41700}};
+        Platform::ConnectTry t;
+        t.outcome = micros.contains(ip) ? Platform::ConnectTry::Connected
+                    : ip == QLatin1String("10.0.0.8") ? Platform::ConnectTry::Refused
+                                                      : Platform::ConnectTry::TimedOut;
+        t.micros = micros.value(ip);
+        return t;
+    };
     FormMain form(options);
     form.show();
     app.processEvents();
@@ -49,6 +82,33 @@ int main(int argc, char* argv[])
         form.findChild<QTabWidget*>(QStringLiteral("TabStrip1"))->setCurrentIndex(1);
         app.processEvents();
         if (!form.grab().save(QString::fromLocal8Bit(argv[2])))
+            return 1;
+    }
+    if (argc > 5) {
+        form.findChild<QTabWidget*>(QStringLiteral("TabStrip1"))->setCurrentIndex(0);
+        form.openSpeedTest(2);
+        auto* dialog = form.findChild<QDialog*>(QStringLiteral("SpeedTest"));
+        auto* status = dialog ? dialog->findChild<QLabel*>(QStringLiteral("SpeedStatus")) : nullptr;
+        QElapsedTimer waited;
+        waited.start();
+        while (status && status->text() != QLatin1String("完成") && waited.elapsed() < 10000)
+            app.processEvents(QEventLoop::AllEvents, 50);
+        if (!dialog || !dialog->grab().save(QString::fromLocal8Bit(argv[4])))
+            return 1;
+        dialog->close();
+        // One row takes effect, one does not: an earlier line maps its host.
+        HostsDocument& hosts = form.hosts();
+        hosts.addRow();
+        hosts.setValues(hosts.rowCount() - 1, {false, QStringLiteral("10.0.0.21"), QStringLiteral("git.example.com")});
+        hosts.addRow();
+        hosts.setValues(hosts.rowCount() - 1, {false, QStringLiteral("10.0.0.9"), QStringLiteral("oa.example.com")});
+        QString shown;
+        MessageBox::setHandler([&](QWidget*, const QString& text) { shown = text; });
+        form.saveHostsFile();
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tarvix"), shown, QMessageBox::Ok);
+        box.show();
+        app.processEvents();
+        if (!box.grab().save(QString::fromLocal8Bit(argv[5])))
             return 1;
     }
     if (argc > 3) {

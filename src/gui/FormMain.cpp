@@ -4,7 +4,9 @@
 #include "core/app/Controls.h"
 #include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
+#include "core/hosts/DeadLines.h"
 #include "core/hosts/EditorCommand.h"
+#include "core/hosts/EffectCheck.h"
 #include "core/hosts/HostsFilter.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
@@ -13,6 +15,7 @@
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
 #include "gui/RowsView.h"
+#include "gui/SpeedTestDialog.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -67,6 +70,7 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_options(options),
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
+      m_deadLines(new DeadLines(&m_hosts, this)),
       m_commonIps(new QStringListModel(this)),
       m_pingRunner(new PingRunner(options.encoding, options.start, this))
 {
@@ -207,6 +211,8 @@ void FormMain::createRowsView()
     m_rows->setPageHeight(m_frame1->height());
     // The rows come after the page's last button in the keyboard order.
     m_rows->setTabPredecessor(control<QWidget>(Control::EditHosts));
+    m_rows->setDeadLines(m_deadLines);
+    connect(m_rows, &RowsView::speedTestRequested, this, &FormMain::openSpeedTest);
 }
 
 void FormMain::stackControls()
@@ -375,6 +381,7 @@ void FormMain::showRowMenu(int row, const QPoint& globalPos)
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("rowMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    addSpeedTestAction(*menu, row);
     addSectionActions(*menu, row);
     menu->popup(globalPos);
 }
@@ -436,6 +443,7 @@ HostsSaver FormMain::hostsSaver()
 bool FormMain::writeHostsFile(QString* error)
 {
     m_backupError.clear();
+    m_wroteHostsFile = false;
     if (!m_hostsReadable) {
         *error = QStringLiteral("HOST文件上次没有读取完整，保存会丢失没有读到的内容。请先重新读取HOST文件。\r\n")
                  + m_hostsReadError;
@@ -444,22 +452,105 @@ bool FormMain::writeHostsFile(QString* error)
     HostsSaver saver = hostsSaver();
     const bool saved = saver.save(m_hosts, error);
     m_backupError = saver.backupNote();
+    m_wroteHostsFile = saver.wroteFile();
     return saved;
 }
 
 void FormMain::saveHostsFile()
 {
     QString error;
+    const QList<RowChange> changes = m_hosts.changes();
     if (!writeHostsFile(&error)) {
         MessageBox::show(this, kSaveFailed + error);
         return;
     }
     // A backup that could not be written does not stop the save, but the user should know.
-    QString text = m_backupError.isEmpty() ? kSaved : kSaved + QStringLiteral("\r\n") + m_backupError;
+    QStringList lines{kSaved};
+    if (!m_backupError.isEmpty())
+        lines << m_backupError;
     // The file holds the new content even when it cannot be read back: that is said as it is.
     if (!readHostsFile(&error))
-        text += QStringLiteral("\r\n但重新读取HOST文件失败: ") + error;
-    MessageBox::show(this, text);
+        lines << QStringLiteral("但重新读取HOST文件失败: ") + error;
+    else if (m_wroteHostsFile)
+        lines << checkEffect(changes);
+    MessageBox::show(this, lines.join(QStringLiteral("\r\n")));
+}
+
+QStringList FormMain::checkEffect(const QList<RowChange>& changes)
+{
+    // The cache is flushed after every save that changed the file; then each changed row's host
+    // is asked, side by side, as a lookup that misses the hosts file may wait on DNS.
+    const Platform::NameService names = m_options.names.withSystemDefaults();
+    const QString unavailable = names.unavailable();
+    int more = 0;
+    m_deadLines->waitUntilReady(); // the earlier lines of a large file
+    const QList<EffectCheck::Probe> probes = EffectCheck::plan(changes, m_hosts, *m_deadLines, 20, &more);
+    Platform::CacheFlush flush;
+    QList<EffectCheck::Answer> answers(probes.size());
+    if (unavailable.isEmpty()) {
+        runBeside([&] {
+            flush = names.flush();
+            std::vector<std::thread> lookups;
+            for (qsizetype i = 0; i < probes.size(); ++i) {
+                lookups.emplace_back([&, i] {
+                    answers[i].addresses = names.lookup(probes[i].host, &answers[i].error);
+                });
+            }
+            for (std::thread& t : lookups)
+                t.join();
+        });
+    } else if (probes.isEmpty() && more == 0) {
+        return {};
+    }
+    return EffectCheck::lines(probes, answers, flush, more, unavailable);
+}
+
+void FormMain::runBeside(const std::function<void()>& work)
+{
+    QEventLoop wait;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    setEnabled(false);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    setEnabled(true);
+}
+
+void FormMain::addSpeedTestAction(QMenu& menu, int row)
+{
+    QAction* action = menu.addAction(QStringLiteral("测速(&T)"));
+    action->setObjectName(QStringLiteral("speedTestAction"));
+    connect(action, &QAction::triggered, this, [this, row] { openSpeedTest(row); });
+}
+
+void FormMain::openSpeedTest(int row)
+{
+    if (row < 0 || row >= m_hosts.rowCount())
+        return;
+    const HostsValues values = m_hosts.values(row);
+    QList<SpeedTest::Candidate> candidates;
+    SpeedTest::addCandidates(&candidates, {values.ip}, SpeedTest::Current);
+    SpeedTest::addCandidates(&candidates, m_commonIps->stringList(), SpeedTest::Common);
+    std::function<QStringList(QString*)> dns;
+    const QString host = values.host.trimmed();
+    if (!host.isEmpty()) {
+        const Platform::NameService names = m_options.names.withSystemDefaults();
+        dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
+    }
+    auto* dialog = new SpeedTestDialog(host, candidates, m_options.connect ? m_options.connect : Platform::tcpConnect,
+                                       dns, m_options.speedTimeoutMs, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &SpeedTestDialog::ipChosen, this, [this, row](const QString& ip) {
+        // As if typed: the row counts as edited, nothing is saved until "保存文件".
+        if (row >= m_hosts.rowCount())
+            return;
+        HostsValues v = m_hosts.values(row);
+        v.ip = ip;
+        m_hosts.setValues(row, v);
+    });
+    dialog->open();
 }
 
 bool FormMain::startAndReport(const Command& cmd)

@@ -2,6 +2,7 @@
 
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsSaver.h"
+#include "platform/Network.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class DeadLines;
 class HostsFilter;
 class QFrame;
 class QLabel;
@@ -42,6 +44,11 @@ struct FormMainOptions
     // fails where they choose.
     std::function<bool(const QString& path, const QByteArray& bytes, QString* error)> saveFile;
     int elevatedSaveTimeoutMs = 0; // a save through pkexec is given up after this; 0: ten minutes
+    // The system's resolver, DNS and resolver cache (empty members: the system's). Tests answer
+    // from tables of their own: no name of a test is ever asked of the system.
+    Platform::NameService names;
+    Platform::Connector connect; // 测速's TCP connections; empty: Platform::tcpConnect
+    int speedTimeoutMs = 1000;   // each try of 测速 is given up after this
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
@@ -98,12 +105,20 @@ public slots:
     void openResultFolder();  // Command4: today's result folder in the file browser
     void showFindBox();       // Ctrl+F, "/": the find box beside 退出, with the focus
     void hideFindBox();       // Esc: the find box emptied and hidden, every row in view again
-    void showRowMenu(int row, const QPoint& globalPos); // a row's context menu, not waited for
+    // The context menu of an entry row (row from 0), shown without waiting.
+    void showRowMenu(int row, const QPoint& globalPos);
+    // 测速 of a row: its candidates measured in a dialog; the address chosen goes into its IP box.
+    void openSpeedTest(int row);
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void addSpeedTestAction(QMenu& menu, int row);
+    // What the save changed, asked of the system's resolver: the success message's lines.
+    QStringList checkEffect(const QList<RowChange>& changes);
+    // Runs work beside the window, which keeps painting but takes no input until it is done.
+    void runBeside(const std::function<void()>& work);
     void buildControls();
     QWidget* makeControl(const Layout::Control& c, QWidget* parent);
     void setDesignTabOrder();
@@ -138,6 +153,8 @@ private:
     bool m_hostsReadable = true;
     QString m_hostsReadError;
     QString m_backupError; // why the last save could not keep a backup
+    bool m_wroteHostsFile = false; // the last save wrote the file: it changed
+    DeadLines* m_deadLines = nullptr;
     QStringListModel* m_commonIps = nullptr;
     int m_outerHeight = 0; // the window's height with frame and title bar, in pixels; 0: not set
     // Why Ping.txt was not loaded (too large for the task box); "保存任务" then leaves it alone.

@@ -1,6 +1,7 @@
 #include "gui/RowsView.h"
 
 #include "core/app/Layout.h"
+#include "core/hosts/DeadLines.h"
 #include "core/hosts/HostsDocument.h"
 #include "gui/IpBox.h"
 
@@ -137,16 +138,60 @@ bool RowsView::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     if (event->type() == QEvent::ContextMenu && watched->property(kRowWidget).toBool()) {
-        for (const Slot& slot : m_slots) {
-            if (slot.row > 0
-                && (watched == slot.disable || watched == slot.host || watched == slot.ip
-                    || watched == slot.ip->lineEdit() || watched == slot.remove)) {
-                emit rowMenuRequested(documentRow(slot.row), static_cast<QContextMenuEvent*>(event)->globalPos());
-                return true;
-            }
+        const int row = rowOf(watched);
+        if (row >= 0) {
+            emit rowMenuRequested(row, static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+    }
+    if (event->type() == QEvent::KeyPress && watched->property(kRowWidget).toBool()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int row = rowOf(watched);
+        if (key->key() == Qt::Key_T && key->modifiers() == Qt::ControlModifier && row >= 0) {
+            emit speedTestRequested(row);
+            return true;
         }
     }
     return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+int RowsView::rowOf(QObject* widget) const
+{
+    for (const Slot& slot : m_slots) {
+        if (slot.row > 0
+            && (widget == slot.disable || widget == slot.host || widget == slot.ip || widget == slot.ip->lineEdit()
+                || widget == slot.remove))
+            return documentRow(slot.row);
+    }
+    return -1;
+}
+
+void RowsView::setDeadLines(const DeadLines* dead)
+{
+    m_dead = dead;
+    connect(dead, &DeadLines::changed, this, &RowsView::showMarks);
+    showMarks();
+}
+
+void RowsView::showMarks()
+{
+    for (Slot& slot : m_slots) {
+        if (slot.row > 0)
+            showMark(slot);
+    }
+}
+
+void RowsView::showMark(Slot& slot)
+{
+    const QString reason = m_dead ? m_dead->reason(documentRow(slot.row)) : QString();
+    if (slot.host->toolTip() == reason)
+        return;
+    slot.host->setToolTip(reason);
+    slot.host->setProperty("deadLine", !reason.isEmpty());
+    QPalette palette = slot.host->parentWidget()->palette();
+    if (!reason.isEmpty())
+        palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
+    slot.host->setPalette(palette);
 }
 
 void RowsView::ensureSlots()
@@ -266,6 +311,7 @@ void RowsView::bindSlot(Slot& slot, int row)
     if (slot.row != row) {
         slot.row = row;
         showValues(slot);
+        showMark(slot);
         const QString index = QStringLiteral("(%1)").arg(row);
         slot.disable->setObjectName(QStringLiteral("Check1") + index);
         slot.host->setObjectName(QStringLiteral("Text1") + index);

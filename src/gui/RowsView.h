@@ -4,6 +4,7 @@
 
 #include <vector>
 
+class DeadLines;
 class HostsDocument;
 class IpBox;
 class QAbstractItemModel;
@@ -46,9 +47,15 @@ public:
         m_tabLast = -1; // ordered anew at the next binding
     }
 
+    // Marks the host box of each row in view that dead names as never used: grey text, and a
+    // tooltip that says why.
+    void setDeadLines(const DeadLines* dead);
+
 signals:
-    // A context menu was asked for over one of a row's widgets; row is the document's, from 0.
+    // Over any of a row's controls: the context menu (right button, menu key), and Ctrl+T.
+    // row is the document's row, from 0.
     void rowMenuRequested(int row, const QPoint& globalPos);
+    void speedTestRequested(int row);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -72,6 +79,9 @@ private:
     void bind();
     void bindSlot(Slot& slot, int row);
     void showValues(Slot& slot);
+    void showMark(Slot& slot);
+    void showMarks();
+    int rowOf(QObject* widget) const; // from 0; -1 if widget is not bound to a row
     void rebindAll();
     void refreshRows(int first, int last);
     enum class Field { Disabled, Ip, Host };
@@ -82,6 +92,7 @@ private:
     QAbstractItemModel* m_commonIps;
     int m_top;
     QWidget* m_before = nullptr;
+    const DeadLines* m_dead = nullptr;
     // The rows and pool size of the last tab order set: scrolling within them changes nothing.
     int m_tabFirst = 0, m_tabLast = -1;
     size_t m_tabSlots = 0;

@@ -64,6 +64,16 @@ HostsValues parseHostsLine(QStringView line)
     return v;
 }
 
+bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* host)
+{
+    const TwoWords<QByteArrayView> w(line);
+    if (w.words < 2 || w.disabled || w.w1End == w.w1)
+        return false;
+    *ip = line.sliced(w.w0, w.w0End - w.w0);
+    *host = line.sliced(w.w1, w.w1End - w.w1);
+    return true;
+}
+
 qsizetype restOfLineOffset(QByteArrayView line)
 {
     const TwoWords<QByteArrayView> w(line);
@@ -163,6 +173,49 @@ HostsValues HostsDocument::values(int row) const
     if (!r.fromFile)
         return HostsValues();
     return parseHostsLine(m_codec.decode(raw(r)));
+}
+
+QList<RowChange> HostsDocument::changes() const
+{
+    QList<RowChange> out;
+    for (int i = 0; i < rowCount(); ++i) {
+        const Row& r = m_rows[size_t(i)];
+        if (!r.edited && !r.deleted && r.fromFile)
+            continue;
+        RowChange c;
+        c.row = i;
+        if (r.fromFile) {
+            c.before = parseHostsLine(m_codec.decode(raw(r)));
+            c.wasMapping = !c.before.disabled && !c.before.host.isEmpty();
+        }
+        c.after = values(i);
+        c.deleted = r.deleted;
+        if (c.deleted || !(c.after == c.before))
+            out << c;
+    }
+    return out;
+}
+
+bool HostsDocument::mapping(int row, QByteArrayView* ip, QByteArrayView* host, QByteArray* storage) const
+{
+    const Row& r = m_rows[size_t(row)];
+    if (r.deleted)
+        return false;
+    if (!r.edited) {
+        if (!r.fromFile)
+            return false;
+        return lineMapping(raw(r), ip, host);
+    }
+    const HostsValues v = m_edits.value(row);
+    if (v.disabled || v.host.isEmpty())
+        return false;
+    QByteArray ipBytes, hostBytes;
+    if (!m_codec.encode(v.ip, &ipBytes) || !m_codec.encode(v.host, &hostBytes))
+        return false; // cannot be saved as it stands
+    *storage = ipBytes + hostBytes;
+    *ip = QByteArrayView(*storage).first(ipBytes.size());
+    *host = QByteArrayView(*storage).sliced(ipBytes.size());
+    return true;
 }
 
 void HostsDocument::setValues(int row, const HostsValues& values)

@@ -32,6 +32,20 @@ HostsValues parseHostsLine(QStringView line);
 // second word, or the line's length if it has fewer than two words.
 qsizetype restOfLineOffset(QByteArrayView line);
 
+// A row that a save changes: edited, ticked, marked deleted or added.
+struct RowChange
+{
+    int row = 0;             // 0-based, as the window numbers it before the save
+    HostsValues before;      // as read; empty for an added row
+    bool wasMapping = false; // the line as read mapped a host (active, with a host)
+    HostsValues after;
+    bool deleted = false;
+};
+
+// The address and host of a line without its line end as the resolver reads it: false for a
+// line that maps nothing (disabled, fewer than two words, an empty host).
+bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* host);
+
 // The hosts file as rows: one row per line, in file order, plus rows the user added. Each row
 // read from the file remembers the exact bytes of its line, so that rows the user did not
 // change are written back unchanged. As a list model it tells its views of every change: a
@@ -99,8 +113,18 @@ public:
     // row and asking the user to read the file again, or if typed text cannot be encoded.
     bool mergeInto(const QByteArray& current, QByteArray* out, QString* error) const;
 
-    // The file's bytes as last read.
+    // The rows that differ from the file as read, in row order.
+    QList<RowChange> changes() const;
+
+    // The address and host of a row as the resolver reads its line, in the file's encoding (an
+    // edited row's typed text is encoded into *storage). False for a row that maps nothing:
+    // disabled, marked deleted, or without a host.
+    bool mapping(int row, QByteArrayView* ip, QByteArrayView* host, QByteArray* storage) const;
+
+    // The file's bytes as last read, and where its first line starts (after a byte-order mark):
+    // its rows are its lines from there, cut by HostsMerge::lineAt.
     const QByteArray& fileBytes() const { return m_bytes; }
+    qsizetype firstLineOffset() const { return m_bom ? 3 : 0; }
 
     QByteArray encoding() const { return m_codec.encoding(); }
 

@@ -74,6 +74,7 @@ TextFile::ReadStatus HostsSaver::read(QByteArray* bytes, TextFile::Recovery* rec
 bool HostsSaver::save(const HostsDocument& document, QString* error)
 {
     m_backupNote.clear();
+    m_wroteFile = false;
     FileLock lock;
     if (!lock.lock(m_hostsPath, error))
         return false;
@@ -128,6 +129,7 @@ bool HostsSaver::save(const HostsDocument& document, QString* error)
     }
     if (!saved && !backup.isEmpty())
         HostsBackups::discard(backup); // the file still holds what it would have kept
+    m_wroteFile = saved;
     return saved;
 }
 

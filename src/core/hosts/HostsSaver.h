@@ -49,6 +49,8 @@ public:
     // without one.
     bool save(const HostsDocument& document, QString* error);
     QString backupNote() const { return m_backupNote; }
+    // Whether the last save() wrote the file (false when it had nothing to change).
+    bool wroteFile() const { return m_wroteFile; }
 
     enum class Outcome { Saved, Conflict, Recovered, Failed };
     // The helper's save: result, made from base, merged onto the file as it is now
@@ -67,4 +69,5 @@ private:
     Elevate m_elevate;
     std::function<QDateTime()> m_now;
     QString m_backupNote;
+    bool m_wroteFile = false;
 };

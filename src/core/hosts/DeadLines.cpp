@@ -1,0 +1,256 @@
+#include "core/hosts/DeadLines.h"
+
+#include "core/hosts/HostsDocument.h"
+#include "core/hosts/HostsMerge.h"
+#include "platform/Network.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+// A host name compares without regard to ASCII case, as resolvers compare it. A 32-bit key per
+// row keeps the index at 8 bytes a row; rows whose keys collide are told apart by their text.
+quint32 hostKey(QByteArrayView host, int family)
+{
+    quint32 h = 2166136261u ^ quint32(family);
+    for (const char c : host) {
+        h ^= quint8(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        h *= 16777619u;
+    }
+    return h == 0 ? 1 : h;
+}
+
+bool sameText(QByteArrayView a, QByteArrayView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+quint32 lineKey(QByteArrayView ip, QByteArrayView host)
+{
+    const int f = Platform::addressFamily(ip);
+    return f == 0 ? 0 : hostKey(host, f);
+}
+
+// Below this many rows the index is made at once: it takes a few milliseconds.
+const int kIndexAside = 50000;
+
+} // namespace
+
+DeadLines::~DeadLines()
+{
+    stopIndexing();
+}
+
+void DeadLines::stopIndexing()
+{
+    if (!m_indexer)
+        return;
+    m_cancel = true;
+    m_indexer->setPriority(QThread::NormalPriority); // to see the flag at once on a busy machine
+    m_indexer->wait();
+    delete m_indexer;
+    m_indexer = nullptr;
+    m_cancel = false;
+}
+
+void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
+                           std::vector<quint32>* keys, std::vector<Entry>* index)
+{
+    keys->assign(size_t(rows), 0);
+    index->clear();
+    index->reserve(size_t(rows));
+    qsizetype pos = from;
+    for (int row = 0; row < rows && pos < bytes.size(); ++row) {
+        if ((row & 0xffff) == 0 && cancel)
+            return;
+        const HostsMerge::LineSpan line = HostsMerge::lineAt(bytes, pos);
+        QByteArrayView ip, host;
+        if (lineMapping(QByteArrayView(bytes).sliced(pos, line.length), &ip, &host)) {
+            const quint32 key = lineKey(ip, host);
+            (*keys)[size_t(row)] = key;
+            if (key != 0)
+                index->push_back({key, row});
+        }
+        pos += line.length + line.endLength;
+    }
+    // The entries are in row order: a stable sort by key, 16 bits at a time, leaves each key's
+    // rows in order. Two passes over the entries, with a look at cancel between them, where a
+    // comparison sort of a million entries would take several times as long.
+    std::vector<Entry> other(index->size());
+    for (const int shift : {0, 16}) {
+        if (cancel)
+            return;
+        std::vector<size_t> start(65537, 0);
+        for (const Entry& e : *index)
+            ++start[((e.key >> shift) & 0xffff) + 1];
+        for (size_t i = 1; i < start.size(); ++i)
+            start[i] += start[i - 1];
+        for (const Entry& e : *index)
+            other[start[(e.key >> shift) & 0xffff]++] = e;
+        index->swap(other);
+    }
+}
+
+DeadLines::DeadLines(const HostsDocument* document, QObject* parent) : QObject(parent), m_document(document)
+{
+    connect(document, &QAbstractItemModel::modelReset, this, &DeadLines::rebuild);
+    connect(document, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { insertRows(first, last); });
+    connect(document, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& a, const QModelIndex& b) { update(a.row(), b.row()); });
+    rebuild();
+}
+
+quint32 DeadLines::keyOf(int row, int* family) const
+{
+    QByteArrayView ip, host;
+    QByteArray storage;
+    if (!m_document->mapping(row, &ip, &host, &storage))
+        return 0;
+    const int f = Platform::addressFamily(ip);
+    if (family)
+        *family = f;
+    return f == 0 ? 0 : hostKey(host, f);
+}
+
+void DeadLines::rebuild()
+{
+    // A reading has only rows from the file, none edited: the index comes from the bytes.
+    stopIndexing();
+    ++m_generation;
+    m_dirty.clear();
+    m_index.clear();
+    m_added.clear();
+    m_keyOf.clear();
+    const int rows = m_document->rowCount();
+    const QByteArray bytes = m_document->fileBytes(); // shared, not copied
+    const qsizetype from = m_document->firstLineOffset();
+    if (rows < kIndexAside) {
+        indexLines(bytes, from, rows, m_cancel, &m_keyOf, &m_index);
+        m_ready = true;
+        emit changed();
+        return;
+    }
+    m_ready = false;
+    const int generation = m_generation;
+    m_indexer = QThread::create([this, bytes, from, rows, generation] {
+        indexLines(bytes, from, rows, m_cancel, &m_newKeys, &m_newIndex);
+        if (!m_cancel)
+            QMetaObject::invokeMethod(
+                this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
+    });
+    // The window comes first: the index is made when the processor has nothing else to do
+    // (SCHED_IDLE on Linux).
+    m_indexer->start(QThread::IdlePriority);
+    emit changed(); // invalid addresses are marked meanwhile
+}
+
+void DeadLines::takeIndex(int generation)
+{
+    if (generation != m_generation || m_ready)
+        return;
+    if (m_indexer) {
+        m_indexer->wait();
+        delete m_indexer;
+        m_indexer = nullptr;
+    }
+    m_keyOf = std::move(m_newKeys);
+    m_index = std::move(m_newIndex);
+    m_keyOf.resize(size_t(m_document->rowCount()), 0); // rows added meanwhile
+    m_ready = true;
+    const std::vector<int> dirty = std::move(m_dirty);
+    m_dirty.clear();
+    for (const int row : dirty)
+        update(row, row);
+    emit changed();
+}
+
+void DeadLines::waitUntilReady()
+{
+    if (m_ready)
+        return;
+    if (m_indexer)
+        m_indexer->setPriority(QThread::NormalPriority); // someone waits for it now
+    takeIndex(m_generation);
+}
+
+void DeadLines::insertRows(int first, int last)
+{
+    // Rows are only ever added at the end, empty.
+    Q_UNUSED(first);
+    if (m_ready)
+        m_keyOf.resize(size_t(last) + 1, 0);
+    emit changed();
+}
+
+void DeadLines::update(int first, int last)
+{
+    if (!m_ready) {
+        for (int row = first; row <= last; ++row)
+            m_dirty.push_back(row);
+        emit changed();
+        return;
+    }
+    // The index of the reading stays as it is: an edit only sets the row's key, and a key that
+    // the index lacks goes into a small sorted list beside it. An edit thus moves no memory of
+    // the whole file; an entry whose row has another key now is passed over.
+    for (int row = first; row <= last; ++row) {
+        const quint32 key = keyOf(row);
+        m_keyOf[size_t(row)] = key;
+        const Entry entry{key, row};
+        if (key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry) ||
+            std::binary_search(m_added.begin(), m_added.end(), entry))
+            continue;
+        m_added.insert(std::lower_bound(m_added.begin(), m_added.end(), entry), entry);
+    }
+    emit changed();
+}
+
+bool DeadLines::sameHost(int row, QByteArrayView host, int family) const
+{
+    QByteArrayView ip, h;
+    QByteArray storage;
+    return m_document->mapping(row, &ip, &h, &storage) && sameText(h, host) &&
+           Platform::addressFamily(ip) == family;
+}
+
+int DeadLines::firstMapping(QByteArrayView host, int family) const
+{
+    if (!m_ready)
+        return -1;
+    const quint32 key = hostKey(host, family);
+    int first = -1;
+    // Within a key the entries are in row order: the first that still holds is each list's.
+    for (const std::vector<Entry>* list : {&m_index, &m_added}) {
+        for (auto it = std::lower_bound(list->begin(), list->end(), Entry{key, -1});
+             it != list->end() && it->key == key && (first < 0 || it->row < first); ++it) {
+            if (m_keyOf[size_t(it->row)] == key && sameHost(it->row, host, family)) {
+                first = it->row;
+                break;
+            }
+        }
+    }
+    return first;
+}
+
+QString DeadLines::reason(int row) const
+{
+    if (row < 0 || row >= m_document->rowCount())
+        return QString();
+    QByteArrayView ip, host;
+    QByteArray storage;
+    if (!m_document->mapping(row, &ip, &host, &storage))
+        return QString();
+    const int family = Platform::addressFamily(ip);
+    if (family == 0)
+        return QStringLiteral("不起作用: “%1”不是有效的 IPv4/IPv6 地址").arg(m_document->values(row).ip);
+    const int first = m_ready ? firstMapping(host, family) : -1;
+    if (first < 0 || first >= row)
+        return QString();
+    return QStringLiteral("不起作用: 第 %1 行已把 %2 指向 %3，系统用前面的这一行")
+        .arg(first + 1)
+        .arg(m_document->values(row).host, m_document->values(first).ip);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class HostsDocument;
+class QThread;
+
+// The active rows of a hosts document that the resolver never uses: an address that is not a
+// valid IPv4 or IPv6 address, or a host that an earlier active row already maps for the same
+// address family (the resolver takes the first). Disabled and deleted rows count for nothing;
+// a host mapped for IPv4 and for IPv6 is no duplicate. It follows the document's changes by
+// itself: a reading indexes every row once, an edit moves one row in the index. A large file is
+// indexed on a thread of its own, so that the window shows at once; until that is done, only
+// invalid addresses are marked.
+class DeadLines : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DeadLines(const HostsDocument* document, QObject* parent = nullptr);
+    ~DeadLines() override;
+
+    // Waits for the index of a large file, which firstMapping and the marks of duplicates need.
+    void waitUntilReady();
+    bool isReady() const { return m_ready; }
+
+    // Why row (0-based) is never used, for its tooltip; empty if it may be used, or if row is
+    // out of range.
+    QString reason(int row) const;
+
+    // The first active row (0-based) that maps host for family (4 or 6), or -1.
+    int firstMapping(QByteArrayView host, int family) const;
+
+signals:
+    // The marks of rows may have changed (after a reading or an edit).
+    void changed();
+
+private:
+    struct Entry {
+        quint32 key;
+        qint32 row;
+        bool operator<(const Entry& o) const { return key != o.key ? key < o.key : row < o.row; }
+    };
+    void rebuild();
+    void stopIndexing();
+    // The index of a reading, made on any thread from the file's bytes alone.
+    static void indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
+                           std::vector<quint32>* keys, std::vector<Entry>* index);
+    void takeIndex(int generation);
+    void update(int first, int last);
+    void insertRows(int first, int last);
+    // The key of a row's mapping with a valid address; 0 for none.
+    quint32 keyOf(int row, int* family = nullptr) const;
+    bool sameHost(int row, QByteArrayView host, int family) const;
+
+    const HostsDocument* m_document;
+    std::vector<Entry> m_index;   // every row of the reading that mapped a host, by key then row
+    std::vector<Entry> m_added;   // keys that edits gave rows since, by key then row
+    std::vector<quint32> m_keyOf; // each row's key in m_index, 0 for none
+    bool m_ready = true;
+    std::vector<int> m_dirty; // rows changed while the index was made
+    int m_generation = 0;
+    QThread* m_indexer = nullptr;
+    std::atomic<bool> m_cancel{false};
+    std::vector<quint32> m_newKeys; // written by the indexer, read after it ended
+    std::vector<Entry> m_newIndex;
+};

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/Network.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// Which of a row's candidate addresses answers fastest from here: a timed TCP connection to a
+// port, a few tries per candidate, every candidate at once on a thread of its own.
+class SpeedTest : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Source { Current = 1, Common = 2, Dns = 4 };
+
+    struct Candidate {
+        QString ip;
+        int sources = 0; // Source flags
+    };
+
+    struct Result {
+        int tries = 0; // done so far
+        int answered = 0;
+        int refused = 0;
+        int timedOut = 0;
+        qint64 totalMicros = 0; // of the answered tries
+        qint64 bestMicros = 0;
+        QString error; // the system's reason of the last failed try that was neither
+    };
+
+    struct Entry {
+        Candidate candidate;
+        Result result;
+    };
+
+    // Adds each of ips that is an IPv4 or IPv6 address to list, marked with source; one already
+    // there only gains the mark. Text that is not an address (a name, a typo) is left out.
+    static void addCandidates(QList<Candidate>* list, const QStringList& ips, Source source);
+    // "当前", "常用", "DNS", joined by "/" when several.
+    static QString sourceText(int sources);
+
+    // True if a is shown before b: candidates that answered, by average then best time and
+    // then by answers; then those still measured; then those that failed every try.
+    static bool before(const Result& a, const Result& b, int tries);
+    // The texts of a result for the dialog's columns 应答, 平均, 最快, 结果: "2/3",
+    // "12.3 ms", "10.1 ms", and "拒绝", "超时", the system's reason or "测试中…" where it
+    // has no answer (yet).
+    static QStringList resultTexts(const Result& r, int tries);
+
+    // connector: Platform::tcpConnect, or a test's stand-in. It is called from several threads.
+    explicit SpeedTest(Platform::Connector connector, QObject* parent = nullptr);
+    ~SpeedTest() override; // tries still running are dropped
+
+    // Measures candidates anew (tries still running are dropped): tries connections to port per
+    // candidate, each given up after timeoutMs.
+    void start(const QList<Candidate>& candidates, quint16 port, int tries = 3, int timeoutMs = 1000);
+    // More candidates (from DNS), measured at once with the same port.
+    void add(const QStringList& ips, Source source);
+    // Runs lookup (a DNS query) on a thread of its own and adds its addresses as candidates from
+    // source when it answers; lookupError() then says why it gave none. A query that is still
+    // running when this object goes is forgotten.
+    void lookUp(std::function<QStringList(QString* error)> lookup, Source source);
+    void stop();
+
+    const QList<Entry>& entries() const { return m_entries; }
+    int tries() const { return m_tries; }
+    bool running() const { return m_pending > 0 || m_lookups > 0; }
+    QString lookupError() const { return m_lookupError; }
+    // Indexes into entries(), best first.
+    QList<int> order() const;
+
+signals:
+    void changed();  // a candidate was added or a try ended
+    void finished(); // every try has ended, every lookup answered
+
+private:
+    void measure(int index);
+    void tried(int generation, int index, const Platform::ConnectTry& t);
+
+    Platform::Connector m_connector;
+    QList<Entry> m_entries;
+    quint16 m_port = 443;
+    int m_tries = 3;
+    int m_timeoutMs = 1000;
+    int m_generation = 0;
+    int m_pending = 0; // candidates still measured
+    int m_lookups = 0;
+    QString m_lookupError;
+    std::shared_ptr<std::atomic<bool>> m_cancel;
+    std::vector<std::thread> m_threads;
+    std::shared_ptr<SpeedTest*> m_self; // cleared when this object goes: lookups answer nobody
+};

@@ -1,0 +1,408 @@
+// What the window tells about the rows it edits, without a window: the lines that the resolver
+// never uses, whether a save took effect (the resolver answers from a table), and the
+// candidates, order and texts of 测速 (connections answered by a stand-in).
+#include "core/hosts/DeadLines.h"
+#include "core/hosts/EffectCheck.h"
+#include "core/hosts/HostsDocument.h"
+#include "core/hosts/SpeedTest.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+// A row's mark in short: "" used, "ip" not an address, "dup N" an earlier row N (from 1) wins.
+QString mark(const DeadLines& dead, int row)
+{
+    const QString reason = dead.reason(row);
+    if (reason.isEmpty())
+        return QString();
+    if (reason.contains(QStringLiteral("不是有效的")))
+        return QStringLiteral("ip");
+    const qsizetype at = reason.indexOf(QStringLiteral("第 "));
+    return QStringLiteral("dup ") + reason.mid(at + 2).section(QLatin1Char(' '), 0, 0);
+}
+
+// The same rule, row by row from the values, as the user reads it.
+QString referenceMark(const HostsDocument& doc, int row)
+{
+    auto active = [&](int r) {
+        const HostsValues v = doc.values(r);
+        return !doc.isDeleted(r) && !v.disabled && !v.host.isEmpty();
+    };
+    if (!active(row))
+        return QString();
+    const HostsValues v = doc.values(row);
+    const int family = Platform::addressFamily(QStringView(v.ip));
+    if (family == 0)
+        return QStringLiteral("ip");
+    for (int r = 0; r < row; ++r) {
+        const HostsValues e = doc.values(r);
+        if (active(r) && Platform::addressFamily(QStringView(e.ip)) == family &&
+            e.host.compare(v.host, Qt::CaseInsensitive) == 0)
+            return QStringLiteral("dup %1").arg(r + 1);
+    }
+    return QString();
+}
+
+// Edits as the window makes them: "set ROW IP HOST", "disable ROW", "delete ROW", "add IP HOST".
+void edit(HostsDocument* doc, const QString& step)
+{
+    const QStringList w = step.split(QLatin1Char(' '));
+    if (w[0] == QLatin1String("add")) {
+        doc->addRow();
+        doc->setValues(doc->rowCount() - 1, {false, w[1], w[2]});
+        return;
+    }
+    const int row = w[1].toInt();
+    HostsValues v = doc->values(row);
+    if (w[0] == QLatin1String("set")) {
+        v.ip = w[2];
+        v.host = w[3];
+    } else if (w[0] == QLatin1String("disable")) {
+        v.disabled = true;
+    } else if (w[0] == QLatin1String("delete")) {
+        doc->setDeleted(row, true);
+        return;
+    }
+    doc->setValues(row, v);
+}
+
+Platform::ConnectTry outcome(Platform::ConnectTry::Outcome o, qint64 micros = 0)
+{
+    Platform::ConnectTry t;
+    t.outcome = o;
+    t.micros = micros;
+    return t;
+}
+
+} // namespace
+
+class tst_HostsChecks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void deadLines_data();
+    void deadLines();
+    void deadLinesFollowEdits();
+    void largeFileIndexedAside();
+    void effectLines_data();
+    void effectLines();
+    void candidates_data();
+    void candidates();
+    void bestFirst();
+    void stopDropsRunningTries();
+    void dnsAddsCandidates();
+};
+
+void tst_HostsChecks::deadLines_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("marks");
+    QTest::newRow("invalid IPv4") << QByteArray("999.1.1.1 a\n1.1.1 b\n") << QStringList{"ip", "ip"};
+    QTest::newRow("a name where the address goes") << QByteArray("a.example b\n") << QStringList{"ip"};
+    QTest::newRow("same host twice") << QByteArray("1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", "dup 1"};
+    QTest::newRow("same host and address twice")
+        << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"", "dup 1"};
+    QTest::newRow("case differs") << QByteArray("1.1.1.1 A.example\r\n2.2.2.2 a.EXAMPLE\r\n")
+                                  << QStringList{"", "dup 1"};
+    QTest::newRow("IPv4 and IPv6 are no duplicate")
+        << QByteArray("1.1.1.1 a\n::1 a\n2001:db8::1 a\n") << QStringList{"", "", "dup 2"};
+    QTest::newRow("disabled earlier line does not count")
+        << QByteArray("#1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", ""};
+    QTest::newRow("invalid earlier line does not win")
+        << QByteArray("1.1.1 a\n2.2.2.2 a\n3.3.3.3 a\n") << QStringList{"ip", "", "dup 2"};
+    QTest::newRow("third names the first")
+        << QByteArray("1.1.1.1 a\n2.2.2.2 a\n3.3.3.3 a") << QStringList{"", "dup 1", "dup 1"};
+    QTest::newRow("comments, blanks, one word")
+        << QByteArray("# comment\n\n   \nlocalhost\n1.1.1.1 a\n") << QStringList{"", "", "", "", ""};
+    QTest::newRow("address with a zone") << QByteArray("fe80::1%eth0 a\n") << QStringList{"ip"};
+}
+
+void tst_HostsChecks::deadLines()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, marks);
+    HostsDocument doc("UTF-8");
+    DeadLines dead(&doc);
+    doc.load(file);
+    QStringList got;
+    for (int row = 0; row < doc.rowCount(); ++row)
+        got << mark(dead, row);
+    QCOMPARE(got, marks);
+}
+
+void tst_HostsChecks::deadLinesFollowEdits()
+{
+    // Random edits with a fixed seed, every row's mark compared with the rule read row by row.
+    QRandomGenerator random(21);
+    const QStringList ips{"1.1.1.1", "2.2.2.2", "::1", "2001:db8::2", "300.1.1.1", "x", ""};
+    const QStringList hosts{"a", "A", "b", "c.example", ""};
+    QByteArray file;
+    for (int i = 0; i < 30; ++i)
+        file += ips[i % 4].toLatin1() + ' ' + hosts[i % 4].toLatin1() + (i % 7 == 0 ? " # x\n" : "\n");
+    HostsDocument doc("UTF-8");
+    DeadLines dead(&doc);
+    doc.load(file);
+    for (int step = 0; step < 300; ++step) {
+        const int row = int(random.bounded(doc.rowCount()));
+        switch (random.bounded(5)) {
+        case 0:
+            doc.addRow();
+            break;
+        case 1:
+            doc.setDeleted(row, !doc.isDeleted(row));
+            break;
+        default:
+            doc.setValues(row, {random.bounded(4) == 0, ips[random.bounded(ips.size())],
+                                hosts[random.bounded(hosts.size())]});
+            break;
+        }
+        for (int r = 0; r < doc.rowCount(); ++r)
+            QVERIFY2(mark(dead, r) == referenceMark(doc, r),
+                     qPrintable(QStringLiteral("step %1 row %2: %3 instead of %4")
+                                    .arg(step)
+                                    .arg(r + 1)
+                                    .arg(mark(dead, r), referenceMark(doc, r))));
+    }
+}
+
+void tst_HostsChecks::largeFileIndexedAside()
+{
+    // A file large enough to be indexed on a thread; an edit made meanwhile is not lost.
+    QByteArray file = "1.1.1.1 a\n";
+    for (int i = 1; i < 60000; ++i)
+        file += "0.0.0.0 h" + QByteArray::number(i) + "\n";
+    file += "2.2.2.2 a\n";
+    HostsDocument doc("UTF-8");
+    DeadLines dead(&doc);
+    doc.load(file);
+    doc.setValues(0, {false, QStringLiteral("1.1.1.1"), QStringLiteral("z")});
+    doc.setValues(1, {false, QStringLiteral("3.3.3.3"), QStringLiteral("A")});
+    doc.setValues(2, {false, QStringLiteral("3.3.3"), QStringLiteral("x")});
+    QCOMPARE(mark(dead, 2), QStringLiteral("ip")); // known without the index
+    // Made at idle priority: a busy machine may keep it waiting.
+    QTRY_VERIFY_WITH_TIMEOUT(dead.isReady(), 120000);
+    // The first row maps z now: the second is the first to map a.
+    QCOMPARE(mark(dead, 1), QString());
+    QCOMPARE(mark(dead, 60000), QStringLiteral("dup 2"));
+    QCOMPARE(mark(dead, 3), QString());
+    QCOMPARE(dead.firstMapping("a", 4), 1);
+}
+
+void tst_HostsChecks::effectLines_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QStringList>("answers"); // "host=addr,addr"; a host not named is not found
+    QTest::addColumn<int>("flush");
+    QTest::addColumn<QString>("unavailable");
+    QTest::addColumn<QStringList>("lines");
+    const QString browsers = QStringLiteral("浏览器另有自己的 DNS 缓存：重启浏览器后再看。");
+    const QByteArray one = "127.0.0.1 localhost\n1.1.1.1 a\n";
+    QTest::newRow("new address answered")
+        << one << QStringList{"set 1 2.2.2.2 a"} << QStringList{"a=2.2.2.2"}
+        << int(Platform::CacheFlush::Flushed) << QString() << QStringList{"a → 2.2.2.2: 已生效"};
+    QTest::newRow("an earlier line wins")
+        << one << QStringList{"add 2.2.2.2 a"} << QStringList{"a=1.1.1.1"}
+        << int(Platform::CacheFlush::NoCache) << QString()
+        << QStringList{"a → 2.2.2.2: 未生效，系统答 1.1.1.1（第 2 行在前，指向 1.1.1.1）", browsers};
+    QTest::newRow("IPv6 row beside an IPv4 answer")
+        << one << QStringList{"add 2001:DB8:0::1 a"} << QStringList{"a=1.1.1.1,2001:db8::1"}
+        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{"a → 2001:db8::1: 已生效"};
+    QTest::newRow("disabled row no longer answered")
+        << one << QStringList{"disable 1"} << QStringList{} << int(Platform::CacheFlush::Flushed) << QString()
+        << QStringList{"a → 1.1.1.1: 已不再生效"};
+    QTest::newRow("deleted row still answered, cache not flushed")
+        << one << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"} << int(Platform::CacheFlush::Failed)
+        << QString()
+        << QStringList{"刷新 DNS 缓存失败（nscd）: refused", "a → 1.1.1.1: 仍然生效（缓存未能刷新）",
+                       browsers};
+    QTest::newRow("deleted duplicate: the address stays")
+        << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"}
+        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{};
+    QTest::newRow("name not found") << one << QStringList{"add 2.2.2.2 b"} << QStringList{}
+                                    << int(Platform::CacheFlush::NoCache) << QString()
+                                    << QStringList{"b → 2.2.2.2: 未生效，系统查不到（not found）", browsers};
+    QTest::newRow("invalid address left to its mark")
+        << one << QStringList{"add 2.2.2 b"} << QStringList{} << int(Platform::CacheFlush::NoCache)
+        << QString() << QStringList{};
+    QTest::newRow("resolver not checkable")
+        << one << QStringList{"add 2.2.2.2 b"} << QStringList{} << int(Platform::CacheFlush::NoCache)
+        << QStringLiteral("Wine") << QStringList{"Wine"};
+    QStringList many, answers, lines;
+    for (int i = 0; i < 23; ++i) {
+        many << QStringLiteral("add 10.0.0.%1 h%1").arg(i);
+        answers << QStringLiteral("h%1=10.0.0.%1").arg(i);
+        if (i < 20)
+            lines << QStringLiteral("h%1 → 10.0.0.%1: 已生效").arg(i);
+    }
+    lines << QStringLiteral("另有 3 处改动未逐一检查");
+    QTest::newRow("rows beyond 20 summarised")
+        << one << many << answers << int(Platform::CacheFlush::Flushed) << QString() << lines;
+}
+
+void tst_HostsChecks::effectLines()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, edits);
+    QFETCH(QStringList, answers);
+    QFETCH(int, flush);
+    QFETCH(QString, unavailable);
+    HostsDocument doc("UTF-8");
+    doc.load(file);
+    for (const QString& step : edits)
+        edit(&doc, step);
+    const QList<RowChange> changes = doc.changes();
+    QByteArray bytes;
+    QString error;
+    QVERIFY(doc.toBytes(&bytes, &error));
+    HostsDocument saved("UTF-8");
+    DeadLines dead(&saved);
+    saved.load(bytes);
+
+    int more = 0;
+    const QList<EffectCheck::Probe> probes = EffectCheck::plan(changes, saved, dead, 20, &more);
+    QList<EffectCheck::Answer> got;
+    for (const EffectCheck::Probe& p : probes) {
+        EffectCheck::Answer a;
+        for (const QString& line : answers) {
+            if (line.section(QLatin1Char('='), 0, 0) == p.host)
+                a.addresses = line.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+        }
+        if (a.addresses.isEmpty())
+            a.error = QStringLiteral("not found");
+        got << a;
+    }
+    Platform::CacheFlush f;
+    f.status = Platform::CacheFlush::Status(flush);
+    f.cache = QStringLiteral("nscd");
+    f.error = flush == Platform::CacheFlush::Failed ? QStringLiteral("refused") : QString();
+    QTEST(EffectCheck::lines(probes, got, f, more, unavailable), "lines");
+}
+
+void tst_HostsChecks::candidates_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QStringList>("common");
+    QTest::addColumn<QStringList>("dns");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("each source in order") << "1.1.1.1" << QStringList{"2.2.2.2"} << QStringList{"::1"}
+                                          << QStringList{"1.1.1.1 当前", "2.2.2.2 常用", "::1 DNS"};
+    QTest::newRow("duplicates once, marked by every source")
+        << "1.1.1.1" << QStringList{"2.2.2.2", "1.1.1.1", "2.2.2.2"} << QStringList{"1.1.1.1", "2.2.2.2"}
+        << QStringList{"1.1.1.1 当前/常用/DNS", "2.2.2.2 常用/DNS"};
+    QTest::newRow("names and typos left out") << "github.com" << QStringList{"1.1.1", " 3.3.3.3 ", ""}
+                                              << QStringList{} << QStringList{"3.3.3.3 常用"};
+    QTest::newRow("nothing at all") << "" << QStringList{} << QStringList{} << QStringList{};
+}
+
+void tst_HostsChecks::candidates()
+{
+    QFETCH(QString, current);
+    QFETCH(QStringList, common);
+    QFETCH(QStringList, dns);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, {current}, SpeedTest::Current);
+    SpeedTest::addCandidates(&list, common, SpeedTest::Common);
+    SpeedTest::addCandidates(&list, dns, SpeedTest::Dns);
+    QStringList got;
+    for (const SpeedTest::Candidate& c : list)
+        got << c.ip + QLatin1Char(' ') + SpeedTest::sourceText(c.sources);
+    QTEST(got, "expected");
+}
+
+void tst_HostsChecks::bestFirst()
+{
+    // Stand-in tries: each address answers as the table says, with the time it gives.
+    const QHash<QString, QList<Platform::ConnectTry>> plan{
+        {"10.0.0.1",
+         {outcome(Platform::ConnectTry::Connected, 30000), outcome(Platform::ConnectTry::Connected, 30000),
+          outcome(Platform::ConnectTry::Connected, 30000)}},
+        {"10.0.0.2",
+         {outcome(Platform::ConnectTry::Refused), outcome(Platform::ConnectTry::Refused),
+          outcome(Platform::ConnectTry::Refused)}},
+        {"10.0.0.3",
+         {outcome(Platform::ConnectTry::TimedOut), outcome(Platform::ConnectTry::Connected, 9000),
+          outcome(Platform::ConnectTry::Connected, 11000)}},
+        {"10.0.0.4",
+         {outcome(Platform::ConnectTry::TimedOut), outcome(Platform::ConnectTry::TimedOut),
+          outcome(Platform::ConnectTry::TimedOut)}},
+        {"10.0.0.5",
+         {outcome(Platform::ConnectTry::Connected, 20000), outcome(Platform::ConnectTry::Connected, 5000),
+          outcome(Platform::ConnectTry::Connected, 35000)}},
+    };
+    std::atomic<int> calls[5] = {};
+    SpeedTest test([&](const QString& ip, quint16 port, int, const std::atomic<bool>*) {
+        Q_ASSERT(port == 8443);
+        const int i = ip.back().digitValue() - 1;
+        return plan.value(ip).at(calls[i]++);
+    });
+    QSignalSpy finished(&test, &SpeedTest::finished);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, plan.keys(), SpeedTest::Common);
+    std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.ip < b.ip; });
+    test.start(list, 8443, 3, 1000);
+    QTRY_COMPARE(finished.size(), 1);
+    QStringList got;
+    for (const int i : test.order()) {
+        const SpeedTest::Entry& e = test.entries()[i];
+        got << e.candidate.ip + QLatin1Char(' ') + SpeedTest::resultTexts(e.result, 3).join(QLatin1Char(' '));
+    }
+    // 10.0.0.3 averages 10 ms over two answers; 10.0.0.5 20 ms (best 5); 10.0.0.1 30 ms.
+    QCOMPARE(got, (QStringList{"10.0.0.3 2/3 10.0 ms 9.0 ms 超时", "10.0.0.5 3/3 20.0 ms 5.0 ms 可用",
+                               "10.0.0.1 3/3 30.0 ms 30.0 ms 可用", "10.0.0.2 0/3   拒绝",
+                               "10.0.0.4 0/3   超时"}));
+}
+
+void tst_HostsChecks::stopDropsRunningTries()
+{
+    // Tries that never end by themselves: stopping must tell them, or it waits for ever.
+    std::atomic<int> sawCancel{0}, entered{0};
+    auto test =
+        std::make_unique<SpeedTest>([&](const QString&, quint16, int, const std::atomic<bool>* cancel) {
+            ++entered;
+            while (!cancel->load())
+                QThread::msleep(5);
+            ++sawCancel;
+            return outcome(Platform::ConnectTry::Cancelled);
+        });
+    QSignalSpy changed(test.get(), &SpeedTest::changed);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, {"10.0.0.1", "10.0.0.2"}, SpeedTest::Common);
+    test->start(list, 443);
+    QVERIFY(test->running());
+    QTRY_COMPARE(entered.load(), 2);
+    const int before = changed.size();
+    test.reset(); // the dialog closed
+    QCOMPARE(sawCancel.load(), 2);
+    QCOMPARE(changed.size(), before);
+}
+
+void tst_HostsChecks::dnsAddsCandidates()
+{
+    SpeedTest test([](const QString&, quint16, int, const std::atomic<bool>*) {
+        return outcome(Platform::ConnectTry::Connected, 1000);
+    });
+    QSignalSpy finished(&test, &SpeedTest::finished);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, {"10.0.0.1"}, SpeedTest::Current);
+    test.start(list, 443);
+    test.lookUp(
+        [](QString*) {
+            return QStringList{"10.0.0.1", "10.0.0.9", "not-an-address"};
+        },
+        SpeedTest::Dns);
+    QTRY_VERIFY(!test.running());
+    QCOMPARE(test.entries().size(), 2);
+    QCOMPARE(SpeedTest::sourceText(test.entries()[0].candidate.sources), QStringLiteral("当前/DNS"));
+    QCOMPARE(test.entries()[1].candidate.ip, QStringLiteral("10.0.0.9"));
+    QCOMPARE(test.entries()[1].result.answered, 3);
+    QVERIFY(test.lookupError().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_HostsChecks)
+#include "tst_hostschecks.moc"
