@@ -52,8 +52,8 @@ public:
     explicit FormMain(const FormMainOptions& options = FormMainOptions(), QWidget* parent = nullptr);
     ~FormMain() override;
 
-    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator: the
-    // executable's directory if the user can write to it, otherwise the user's data folder.
+    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator, as
+    // AppPath::ownFilesDir chooses it at the window's start.
     QString appDirectory() const;
 
     HostsDocument& hosts() { return m_hosts; }
@@ -101,6 +101,7 @@ private:
     bool startAndReport(const Command& cmd);
     QList<StartResult> startBeside(const QList<QList<Command>>& groups);
     QString executableDir() const;
+    QString findAppDirectory() const;
     QString prepareAppDirectory() const; // made if missing; returned
     void queuePingEnd(quint64 id, const ProcessEnd& end);
     void reportQueuedPingEnds();
@@ -114,6 +115,7 @@ private:
 
     FormMainOptions m_options;
     QString m_hostsPath;
+    QString m_appDirectory;
     HostsDocument m_hosts;
     // False after a reading that failed with the file present: saving would drop its lines.
     bool m_hostsReadable = true;

@@ -65,6 +65,12 @@ WriteAccess writeAccess(const QString& path);
 // True when this process can create files in the folder dir.
 bool canWriteDirectory(const QString& dir);
 
+// The file whose presence makes the copy of the program in executableDir an installed one
+// (AppPath::CopyKind): tarvix-installed.txt, which the installers put in place and a build
+// tree or an unzipped copy lacks. On Linux in ../share/tarvix/ from the program's folder
+// (/usr/share/tarvix/ for /usr/bin), on Windows beside Tarvix.exe (written by the installer).
+QString installedMarker(const QString& executableDir);
+
 // How the system hosts file is written with the administrator's rights where the program
 // itself lacks them: pkexec (found on PATH) starts tarvix-hosts-helper, whose path is
 // arguments[0]; polkit asks for the password in the desktop's own dialog.

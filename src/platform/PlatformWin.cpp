@@ -102,6 +102,11 @@ bool canWriteDirectory(const QString& dir)
     return winapi::canWriteDirectory(wide(dir));
 }
 
+QString installedMarker(const QString& executableDir)
+{
+    return executableDir + QStringLiteral("\\tarvix-installed.txt");
+}
+
 Elevation hostsElevation(const QString&)
 {
     return Elevation(); // Unsupported: the window says that it needs administrator rights
