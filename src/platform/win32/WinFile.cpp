@@ -201,8 +201,14 @@ bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstr
                 written && (exists ? ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                                                   nullptr, nullptr)
                                    : MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH));
-            if (replaced)
+            if (replaced) {
+                // Wine's ReplaceFileW gives the file the temporary file's attributes; Windows'
+                // keeps them, and setting them again changes nothing there.
+                const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+                if (exists && (attributes & kept) != 0)
+                    SetFileAttributesW(path.c_str(), attributes & (kept | FILE_ATTRIBUTE_ARCHIVE));
                 return true;
+            }
             if (written)
                 code = GetLastError();
             DeleteFileW(temp.c_str());
