@@ -430,7 +430,8 @@ bool FormMain::writeHostsFile(QString* error)
     if (!saved && Platform::writeAccess(m_hostsPath) == Platform::WriteAccess::Denied) {
         const int timeoutMs =
             m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
-        saved = ElevatedSave::run(this, Platform::hostsElevation(executableDir()), bytes, timeoutMs, error);
+        saved = ElevatedSave::run(this, Platform::hostsElevation(executableDir()), bytes, timeoutMs, error,
+                                  m_options.startElevatedWriter);
     }
     if (!saved && !backup.isEmpty())
         HostsBackups::discard(backup); // the file still holds what it would have kept

@@ -2,6 +2,7 @@
 
 #include "core/hosts/HostsDocument.h"
 #include "core/ping/PingReport.h"
+#include "platform/ElevatedWriter.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -38,7 +39,10 @@ struct FormMainOptions
     // Saves the hosts file (empty: TextFile::save). Tests put in a save over a file system that
     // fails where they choose.
     std::function<bool(const QString& path, const QByteArray& bytes, QString* error)> saveFile;
-    int elevatedSaveTimeoutMs = 0; // a save through pkexec is given up after this; 0: ten minutes
+    int elevatedSaveTimeoutMs = 0; // a save through pkexec or the UAC prompt is given up after this; 0: ten minutes
+    // Starts the writer through the UAC prompt on Windows (empty: ElevatedWriter::start). Tests
+    // put in one that answers as a declined prompt, a failing writer or one that writes.
+    ElevatedWriter::Start startElevatedWriter;
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are

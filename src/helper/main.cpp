@@ -7,8 +7,8 @@
 // network, no shell, no other process.
 #include "platform/HelperProcess.h"
 #include "platform/HostsHelper.h"
+#include "platform/HostsWriter.h"
 #include "platform/Platform.h"
-#include "platform/TextFile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -41,32 +41,9 @@ int main(int argc, char* argv[])
     QFile in;
     if (!in.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(HostsHelper::ReadFailed, QStringLiteral("标准输入无法打开: ") + in.errorString());
-    QByteArray content;
     QString error;
-    const HostsHelper::Status status = HostsHelper::readFrame(&in, &content, &error);
+    const HostsHelper::Status status = HostsWriter::writeFromFrame(&in, path, &error);
     if (status != HostsHelper::Written)
-        return fail(status, error + QStringLiteral("，") + path + QStringLiteral(" 没有改动。"));
-
-    if (!HelperProcess::isSafeTarget(path, &error))
-        return fail(HostsHelper::UnsafeTarget, error + QStringLiteral("，没有改动。"));
-    // A write beyond the file size limit fails only when the buffered bytes are flushed, which
-    // a save may notice too late; it is refused before anything is written.
-    const qint64 limit = HelperProcess::fileSizeLimit();
-    if (limit >= 0 && content.size() > limit) {
-        return fail(
-            HostsHelper::WriteFailed,
-            QStringLiteral("%1: 文件大小上限 (ulimit -f) 只允许 %2 字节，新内容有 %3 字节，没有改动。")
-                .arg(path)
-                .arg(limit)
-                .arg(content.size()));
-    }
-    if (!TextFile::save(path, content, &error))
-        return fail(HostsHelper::WriteFailed, error);
-    // Success is reported only for what the file really holds now.
-    QByteArray written;
-    if (TextFile::read(path, &written, &error) != TextFile::ReadStatus::Ok)
-        return fail(HostsHelper::WriteFailed, error);
-    if (written != content)
-        return fail(HostsHelper::WriteFailed, path + QStringLiteral(": 写入后读回的内容与新内容不一致"));
+        return fail(status, error);
     return HostsHelper::Written;
 }

@@ -109,7 +109,10 @@ QString installedMarker(const QString& executableDir)
 
 Elevation hostsElevation(const QString&)
 {
-    return Elevation(); // Unsupported: the window says that it needs administrator rights
+    Elevation e;
+    e.status = Elevation::Status::Writer;
+    e.program = QString::fromStdWString(winapi::executablePath());
+    return e;
 }
 
 void adviseLargeBuffer(void*, qsizetype)
