@@ -361,6 +361,19 @@ int standInWriter(const std::wstring& how, const std::wstring& pipe)
     return 7;
 }
 
+// For scripts/check-windows-install.sh: hands the bytes of frameFile to Tarvix.exe's writer
+// mode (program), started as the window starts it, and prints how it ended and what it said.
+int runWriter(const std::wstring& program, const std::wstring& frameFile)
+{
+    const std::string data = readFile(frameFile);
+    const std::wstring pipe = winapi::newPipeName();
+    const winapi::ElevatedRun run = winapi::runElevated(L"runas", program, L"--write-hosts " + pipe, pipe, data.data(),
+                                                        data.size(), 60000, nullptr);
+    std::printf("status=%d exit=%lu delivered=%d\n%s\n", static_cast<int>(run.status), run.exitCode,
+                run.delivered ? 1 : 0, run.answer.c_str());
+    return 0;
+}
+
 void elevatedRun(const std::wstring& exe)
 {
     check(winapi::isPipeName(winapi::newPipeName()), "a fresh pipe name is one");
@@ -416,6 +429,8 @@ int wmain(int argc, wchar_t** argv)
     }
     if (argc == 4 && std::wstring(argv[1]) == L"--writer")
         return standInWriter(argv[2], argv[3]);
+    if (argc == 4 && std::wstring(argv[1]) == L"--run-writer")
+        return runWriter(argv[2], argv[3]);
     wchar_t path[MAX_PATH * 4];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
     const std::wstring exe(path, n);
