@@ -668,6 +668,12 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
             ++seen;
         }
         QVERIFY(seen > 20);
+        // The scroll bar covers no "删" box, and each shows its whole caption.
+        for (QCheckBox* box : view->viewport()->findChildren<QCheckBox*>(QRegularExpression(QStringLiteral("^Check2")))) {
+            QVERIFY2(box->isHidden() || box->geometry().right() < view->viewport()->width(),
+                     qPrintable(box->objectName()));
+            QVERIFY(box->isHidden() || box->sizeHint().width() <= box->width());
+        }
     }
     bar->setValue(bar->maximum());
 

@@ -89,6 +89,14 @@ void RowsView::resizeEvent(QResizeEvent* event)
     bind(); // a taller view gets more slots
 }
 
+bool RowsView::viewportEvent(QEvent* event)
+{
+    const bool handled = QAbstractScrollArea::viewportEvent(event);
+    if (event->type() == QEvent::Resize)
+        bind(); // the scroll bar came or went: the columns move with the viewport's right edge
+    return handled;
+}
+
 void RowsView::scrollContentsBy(int, int dy)
 {
     viewport()->scroll(0, dy); // moves the row widgets with the picture; only new rows are bound
@@ -213,8 +221,16 @@ void RowsView::bindSlot(Slot& slot, int row)
                                     templateRect("Combo1(0)"), templateRect("Check2(0)")};
     const int y = contentTop(row) - verticalScrollBar()->value();
     const int dx = x() + viewport()->x(); // the viewport's own left inside the page
-    for (int k = 0; k < 4; ++k)
-        widgets[k]->setGeometry(columns[k].x() - dx, y, columns[k].width(), columns[k].height());
+    // Where the rows need a scroll bar, it takes its width from the right of the view: the IP
+    // box and the "删" box move left by as much and the host box gives it up, so that the bar
+    // covers no caption.
+    const int covered = qMax(0, columns[3].x() + columns[3].width() - dx - viewport()->width());
+    const int shift[] = {0, 0, covered, covered};
+    const int shrink[] = {0, covered, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        widgets[k]->setGeometry(columns[k].x() - dx - shift[k], y, columns[k].width() - shrink[k],
+                                columns[k].height());
+    }
 
     if (slot.row != row) {
         slot.row = row;
