@@ -26,8 +26,7 @@ const QByteArray kNew = "127.0.0.1 localhost\r\n#10.0.0.1 printer\r\n"; // row 2
 const QString kProgram = QStringLiteral("C:\\Program Files\\Tarvix\\Tarvix.exe");
 
 // What the test's start of the writer does, and what it saw.
-struct StandIn
-{
+struct StandIn {
     QString how;
     QString hosts; // where "writes" puts the frame's content
     QByteArray frame;
@@ -55,7 +54,8 @@ struct StandIn
             } else if (how == QLatin1String("writer fails")) {
                 o.status = Outcome::Status::Ended;
                 o.exitCode = HostsHelper::WriteFailed;
-                o.said = QStringLiteral("C:\\windows\\system32\\drivers\\etc\\hosts: 另一个程序正在使用此文件");
+                o.said =
+                    QStringLiteral("C:\\windows\\system32\\drivers\\etc\\hosts: 另一个程序正在使用此文件");
             } else if (how == QLatin1String("writer fails silently")) {
                 o.status = Outcome::Status::Ended;
                 o.exitCode = HostsHelper::BadInput;
@@ -105,9 +105,11 @@ void tst_ElevatedWriter::outcomes_data()
         << "writer fails" << false
         << QStringLiteral("C:\\windows\\system32\\drivers\\etc\\hosts: 另一个程序正在使用此文件");
     QTest::newRow("the writer fails without a word")
-        << "writer fails silently" << false << QStringLiteral("Tarvix.exe 写入失败，结束码 3，HOST文件没有改动。");
+        << "writer fails silently" << false
+        << QStringLiteral("Tarvix.exe 写入失败，结束码 3，HOST文件没有改动。");
     QTest::newRow("the writer cannot be started")
-        << "cannot start" << false << direct + QStringLiteral("\r\n无法以管理员身份启动 Tarvix.exe: 系统找不到指定的文件。");
+        << "cannot start" << false
+        << direct + QStringLiteral("\r\n无法以管理员身份启动 Tarvix.exe: 系统找不到指定的文件。");
     QTest::newRow("timed out after the writer had its input")
         << "times out after its input" << false
         << QStringLiteral("等待管理员授权超时（1 秒），保存是否完成不得而知，请重新读取HOST文件。");

@@ -97,11 +97,10 @@ Waited waitForAnswer(QWidget* window, QProcess& process, const QByteArray& bytes
 // shown, so it runs on a thread beside the window, which keeps painting but takes no input
 // meanwhile. A start that outlives the time given (a prompt left open) is abandoned: the
 // writer gets no input when the prompt is answered.
-bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::Start& start, const QByteArray& bytes,
-               int timeoutMs, QString* error)
+bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::Start& start,
+               const QByteArray& bytes, int timeoutMs, QString* error)
 {
-    struct Shared
-    {
+    struct Shared {
         std::atomic<bool> abandoned{false};
         ElevatedWriter::Outcome outcome;
     };
@@ -133,14 +132,16 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
     delete thread;
 
     const ElevatedWriter::Outcome& outcome = shared->outcome;
-    const QString name = program.mid(qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\'))) + 1);
+    const QString name =
+        program.mid(qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\'))) + 1);
     switch (outcome.status) {
     case ElevatedWriter::Outcome::Status::Ended:
         if (outcome.exitCode == HostsHelper::Written)
             return true;
-        *error = outcome.said.isEmpty()
-                     ? QStringLiteral("%1 写入失败，结束码 %2，HOST文件没有改动。").arg(name).arg(outcome.exitCode)
-                     : outcome.said;
+        *error =
+            outcome.said.isEmpty()
+                ? QStringLiteral("%1 写入失败，结束码 %2，HOST文件没有改动。").arg(name).arg(outcome.exitCode)
+                : outcome.said;
         return false;
     case ElevatedWriter::Outcome::Status::Cancelled:
         *error = QStringLiteral("管理员授权已取消，HOST文件没有改动。");
@@ -149,9 +150,10 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
         *error += QStringLiteral("\r\n无法以管理员身份启动 %1: %2").arg(name, outcome.error);
         return false;
     case ElevatedWriter::Outcome::Status::TimedOut:
-        *error = outcome.delivered
-                     ? QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
-                     : QStringLiteral("等待管理员授权超时（%1 秒），已放弃保存，HOST文件没有改动。");
+        *error =
+            outcome.delivered
+                ? QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
+                : QStringLiteral("等待管理员授权超时（%1 秒），已放弃保存，HOST文件没有改动。");
         *error = error->arg(seconds(timeoutMs));
         return false;
     }

@@ -224,7 +224,9 @@ void RowsView::bindSlot(Slot& slot, int row)
     // Where the rows need a scroll bar, it takes its width from the right of the view: the IP
     // box and the "删" box move left by as much and the host box gives it up, so that the bar
     // covers no caption.
-    const int covered = qMax(0, columns[3].x() + columns[3].width() - dx - viewport()->width());
+    const int covered = verticalScrollBar()->isVisible()
+                            ? qMax(0, columns[3].x() + columns[3].width() - dx - viewport()->width())
+                            : 0;
     const int shift[] = {0, 0, covered, covered};
     const int shrink[] = {0, covered, 0, 0};
     for (int k = 0; k < 4; ++k) {

@@ -14,8 +14,7 @@ namespace ElevatedWriter {
 
 inline constexpr char kArgument[] = "--write-hosts";
 
-struct Outcome
-{
+struct Outcome {
     enum class Status {
         Ended,       // the writer ended: exitCode (a HostsHelper::Status) and said hold its answer
         Cancelled,   // the user declined the UAC prompt
@@ -32,7 +31,8 @@ struct Outcome
 // Starts the writer with the administrator's rights, hands it frame and waits for its end, at
 // most timeoutMs after the prompt was answered. Blocks: the window calls it on a thread beside
 // itself. Once abandoned is set (the window stopped waiting), the writer gets no input.
-using Start = std::function<Outcome(const QByteArray& frame, int timeoutMs, const std::atomic<bool>& abandoned)>;
+using Start =
+    std::function<Outcome(const QByteArray& frame, int timeoutMs, const std::atomic<bool>& abandoned)>;
 
 // The system's start: ShellExecuteExW with "runas" on Windows; elsewhere StartFailed.
 Outcome start(const QByteArray& frame, int timeoutMs, const std::atomic<bool>& abandoned);

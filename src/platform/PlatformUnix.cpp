@@ -161,7 +161,8 @@ bool canWriteDirectory(const QString& dir)
 
 QString installedMarker(const QString& executableDir)
 {
-    return QDir::cleanPath(executableDir + QStringLiteral("/" TARVIX_MARKER_DIR_FROM_BIN "/tarvix-installed.txt"));
+    return QDir::cleanPath(executableDir +
+                           QStringLiteral("/" TARVIX_MARKER_DIR_FROM_BIN "/tarvix-installed.txt"));
 }
 
 Elevation hostsElevation(const QString& executableDir)

@@ -5,8 +5,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <vector>
 
@@ -43,7 +43,8 @@ private:
 
 HANDLE makePipe(const std::wstring& name, DWORD direction)
 {
-    return CreateNamedPipeW(pipePath(name).c_str(), direction | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+    return CreateNamedPipeW(pipePath(name).c_str(),
+                            direction | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
                             64 * 1024, 64 * 1024, 0, nullptr);
 }
@@ -105,8 +106,8 @@ bool isLink(const std::wstring& path)
 std::wstring newPipeName()
 {
     static LONG counter = 0;
-    return kPipePrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) + L"-" +
-           std::to_wstring(InterlockedIncrement(&counter));
+    return kPipePrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) +
+           L"-" + std::to_wstring(InterlockedIncrement(&counter));
 }
 
 bool isPipeName(const std::wstring& name)
@@ -145,7 +146,8 @@ ElevatedRun runElevated(const std::wstring& verb, const std::wstring& program, c
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info) || !info.hProcess) {
         const DWORD code = GetLastError();
-        run.status = code == ERROR_CANCELLED ? ElevatedRun::Status::Cancelled : ElevatedRun::Status::StartFailed;
+        run.status =
+            code == ERROR_CANCELLED ? ElevatedRun::Status::Cancelled : ElevatedRun::Status::StartFailed;
         run.error = errorText(code);
         return run;
     }
@@ -163,8 +165,8 @@ ElevatedRun runElevated(const std::wstring& verb, const std::wstring& program, c
         ov.hEvent = event.get();
         const DWORD chunk = size - done > (1u << 20) ? (1u << 20) : static_cast<DWORD>(size - done);
         DWORD written = 0;
-        w = finish(input.get(), &ov, WriteFile(input.get(), data + done, chunk, nullptr, &ov), process.get(), deadline,
-                   &written);
+        w = finish(input.get(), &ov, WriteFile(input.get(), data + done, chunk, nullptr, &ov), process.get(),
+                   deadline, &written);
         done += written;
     }
     if (w == Waited::Done) {
@@ -181,8 +183,8 @@ ElevatedRun runElevated(const std::wstring& verb, const std::wstring& program, c
         ov.hEvent = event.get();
         char buffer[4096];
         DWORD got = 0;
-        w = finish(answer.get(), &ov, ReadFile(answer.get(), buffer, sizeof buffer, nullptr, &ov), process.get(),
-                   deadline, &got);
+        w = finish(answer.get(), &ov, ReadFile(answer.get(), buffer, sizeof buffer, nullptr, &ov),
+                   process.get(), deadline, &got);
         if (w == Waited::Done && got == 0)
             break;
         if (run.answer.size() < 64 * 1024)
@@ -191,7 +193,8 @@ ElevatedRun runElevated(const std::wstring& verb, const std::wstring& program, c
     if (w == Waited::TimedOut)
         return run;
     const ULONGLONG now = GetTickCount64();
-    if (WaitForSingleObject(process.get(), now >= deadline ? 0 : static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(process.get(), now >= deadline ? 0 : static_cast<DWORD>(deadline - now)) !=
+        WAIT_OBJECT_0)
         return run;
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);
@@ -228,8 +231,8 @@ bool readFromWindow(const std::wstring& pipeName, size_t maxBytes, std::string* 
 
 void answerWindow(const std::wstring& pipeName, const std::string& text)
 {
-    Handle pipe(CreateFileW(pipePath(pipeName + L"-answer").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr));
+    Handle pipe(CreateFileW(pipePath(pipeName + L"-answer").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr));
     DWORD written = 0;
     if (pipe && !text.empty())
         WriteFile(pipe.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

@@ -104,8 +104,9 @@ unsigned long long fingerprint(const char* data, size_t size)
 std::string keptHeader(size_t oldSize, size_t newSize, unsigned long long newPrint)
 {
     char line[96];
-    std::snprintf(line, sizeof line, "%s%llu %llu %016llx\n", kKeptMagic, static_cast<unsigned long long>(oldSize),
-                  static_cast<unsigned long long>(newSize), newPrint);
+    std::snprintf(line, sizeof line, "%s%llu %llu %016llx\n", kKeptMagic,
+                  static_cast<unsigned long long>(oldSize), static_cast<unsigned long long>(newSize),
+                  newPrint);
     return line;
 }
 
@@ -154,7 +155,8 @@ bool saveInPlace(const std::wstring& path, const char* data, size_t size, std::w
     std::string back;
     bool ok = writeAllAt0(f.get(), data, size) && FlushFileBuffers(f.get());
     DWORD code = ok ? 0 : GetLastError();
-    if (ok && !(readAll(f.get(), &back) && back.size() == size && std::memcmp(back.data(), data, size) == 0)) {
+    if (ok &&
+        !(readAll(f.get(), &back) && back.size() == size && std::memcmp(back.data(), data, size) == 0)) {
         ok = false;
         *error = describe(path, L"写入后读回的内容与要保存的不一致", 0);
     } else if (!ok) {
@@ -188,7 +190,8 @@ bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstr
     const std::wstring temp = beside(path, L".tarvix-new." + std::to_wstring(GetCurrentProcessId()));
     std::wstring replaceError;
     {
-        Handle t(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        Handle t(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
         DWORD code = t.valid() ? 0 : GetLastError();
         if (t.valid()) {
             const bool written = writeAllAt0(t.get(), data, size) && FlushFileBuffers(t.get());
@@ -198,13 +201,14 @@ bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstr
             // attributes, alternate streams and creation time. A file that is not there yet
             // takes the folder's inherited rights.
             const bool replaced =
-                written && (exists ? ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                                  nullptr, nullptr)
+                written && (exists ? ReplaceFileW(path.c_str(), temp.c_str(), nullptr,
+                                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
                                    : MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH));
             if (replaced) {
                 // Wine's ReplaceFileW gives the file the temporary file's attributes; Windows'
                 // keeps them, and setting them again changes nothing there.
-                const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+                const DWORD kept =
+                    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
                 if (exists && (attributes & kept) != 0)
                     SetFileAttributesW(path.c_str(), attributes & (kept | FILE_ATTRIBUTE_ARCHIVE));
                 return true;
@@ -244,18 +248,20 @@ Recovery recoverFile(const std::wstring& path, std::wstring* message)
     unsigned long long oldSize = 0, newSize = 0, newPrint = 0;
     const size_t eol = readAll(k.get(), &keptBytes) ? keptBytes.find('\n') : std::string::npos;
     k.close();
-    if (eol == std::string::npos || keptBytes.compare(0, sizeof kKeptMagic - 1, kKeptMagic) != 0
-        || std::sscanf(keptBytes.c_str() + sizeof kKeptMagic - 1, "%llu %llu %llx", &oldSize, &newSize, &newPrint) != 3
-        || keptBytes.size() - eol - 1 != oldSize) {
+    if (eol == std::string::npos || keptBytes.compare(0, sizeof kKeptMagic - 1, kKeptMagic) != 0 ||
+        std::sscanf(keptBytes.c_str() + sizeof kKeptMagic - 1, "%llu %llu %llx", &oldSize, &newSize,
+                    &newPrint) != 3 ||
+        keptBytes.size() - eol - 1 != oldSize) {
         *message = describe(kept, interrupted + L"保留的原内容副本不完整，请查看它和 " + path, 0);
         return Recovery::Failed;
     }
     const char* old = keptBytes.data() + eol + 1;
-    Handle f(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                         nullptr));
+    Handle f(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         0, nullptr));
     std::string now;
     if (!f.valid() || !readAll(f.get(), &now)) {
-        *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) + L"\r\n保存前的内容在 " + kept;
+        *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) +
+                   L"\r\n保存前的内容在 " + kept;
         return Recovery::Failed;
     }
     if (now.size() == newSize && fingerprint(now.data(), now.size()) == newPrint) {
@@ -264,8 +270,10 @@ Recovery recoverFile(const std::wstring& path, std::wstring* message)
         return Recovery::Nothing;
     }
     const bool untouched = now.size() == oldSize && std::memcmp(now.data(), old, now.size()) == 0;
-    if (!untouched && !(writeAllAt0(f.get(), old, static_cast<size_t>(oldSize)) && FlushFileBuffers(f.get()))) {
-        *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) + L"\r\n保存前的内容在 " + kept;
+    if (!untouched &&
+        !(writeAllAt0(f.get(), old, static_cast<size_t>(oldSize)) && FlushFileBuffers(f.get()))) {
+        *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) +
+                   L"\r\n保存前的内容在 " + kept;
         return Recovery::Failed;
     }
     f.close();
