@@ -311,6 +311,13 @@ void saving(const std::wstring& appDir)
     check(noKeptCopy(file), "the kept copy of an in-place save is gone after it");
     CloseHandle(other);
 
+    // A read-only file is the user's word: neither replaced nor written in place.
+    setFile(file, "keep");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    check(!winapi::saveFile(file, "x", 1, &error) && readFile(file) == "keep" && noKeptCopy(file) && !error.empty(),
+          "a read-only file is refused with the reason and keeps its content");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+
     // An in-place save cut off: the kept copy names the old content and the new one's size and
     // fingerprint (FNV-1a of "NEW CONTENT\r\n").
     const std::wstring keptPath = winapi::keptCopyPath(file);

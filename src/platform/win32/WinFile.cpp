@@ -187,6 +187,12 @@ bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstr
         *error = describe(path, L"不是普通文件", 0);
         return false;
     }
+    // Windows refuses to write a read-only file; asked first, the answer does not depend on
+    // who asks (Wine run as root would write it in place).
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        *error = describe(path, L"文件是只读的", ERROR_ACCESS_DENIED);
+        return false;
+    }
     const std::wstring temp = beside(path, L".tarvix-new." + std::to_wstring(GetCurrentProcessId()));
     std::wstring replaceError;
     {
