@@ -90,7 +90,7 @@ pass "installing again over an older version upgrades in place"
 appdata=$(find "$c/users" -maxdepth 3 -type d -path '*/AppData/Roaming' | head -n1)
 [ -n "$appdata" ] || fail "no AppData\\Roaming in the prefix"
 saveQueue() { # exe-folder (Windows path) target: starts Tarvix.exe, types the target, 保存任务
-  (cd "$c" && "$wine" "$1\\Tarvix.exe" >"$work/tarvix.log" 2>&1 &)
+  (cd "$c" && "$wine" "$1\\Tarvix.exe" >"$work/tarvix.log" 2>&1 &) 2>/dev/null
   local window
   window=$(timeout 90 xdotool search --sync --name '^Tarvix$' | head -n1) || fail "no window titled Tarvix"
   sleep 2
@@ -115,9 +115,10 @@ saveQueue 'C:\Program Files\Tarvix' 127.0.0.1
 pass "the installed copy starts and 保存任务 writes %APPDATA%\\tarvix\\Ping.txt"
 
 # --- the writer mode ---------------------------------------------------------------------
+cp "$client" "$c/client.exe"
 writer() { # frame bytes on stdin; prints the client's report
   cat >"$c/frame.bin"
-  w "$(winepath -w "$client")" --run-writer 'C:\Program Files\Tarvix\Tarvix.exe' 'C:\frame.bin' 2>/dev/null | tr -d '\r'
+  w 'C:\client.exe' --run-writer 'C:\Program Files\Tarvix\Tarvix.exe' 'C:\frame.bin' 2>/dev/null | tr -d '\r'
 }
 before=$(od -An -tx1 "$hosts" | tr -d ' \n')
 new=$(printf '#127.0.0.1 localhost\r\n10.0.0.8 办公网盘\r\n' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')
@@ -153,6 +154,8 @@ sleep 1
 pass "silent uninstall leaves no file of the install and no entry; %APPDATA%\\tarvix stays"
 
 # --- the portable zip ------------------------------------------------------------------------
+# The window's clicks assume three rows, as at the start.
+printf '127.0.0.1 localhost\r\n# 本机的中文注释\r\n10.0.0.8 办公网盘\r\n' | iconv -f UTF-8 -t GBK >"$hosts"
 mkdir -p "$c/portable"
 unzip -q "$zip" -d "$c/portable"
 folder=$(basename "$zip" .zip)
