@@ -92,8 +92,8 @@ void RowsView::resizeEvent(QResizeEvent* event)
 bool RowsView::viewportEvent(QEvent* event)
 {
     const bool handled = QAbstractScrollArea::viewportEvent(event);
-    if (event->type() == QEvent::Resize)
-        bind(); // the scroll bar came or went: the columns move with the viewport's right edge
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+        bind(); // shown, or the scroll bar came or went: the columns follow the viewport's right edge
     return handled;
 }
 
@@ -221,18 +221,17 @@ void RowsView::bindSlot(Slot& slot, int row)
                                     templateRect("Combo1(0)"), templateRect("Check2(0)")};
     const int y = contentTop(row) - verticalScrollBar()->value();
     const int dx = x() + viewport()->x(); // the viewport's own left inside the page
-    // Where the rows need a scroll bar, it takes its width from the right of the view: the IP
-    // box and the "删" box move left by as much and the host box gives it up, so that the bar
-    // covers no caption.
-    const int covered = verticalScrollBar()->isVisible()
-                            ? qMax(0, columns[3].x() + columns[3].width() - dx - viewport()->width())
-                            : 0;
+    // The "删" box is as wide as its caption needs (more than its column where the scale makes
+    // the font wider). Where that, or the rows' scroll bar, reaches past the right of the view,
+    // the IP box and the "删" box move left by as much and the host box gives it up, so that
+    // nothing covers a caption. Until the view is shown its viewport has no width to go by.
+    const int removeWidth = qMax(columns[3].width(), slot.remove->sizeHint().width());
+    const int covered =
+        isVisible() ? qMax(0, columns[3].x() + removeWidth - dx - viewport()->width()) : 0;
     const int shift[] = {0, 0, covered, covered};
-    const int shrink[] = {0, covered, 0, 0};
-    for (int k = 0; k < 4; ++k) {
-        widgets[k]->setGeometry(columns[k].x() - dx - shift[k], y, columns[k].width() - shrink[k],
-                                columns[k].height());
-    }
+    const int width[] = {columns[0].width(), columns[1].width() - covered, columns[2].width(), removeWidth};
+    for (int k = 0; k < 4; ++k)
+        widgets[k]->setGeometry(columns[k].x() - dx - shift[k], y, width[k], columns[k].height());
 
     if (slot.row != row) {
         slot.row = row;
