@@ -16,7 +16,8 @@ dpkg -s tarvix | grep -E '^(Status|Version|Depends):'
 for f in /usr/bin/tarvix /usr/libexec/tarvix/tarvix-hosts-helper \
   /usr/share/polkit-1/actions/org.tarvix.hosts-helper.policy /usr/share/applications/tarvix.desktop \
   /usr/share/icons/hicolor/48x48/apps/tarvix.png /usr/share/icons/hicolor/scalable/apps/tarvix.svg \
-  /usr/share/man/man1/tarvix.1.gz /usr/share/doc/tarvix/copyright /usr/share/doc/tarvix/changelog.gz; do
+  /usr/share/man/man1/tarvix.1.gz /usr/share/doc/tarvix/copyright /usr/share/doc/tarvix/changelog.gz \
+  /usr/share/tarvix/tarvix-installed.txt; do
   [ -f "$f" ] || fail "$f is missing"
 done
 command -v pkexec >/dev/null || fail "pkexec was not installed with the package"
@@ -55,10 +56,33 @@ for f in /usr/bin/IP.txt /usr/bin/Ping.txt /usr/bin/ip.txt; do
   [ ! -e "$f" ] || fail "$f was created beside the installed program"
 done
 
+echo "-- the program as root, as sudo tarvix starts it: root's own data folder"
+env -i HOME=/root USER=root PATH=/usr/bin:/bin LANG=C.UTF-8 \
+  xvfb-run --auto-servernum --server-args='-screen 0 1280x1024x24' bash -c '
+    QT_QPA_PLATFORM=xcb /usr/bin/tarvix >/tmp/tarvix-root.log 2>&1 &
+    pid=$!
+    for _ in $(seq 1 600); do
+      [ -f /root/.local/share/tarvix/Ping.txt ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" || true
+    [ -f /root/.local/share/tarvix/Ping.txt ] || { cat /tmp/tarvix-root.log; echo "FAILED: no Ping.txt in /root/.local/share/tarvix" >&2; exit 1; }
+  '
+for f in /usr/bin/IP.txt /usr/bin/Ping.txt /usr/bin/ip.txt /usr/bin/backup; do
+  [ ! -e "$f" ] || fail "$f was created beside the installed program run as root"
+done
+
 echo "-- the installed helper writes this root's /etc/hosts"
 cp -p /etc/hosts /tmp/hosts.before
 content=$(printf '127.0.0.1\tlocalhost\n#10.0.0.1 printer\n')
-printf 'TARVIX-HOSTS 1 %d\n%s\n' "$((${#content} + 1))" "$content" | /usr/libexec/tarvix/tarvix-hosts-helper
+# The frame: the file as a window read it (the base), then what it is to hold.
+{
+  printf 'TARVIX-HOSTS 2 %d %d\n' "$(stat -c %s /etc/hosts)" "$((${#content} + 1))"
+  cat /etc/hosts
+  printf '%s\n' "$content"
+} | /usr/libexec/tarvix/tarvix-hosts-helper
 [ "$(cat /etc/hosts)" = "$content" ] || fail "the helper did not write /etc/hosts"
 if /usr/libexec/tarvix/tarvix-hosts-helper /tmp/elsewhere </dev/null 2>/dev/null; then
   fail "the helper took an argument"
@@ -79,7 +103,7 @@ while read -r p; do
   fi
 done </tmp/tarvix.paths
 [ -z "$left" ] || fail "left behind:$left"
-for d in /usr/libexec/tarvix /usr/share/doc/tarvix; do
+for d in /usr/libexec/tarvix /usr/share/doc/tarvix /usr/share/tarvix; do
   [ ! -e "$d" ] || fail "$d is left behind"
 done
 echo "removed cleanly"

@@ -19,6 +19,7 @@ test_pkgs=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix   # the Windows side of the platform layer
   wine64               # runs its tests
   xdotool x11-apps netpbm   # drive and photograph the Windows window under Wine
+  nsis unzip           # the Windows installer, and the check of it and of the zip
   locales
   diffutils            # diff3, the reference for the merge test
 )

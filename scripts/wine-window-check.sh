@@ -60,41 +60,17 @@ cp "$hosts" "$work/hosts.before"
 window=$(timeout 90 xdotool search --sync --onlyvisible --name '^Tarvix$' | head -n1) ||
   fail "no window titled Tarvix within 90 s"
 
-# The window, photographed; painted once two pictures in a row are alike and show more than
-# the background.
-photo() { xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut -left "$X" -top "$Y" -width "$WIDTH" -height "$HEIGHT"; }
-painted() {
-  photo >"$work/a.pnm"
-  sleep 0.2
-  photo >"$work/b.pnm"
-  cmp -s "$work/a.pnm" "$work/b.pnm" && [ "$(ppmhist -noheader "$work/a.pnm" | wc -l)" -gt 8 ]
-}
-# The message box of the window: another visible window with the program's title, which takes
-# the keyboard focus; Return presses its OK.
-message_box() { xdotool search --onlyvisible --name '^Tarvix$' | grep -v -x "$window" | head -n1; }
-box_has_focus() {
-  local box
-  box=$(message_box)
-  [ -n "$box" ] && [ "$(xdotool getwindowfocus)" = "$box" ]
-}
-no_message_box() { [ -z "$(message_box)" ]; }
-confirm_message() {
-  wait_for 60 "$1: no message box" box_has_focus
-  xdotool key Return
-  wait_for 30 "$1: the message box stays open" no_message_box
-}
 
-# Where the client area is: the X window may hold the frame that Wine draws around it. The client
-# is 449 pixels wide (6735 twips); the rest is border, and the caption sits above.
+# Where the client area is. On an X server without a window manager Wine draws no caption: the
+# X window is the client area (449 pixels wide, 6735 twips), with a border at most.
 eval "$(xdotool getwindowgeometry --shell "$window")"
 border=$(((WIDTH - 449) / 2))
 clientX=$((X + border))
-# The client height follows the rows (3 rows: 3380 - 450 twips = 195 pixels).
-clientY=$((Y + HEIGHT - border - 195))
+clientY=$((Y + border))
 # The window takes its events in order: a click needs no pause before the next one.
 at() { xdotool mousemove --sync $((clientX + $1)) $((clientY + $2)) click 1; }
 
-wait_for 60 "the window paints" painted
+wait_for 60 "the window paints" window_painted "$work" "$X" "$Y" "$WIDTH" "$HEIGHT"
 pass "the window appears"
 pnmtopng <"$work/a.pnm" >"$shot"
 pass "screenshot in $shot"
@@ -103,7 +79,7 @@ pass "screenshot in $shot"
 # "保存文件" (2760,240 inside Frame1), then OK on the message.
 at 16 90
 at 228 60
-confirm_message "saving"
+confirm_message "$window" Tarvix "saving"
 expected=$(printf '#127.0.0.1 localhost\r\n# 本机的中文注释\r\n10.0.0.8 办公网盘\r\n' | iconv -f UTF-8 -t GBK | od -An -tx1 | tr -d ' \n')
 got=$(od -An -tx1 "$hosts" | tr -d ' \n')
 [ "$got" = "$expected" ] || fail "the saved hosts file holds $got, expected $expected"
@@ -117,7 +93,7 @@ xdotool type --delay 50 '1'
 at 60 120
 xdotool type --delay 50 '127.0.0.1'
 at 88 60
-confirm_message "the batch"
+confirm_message "$window" Tarvix "the batch"
 result="$app/$(date +%Y-%m-%d)/127.0.0.1.txt"
 # Done once ping's statistics are in the file (Wine's ping writes them in English).
 ping_done() { grep -q -a 'Packets\|数据包' "$result" 2>/dev/null; }

@@ -46,32 +46,40 @@ void tst_App::appPath()
 void tst_App::ownFilesDir_data()
 {
     QTest::addColumn<QString>("executableDir");
+    QTest::addColumn<bool>("installed");
     QTest::addColumn<bool>("writable");
     QTest::addColumn<QString>("userDataDir");
     QTest::addColumn<QString>("expected");
+    const QString home = QStringLiteral("/home/u/.local/share/tarvix");
+    const QString appData = QStringLiteral("C:\\Users\\u\\AppData\\Roaming\\tarvix");
     QTest::newRow("build tree: beside the program")
-        << "/home/u/tarvix/build/default/src" << true << "/home/u/.local/share/tarvix"
-        << "/home/u/tarvix/build/default/src";
-    QTest::newRow("installed: the user's data folder") << "/usr/bin" << false << "/home/u/.local/share/tarvix"
-                                                       << "/home/u/.local/share/tarvix";
+        << "/home/u/tarvix/build/default/src" << false << true << home << "/home/u/tarvix/build/default/src";
+    QTest::newRow("installed: the user's data folder") << "/usr/bin" << true << false << home << home;
+    QTest::newRow("installed, run by root through sudo: root's data folder")
+        << "/usr/bin" << true << true << "/root/.local/share/tarvix"
+        << "/root/.local/share/tarvix";
     QTest::newRow("Program Files: the user's data folder")
-        << "C:\\Program Files\\Tarvix" << false << "C:\\Users\\u\\AppData\\Roaming\\tarvix"
-        << "C:\\Users\\u\\AppData\\Roaming\\tarvix";
-    QTest::newRow("copied folder: beside the program")
-        << "D:\\Tools" << true << "C:\\Users\\u\\AppData\\Roaming\\tarvix"
-        << "D:\\Tools";
+        << "C:\\Program Files\\Tarvix" << true << false << appData << appData;
+    QTest::newRow("Program Files, run as administrator: the same folder")
+        << "C:\\Program Files\\Tarvix" << true << true << appData << appData;
+    QTest::newRow("unzipped copy: beside the program") << "D:\\Tools" << false << true << appData
+                                                       << "D:\\Tools";
+    QTest::newRow("unzipped copy in a folder it cannot write: the user's data folder")
+        << "C:\\Program Files\\Tools" << false << false << appData << appData;
     QTest::newRow("no user folder known: beside the program, where a save fails as before")
-        << "/usr/bin" << false << ""
+        << "/usr/bin" << true << false << ""
         << "/usr/bin";
 }
 
 void tst_App::ownFilesDir()
 {
     QFETCH(QString, executableDir);
+    QFETCH(bool, installed);
     QFETCH(bool, writable);
     QFETCH(QString, userDataDir);
     QFETCH(QString, expected);
-    QCOMPARE(AppPath::ownFilesDir(executableDir, writable, userDataDir), expected);
+    const AppPath::CopyKind kind = installed ? AppPath::CopyKind::Installed : AppPath::CopyKind::Portable;
+    QCOMPARE(AppPath::ownFilesDir(executableDir, kind, writable, userDataDir), expected);
 }
 
 void tst_App::refitWorkedExample()

@@ -72,6 +72,7 @@ private slots:
     void noSaveAfterIncompleteReading();
     void editorAndBrowserCommandLines();
     void ownFilesBesideWritableProgram();
+    void ownFilesInUserFolderWhenInstalled_data();
     void ownFilesInUserFolderWhenInstalled();
     void failedStartIsReported();
     void pingQueueFile();
@@ -421,19 +422,39 @@ void tst_FormMain::ownFilesBesideWritableProgram()
     QVERIFY(!QFileInfo::exists(f.options.userDataDir));
 }
 
+void tst_FormMain::ownFilesInUserFolderWhenInstalled_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<bool>("folderWritable");
+    QTest::newRow("installed, its folder not writable to the user") << true << false;
+    QTest::newRow("installed, run with the rights to its folder (root, administrator)") << true << true;
+    QTest::newRow("portable, in a folder the user cannot write") << false << false;
+}
+
 void tst_FormMain::ownFilesInUserFolderWhenInstalled()
 {
-    // An installed program: its folder (0555 here, as /usr/bin is to a user) takes no files of
-    // this user, so IP.txt, Ping.txt and the result folders go to the user's data folder, which
-    // is made when needed. Root, which could write there, gives up its file rights meanwhile.
-    if (onWindows())
+    // An installed program (its folder 0555 here, as /usr/bin is to a user, or writable, as it
+    // is to root and an administrator) and a copy in a folder that the user cannot write keep
+    // IP.txt, Ping.txt and the result folders in the user's data folder, which is made when
+    // needed. Root, which could write anywhere, gives up its file rights meanwhile.
+    QFETCH(bool, installed);
+    QFETCH(bool, folderWritable);
+    if (onWindows() && !folderWritable)
         QSKIP("a folder that its user cannot write takes an access list, which Wine does not enforce");
     WindowFixture f;
     const QString bin = f.path(QStringLiteral("usr/bin"));
     const QString user = f.path(QStringLiteral("home/u/.local/share/tarvix"));
     QVERIFY(QDir().mkpath(bin));
-    QVERIFY(
-        QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    if (installed) {
+        const QString marker = Platform::installedMarker(QDir::toNativeSeparators(bin));
+        QVERIFY(QDir().mkpath(QFileInfo(marker).path()));
+        QVERIFY(writeBytes(marker, "installed\n"));
+    }
+    const QStringList binBefore = QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    if (!folderWritable) {
+        QVERIFY(QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                               QFile::ExeOther));
+    }
     f.options.executableDir = bin;
     f.options.userDataDir = user;
     QStringList binEntries;
@@ -450,18 +471,18 @@ void tst_FormMain::ownFilesInUserFolderWhenInstalled()
         binEntries = QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
     QVERIFY(QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QCOMPARE(app, user + QLatin1Char('/'));
-    QVERIFY(binEntries.isEmpty());
+    QCOMPARE(app, QDir::toNativeSeparators(user) + Platform::separator());
+    QCOMPARE(binEntries, binBefore);
     QCOMPARE(f.messages, (QStringList{QStringLiteral("保存成功!"), QStringLiteral("后台启动完成!")}));
     QCOMPARE(readBytes(user + QStringLiteral("/IP.txt")), QByteArray());
     QCOMPARE(readBytes(user + QStringLiteral("/Ping.txt")), QByteArray("127.0.0.1\r\n"));
     QVERIFY(QFileInfo(user + QStringLiteral("/2026-12-07")).isDir());
     QCOMPARE(f.started.size(), 5);
-    QCOMPARE(f.started[2].path, user + QStringLiteral("/2026-12-07/127.0.0.1.txt"));
-    QCOMPARE(f.started[3].path, user + QStringLiteral("/IP.txt"));
-    QCOMPARE(f.started[4].commandLine,
-             QStringLiteral("explorer.exe ") + user + QStringLiteral("/2026-12-07/"));
-    QCOMPARE(f.started[4].path, user + QStringLiteral("/2026-12-07/"));
+    const auto in = [&](const char* name) { return QDir::toNativeSeparators(user + QLatin1Char('/') + QLatin1String(name)); };
+    QCOMPARE(f.started[2].path, in("2026-12-07/127.0.0.1.txt"));
+    QCOMPARE(f.started[3].path, in(onWindows() ? "ip.txt" : "IP.txt")); // as the user typed it where case is no matter
+    QCOMPARE(f.started[4].commandLine, QStringLiteral("explorer.exe ") + in("2026-12-07/"));
+    QCOMPARE(f.started[4].path, in("2026-12-07/"));
 }
 
 void tst_FormMain::failedStartIsReported()
@@ -700,6 +721,12 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
             ++seen;
         }
         QVERIFY(seen > 20);
+        // The scroll bar covers no "删" box, and each shows its whole caption.
+        for (QCheckBox* box : view->viewport()->findChildren<QCheckBox*>(QRegularExpression(QStringLiteral("^Check2")))) {
+            QVERIFY2(box->isHidden() || box->geometry().right() < view->viewport()->width(),
+                     qPrintable(box->objectName()));
+            QVERIFY(box->isHidden() || box->sizeHint().width() <= box->width());
+        }
     }
     bar->setValue(bar->maximum());
 

@@ -3,6 +3,8 @@
 //       [docs/find.png [docs/speedtest.png docs/saved.png]]]
 // The last two: 测速 of a row and the message after a save in which one row did not take effect.
 // Names and connections are answered from tables here: nothing is resolved or connected to.
+// With TARVIX_SCREENSHOT_ROWS=N the hosts file gets N more lines and the screen is 600 pixels
+// high, so that the rows scroll (with QT_SCALE_FACTOR=1.5: the window at 150 %).
 #include "gui/FormMain.h"
 
 #include "gui/MessageBox.h"
@@ -28,6 +30,9 @@ int main(int argc, char* argv[])
     hosts.open(QIODevice::WriteOnly);
     hosts.write("127.0.0.1\tlocalhost\n#10.0.0.8 nas.example.lan\n10.0.0.1 oa.example.com  # office\n"
                 "::1 localhost ip6-localhost\n");
+    const int moreRows = qEnvironmentVariableIntValue("TARVIX_SCREENSHOT_ROWS");
+    for (int i = 1; i <= moreRows; ++i)
+        hosts.write("10.0.1." + QByteArray::number(i) + " host" + QByteArray::number(i) + ".example.lan\n");
     hosts.close();
     QFile ips(dir.filePath(QStringLiteral("IP.txt")));
     ips.open(QIODevice::WriteOnly);
@@ -41,7 +46,7 @@ int main(int argc, char* argv[])
     FormMainOptions options;
     options.hostsPath = hosts.fileName();
     options.executableDir = dir.path();
-    options.maxWindowHeight = 0;
+    options.maxWindowHeight = moreRows > 0 ? 9000 : 0;
     options.start = [](const Command&) {
         StartResult r;
         r.ok = true;

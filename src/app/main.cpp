@@ -1,4 +1,6 @@
+#include "core/hosts/HostsWriter.h"
 #include "gui/FormMain.h"
+#include "platform/ElevatedWriter.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -18,6 +20,10 @@ bool namesPlatform(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // Started by the window through the UAC prompt to save the hosts file: no window, no Qt
+    // application, only the save.
+    if (ElevatedWriter::isWriterMode(argc, argv))
+        return ElevatedWriter::runWriter(argc, argv, HostsWriter::writeFromFrame);
     const QByteArray platform = Platform::preferredQpaPlatform();
     if (!platform.isEmpty() && !namesPlatform(argc, argv))
         qputenv("QT_QPA_PLATFORM", platform);

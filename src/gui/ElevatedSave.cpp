@@ -5,8 +5,11 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 namespace ElevatedSave {
 
@@ -59,6 +62,7 @@ bool canHandOver(const Platform::Elevation& elevation, const QByteArray& base, c
                       .arg(QDir::toNativeSeparators(elevation.helperPath));
         return false;
     case Platform::Elevation::Status::Ready:
+    case Platform::Elevation::Status::Writer:
         break;
     }
     if (bytes.size() > HostsHelper::kMaxContent || base.size() > HostsHelper::kMaxContent) {
@@ -88,13 +92,82 @@ bool waitForEnd(QWidget* window, QProcess& process, int timeoutMs)
     return process.state() == QProcess::NotRunning;
 }
 
+// The writer started through the UAC prompt (Windows). The start blocks while the prompt is
+// shown, so it runs on a thread beside the window, which keeps painting but takes no input
+// meanwhile. A start that outlives the time given (a prompt left open) is abandoned: the
+// writer gets no input when the prompt is answered.
+bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::Start& start,
+               const QByteArray& base, const QByteArray& bytes, int timeoutMs, QString* error)
+{
+    struct Shared {
+        std::atomic<bool> abandoned{false};
+        ElevatedWriter::Outcome outcome;
+    };
+    const auto shared = std::make_shared<Shared>();
+    const ElevatedWriter::Start run = start ? start : ElevatedWriter::start;
+    QThread* thread = QThread::create([shared, run, frame = HostsHelper::frame(base, bytes), timeoutMs] {
+        shared->outcome = run(frame, timeoutMs, shared->abandoned);
+    });
+    QEventLoop wait;
+    QObject::connect(thread, &QThread::finished, &wait, &QEventLoop::quit);
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
+    thread->start();
+    // The writer's own waits end at timeoutMs after the prompt; a little more for its report.
+    timeout.start(timeoutMs + 2000);
+    window->setEnabled(false);
+    if (!thread->isFinished())
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    window->setEnabled(true);
+    if (!thread->isFinished()) {
+        shared->abandoned = true;
+        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
+                     .arg(seconds(timeoutMs));
+        return false;
+    }
+    thread->wait();
+    delete thread;
+
+    const ElevatedWriter::Outcome& outcome = shared->outcome;
+    const QString name =
+        program.mid(qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\'))) + 1);
+    switch (outcome.status) {
+    case ElevatedWriter::Outcome::Status::Ended:
+        if (outcome.exitCode == HostsHelper::Written)
+            return true;
+        *error =
+            outcome.said.isEmpty()
+                ? QStringLiteral("%1 写入失败，结束码 %2，HOST文件没有改动。").arg(name).arg(outcome.exitCode)
+                : outcome.said;
+        return false;
+    case ElevatedWriter::Outcome::Status::Cancelled:
+        *error = QStringLiteral("管理员授权已取消，HOST文件没有改动。");
+        return false;
+    case ElevatedWriter::Outcome::Status::StartFailed:
+        *error += QStringLiteral("\r\n无法以管理员身份启动 %1: %2").arg(name, outcome.error);
+        return false;
+    case ElevatedWriter::Outcome::Status::TimedOut:
+        *error =
+            outcome.delivered
+                ? QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
+                : QStringLiteral("等待管理员授权超时（%1 秒），已放弃保存，HOST文件没有改动。");
+        *error = error->arg(seconds(timeoutMs));
+        return false;
+    }
+    return false;
+}
+
 } // namespace
 
 bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
-         const QByteArray& bytes, int timeoutMs, QString* error)
+         const QByteArray& bytes, int timeoutMs, QString* error, const ElevatedWriter::Start& startWriter)
 {
     if (!canHandOver(elevation, base, bytes, error))
         return false;
+    if (elevation.status == Platform::Elevation::Status::Writer)
+        return runWriter(window, elevation.program, startWriter, base, bytes, timeoutMs, error);
 
     // pkexec shows polkit's password dialog and then runs the helper, which reads the content
     // from its standard input.

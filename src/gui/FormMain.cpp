@@ -21,6 +21,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
 #include <QLabel>
@@ -78,6 +81,7 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Tarvix"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/tarvix.ico")));
+    m_appDirectory = findAppDirectory();
     buildControls();
     loadAtStartUp();
     centreOnScreen();
@@ -294,11 +298,22 @@ QString FormMain::executableDir() const
 
 QString FormMain::appDirectory() const
 {
-    const QString exeDir = QDir::toNativeSeparators(executableDir());
+    return m_appDirectory;
+}
+
+QString FormMain::findAppDirectory() const
+{
+    // Decided once per start: asking whether a folder is writable costs a probe file on
+    // Windows, and the answer must not change between two files of one batch.
+    const QString exeDir = executableDir();
+    const AppPath::CopyKind kind = QFileInfo::exists(Platform::installedMarker(exeDir))
+                                       ? AppPath::CopyKind::Installed
+                                       : AppPath::CopyKind::Portable;
+    const bool writable = kind == AppPath::CopyKind::Portable && Platform::canWriteDirectory(exeDir);
     const QString userDir = QDir::toNativeSeparators(
         m_options.userDataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                                         : m_options.userDataDir);
-    const QString dir = AppPath::ownFilesDir(exeDir, Platform::canWriteDirectory(exeDir), userDir);
+    const QString dir = AppPath::ownFilesDir(QDir::toNativeSeparators(exeDir), kind, writable, userDir);
     return AppPath::fromReportedDir(dir, Platform::separator());
 }
 
@@ -435,7 +450,8 @@ HostsSaver FormMain::hostsSaver()
     saver.setElevate([this](const QByteArray& base, const QByteArray& bytes, QString* error) {
         const int timeoutMs =
             m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
-        return ElevatedSave::run(this, Platform::hostsElevation(executableDir()), base, bytes, timeoutMs, error);
+        return ElevatedSave::run(this, Platform::hostsElevation(executableDir()), base, bytes, timeoutMs, error,
+                                 m_options.startElevatedWriter);
     });
     return saver;
 }

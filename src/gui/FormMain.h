@@ -3,6 +3,7 @@
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsSaver.h"
 #include "platform/Network.h"
+#include "platform/ElevatedWriter.h"
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
@@ -43,12 +44,15 @@ struct FormMainOptions
     // Saves the hosts file (empty: TextFile::save). Tests put in a save over a file system that
     // fails where they choose.
     std::function<bool(const QString& path, const QByteArray& bytes, QString* error)> saveFile;
-    int elevatedSaveTimeoutMs = 0; // a save through pkexec is given up after this; 0: ten minutes
+    int elevatedSaveTimeoutMs = 0; // a save through pkexec or the UAC prompt is given up after this; 0: ten minutes
     // The system's resolver, DNS and resolver cache (empty members: the system's). Tests answer
     // from tables of their own: no name of a test is ever asked of the system.
     Platform::NameService names;
     Platform::Connector connect; // 测速's TCP connections; empty: Platform::tcpConnect
     int speedTimeoutMs = 1000;   // each try of 测速 is given up after this
+    // Starts the writer through the UAC prompt on Windows (empty: ElevatedWriter::start). Tests
+    // put in one that answers as a declined prompt, a failing writer or one that writes.
+    ElevatedWriter::Start startElevatedWriter;
 };
 
 // The program's only window: the hosts editor and the batch ping on two tabs. Its controls are
@@ -62,8 +66,8 @@ public:
     explicit FormMain(const FormMainOptions& options = FormMainOptions(), QWidget* parent = nullptr);
     ~FormMain() override;
 
-    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator: the
-    // executable's directory if the user can write to it, otherwise the user's data folder.
+    // The folder of IP.txt, Ping.txt and the result folders, ending in one separator, as
+    // AppPath::ownFilesDir chooses it at the window's start.
     QString appDirectory() const;
 
     HostsDocument& hosts() { return m_hosts; }
@@ -137,6 +141,7 @@ private:
     void log(const QString& entry);
     bool startAndReport(const Command& cmd);
     QString executableDir() const;
+    QString findAppDirectory() const;
     QString prepareAppDirectory() const; // made if missing; returned
     QString ownFile(const QString& name) const;
     QString backupFolder() const;
@@ -148,6 +153,7 @@ private:
 
     FormMainOptions m_options;
     QString m_hostsPath;
+    QString m_appDirectory;
     HostsDocument m_hosts;
     // False after a reading that failed with the file present: saving would drop its lines.
     bool m_hostsReadable = true;

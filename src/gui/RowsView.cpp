@@ -124,6 +124,14 @@ void RowsView::resizeEvent(QResizeEvent* event)
     bind(); // a taller view gets more slots
 }
 
+bool RowsView::viewportEvent(QEvent* event)
+{
+    const bool handled = QAbstractScrollArea::viewportEvent(event);
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+        bind(); // shown, or the scroll bar came or went: the columns follow the viewport's right edge
+    return handled;
+}
+
 void RowsView::scrollContentsBy(int, int dy)
 {
     viewport()->scroll(0, dy); // moves the row widgets with the picture; only new rows are bound
@@ -305,8 +313,17 @@ void RowsView::bindSlot(Slot& slot, int row)
                                     templateRect("Combo1(0)"), templateRect("Check2(0)")};
     const int y = contentTop(row) - verticalScrollBar()->value();
     const int dx = x() + viewport()->x(); // the viewport's own left inside the page
+    // The "删" box is as wide as its caption needs (more than its column where the scale makes
+    // the font wider). Where that, or the rows' scroll bar, reaches past the right of the view,
+    // the IP box and the "删" box move left by as much and the host box gives it up, so that
+    // nothing covers a caption. Until the view is shown its viewport has no width to go by.
+    const int removeWidth = qMax(columns[3].width(), slot.remove->sizeHint().width());
+    const int covered =
+        isVisible() ? qMax(0, columns[3].x() + removeWidth - dx - viewport()->width()) : 0;
+    const int shift[] = {0, 0, covered, covered};
+    const int width[] = {columns[0].width(), columns[1].width() - covered, columns[2].width(), removeWidth};
     for (int k = 0; k < 4; ++k)
-        widgets[k]->setGeometry(columns[k].x() - dx, y, columns[k].width(), columns[k].height());
+        widgets[k]->setGeometry(columns[k].x() - dx - shift[k], y, width[k], columns[k].height());
 
     if (slot.row != row) {
         slot.row = row;

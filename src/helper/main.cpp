@@ -6,7 +6,7 @@
 // result is merged onto the file as it is now (core/hosts/HostsSaver), under the lock that the
 // windows take too. The outcome is the exit status listed there, with the reason on standard
 // error. Qt Core only: no widgets, no network, no shell, no other process.
-#include "core/hosts/HostsSaver.h"
+#include "core/hosts/HostsWriter.h"
 #include "platform/HelperProcess.h"
 #include "platform/HostsHelper.h"
 #include "platform/Platform.h"
@@ -42,36 +42,9 @@ int main(int argc, char* argv[])
     QFile in;
     if (!in.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(HostsHelper::ReadFailed, QStringLiteral("标准输入无法打开: ") + in.errorString());
-    QByteArray base, content;
     QString error;
-    const HostsHelper::Status status = HostsHelper::readFrame(&in, &base, &content, &error);
+    const HostsHelper::Status status = HostsWriter::writeFromFrame(&in, path, &error);
     if (status != HostsHelper::Written)
-        return fail(status, error + QStringLiteral("，") + path + QStringLiteral(" 没有改动。"));
-
-    if (!HelperProcess::isSafeTarget(path, &error))
-        return fail(HostsHelper::UnsafeTarget, error + QStringLiteral("，没有改动。"));
-    // A write beyond the file size limit fails only when the buffered bytes are flushed, which
-    // a save may notice too late; it is refused before anything is written.
-    const qint64 limit = HelperProcess::fileSizeLimit();
-    if (limit >= 0 && content.size() > limit) {
-        return fail(
-            HostsHelper::WriteFailed,
-            QStringLiteral("%1: 文件大小上限 (ulimit -f) 只允许 %2 字节，新内容有 %3 字节，没有改动。")
-                .arg(path)
-                .arg(limit)
-                .arg(content.size()));
-    }
-    // No backup folder: a root process writes no user's folder. The window kept the backup.
-    HostsSaver saver(path, QString());
-    switch (saver.saveResult(base, content, &error)) {
-    case HostsSaver::Outcome::Saved:
-        break;
-    case HostsSaver::Outcome::Conflict:
-        return fail(HostsHelper::Conflict, error);
-    case HostsSaver::Outcome::Recovered:
-        return fail(HostsHelper::Recovered, error);
-    case HostsSaver::Outcome::Failed:
-        return fail(HostsHelper::WriteFailed, error);
-    }
+        return fail(status, error);
     return HostsHelper::Written;
 }

@@ -2,9 +2,8 @@
 
 #include <QString>
 
-// What tarvix-hosts-helper, a program that runs with the administrator's rights on a user's
-// behalf, needs from the system. Unix only: on Windows the program itself runs as
-// administrator and there is no helper.
+// What a writer of the hosts file that runs with the administrator's rights on a user's behalf
+// needs from the system: tarvix-hosts-helper on Linux, Tarvix.exe in its writer mode on Windows.
 namespace HelperProcess {
 
 // Leaves nothing of the caller's setting that could steer a program running as root: the
@@ -22,7 +21,9 @@ qint64 fileSizeLimit();
 // or a regular file, and not a symbolic link: a link would let the write land on whatever the
 // link names. Its folder must be a real folder owned by root that no one else can write, so
 // that nobody can put a link or another file in its place between this check and the write.
-// Returns false and sets *error to the reason otherwise.
+// On Windows, where the system folder's access list does that, path and its folder must not
+// be links (reparse points) and path must not be a folder. Returns false and sets *error to
+// the reason otherwise.
 bool isSafeTarget(const QString& path, QString* error);
 
 } // namespace HelperProcess

@@ -65,13 +65,21 @@ WriteAccess writeAccess(const QString& path);
 // True when this process can create files in the folder dir.
 bool canWriteDirectory(const QString& dir);
 
+// The file whose presence makes the copy of the program in executableDir an installed one
+// (AppPath::CopyKind): tarvix-installed.txt, which the installers put in place and a build
+// tree or an unzipped copy lacks. On Linux in ../share/tarvix/ from the program's folder
+// (/usr/share/tarvix/ for /usr/bin), on Windows beside Tarvix.exe (written by the installer).
+QString installedMarker(const QString& executableDir);
+
 // How the system hosts file is written with the administrator's rights where the program
-// itself lacks them: pkexec (found on PATH) starts tarvix-hosts-helper, whose path is
-// arguments[0]; polkit asks for the password in the desktop's own dialog.
+// itself lacks them. On Linux pkexec (found on PATH) starts tarvix-hosts-helper, whose path is
+// arguments[0]; polkit asks for the password in the desktop's own dialog. On Windows the
+// program (program) starts itself in its writer mode through the UAC prompt (ElevatedWriter).
 struct Elevation {
     enum class Status {
-        Unsupported, // Windows: the program itself must run as administrator
+        Unsupported, // no way to the administrator's rights: the program must run with them
         Ready,       // program and arguments start the helper
+        Writer,      // Windows: ElevatedWriter starts program in its writer mode
         NoPkexec,    // no pkexec on PATH
         NoHelper,    // no helper beside the program nor under libexec; helperPath names the first
     };

@@ -161,6 +161,12 @@ bool canWriteDirectory(const QString& dir)
            faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+QString installedMarker(const QString& executableDir)
+{
+    return QDir::cleanPath(executableDir +
+                           QStringLiteral("/" TARVIX_MARKER_DIR_FROM_BIN "/tarvix-installed.txt"));
+}
+
 Elevation hostsElevation(const QString& executableDir)
 {
     Elevation e;

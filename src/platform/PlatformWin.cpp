@@ -107,9 +107,17 @@ bool canWriteDirectory(const QString& dir)
     return winapi::canWriteDirectory(wide(dir));
 }
 
+QString installedMarker(const QString& executableDir)
+{
+    return executableDir + QStringLiteral("\\tarvix-installed.txt");
+}
+
 Elevation hostsElevation(const QString&)
 {
-    return Elevation(); // Unsupported: the window says that it needs administrator rights
+    Elevation e;
+    e.status = Elevation::Status::Writer;
+    e.program = QString::fromStdWString(winapi::executablePath());
+    return e;
 }
 
 void adviseLargeBuffer(void*, qsizetype)

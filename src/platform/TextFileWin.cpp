@@ -1,44 +1,20 @@
-// Saving on Windows: a plain fallback. QSaveFile writes a temporary file and puts it in place
-// with MoveFileEx; where that fails, the file is overwritten in place from memory and read back.
-// No kept copy on disk, so recover() has nothing to find, and the file's own ACL and owner are
-// not copied to the replacement (it takes the folder's inherited ones).
+// Saving on Windows: the plain Win32 side does it (winapi::saveFile: ReplaceFileW, or in
+// place with a kept copy), so that the file keeps its access list, owner, attributes and
+// alternate streams.
 #include "platform/TextFile.h"
 
+#include "platform/win32/WinApi.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
-QString describe(const QString& path, const QString& reason)
+// A symbolic link is followed to the file it names, which is what a save changes.
+QString target(const QString& path)
 {
-    return QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason;
-}
-
-bool overwriteInPlace(const QString& target, const QByteArray& bytes, QString* error)
-{
-    QFile file(target);
-    if (!file.open(QIODevice::ReadWrite)) {
-        *error = describe(target, QStringLiteral("无法打开文件写入: ") + file.errorString());
-        return false;
-    }
-    const QByteArray old = file.readAll();
-    bool ok = file.seek(0) && file.write(bytes) == bytes.size() && file.resize(bytes.size()) && file.flush();
-    QString reason = file.errorString();
-    if (ok) {
-        ok = file.seek(0) && file.readAll() == bytes;
-        if (!ok)
-            reason = QStringLiteral("写入后读回的内容与要保存的不一致");
-    }
-    if (!ok) {
-        file.seek(0);
-        file.write(old);
-        file.resize(old.size());
-        file.flush();
-        *error = describe(target, reason);
-    }
-    return ok;
+    const QFileInfo info(path);
+    return QDir::toNativeSeparators(info.isSymbolicLink() ? info.symLinkTarget() : path);
 }
 
 } // namespace
@@ -47,37 +23,32 @@ namespace TextFile {
 
 bool save(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const QFileInfo info(path);
-    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
-    if (QFileInfo::exists(target) && !QFileInfo(target).isFile()) {
-        *error = describe(target, QStringLiteral("不是普通文件"));
-        return false;
-    }
-    QSaveFile file(target);
-    if (file.open(QIODevice::WriteOnly)) {
-        if (file.write(bytes) != bytes.size()) {
-            *error = describe(target, QStringLiteral("写入临时文件失败: ") + file.errorString());
-            file.cancelWriting();
-            return false;
-        }
-        if (file.commit())
-            return true;
-    }
-    if (QFileInfo(target).isWritable())
-        return overwriteInPlace(target, bytes, error);
-    *error = describe(target, file.errorString());
+    std::wstring reason;
+    if (winapi::saveFile(target(path).toStdWString(), bytes.constData(), size_t(bytes.size()), &reason))
+        return true;
+    *error = QString::fromStdWString(reason);
     return false;
 }
 
-Recovery recover(const QString&, QString*, const KeepOld&)
+Recovery recover(const QString& path, QString* message, const KeepOld&)
 {
+    std::wstring text;
+    const winapi::Recovery r = winapi::recoverFile(target(path).toStdWString(), &text);
+    *message = QString::fromStdWString(text);
+    switch (r) {
+    case winapi::Recovery::Restored:
+        return Recovery::Restored;
+    case winapi::Recovery::Failed:
+        return Recovery::Failed;
+    case winapi::Recovery::Nothing:
+        break;
+    }
     return Recovery::Nothing;
 }
 
 QString keptCopyPath(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".tarvix-kept");
+    return QString::fromStdWString(winapi::keptCopyPath(target(path).toStdWString()));
 }
 
 } // namespace TextFile

@@ -258,13 +258,162 @@ void writeAccess(const std::wstring& appDir)
     check(probes == INVALID_HANDLE_VALUE, "the probe file is gone");
     if (probes != INVALID_HANDLE_VALUE)
         FindClose(probes);
-    check(AppPath::ownFilesDir(std::wstring(L"C:\\Program Files\\Tarvix"), false,
-                               std::wstring(L"C:\\Users\\u\\AppData\\Roaming\\tarvix")) ==
-              L"C:\\Users\\u\\AppData\\Roaming\\tarvix",
-          "an installed program keeps its files in the user's folder");
-    check(AppPath::ownFilesDir(std::wstring(L"D:\\Tools"), true,
-                               std::wstring(L"C:\\Users\\u\\AppData\\Roaming\\tarvix")) == L"D:\\Tools",
-          "a program in a writable folder keeps them beside itself");
+    const std::wstring appData = L"C:\\Users\\u\\AppData\\Roaming\\tarvix";
+    check(AppPath::ownFilesDir(std::wstring(L"C:\\Program Files\\Tarvix"), AppPath::CopyKind::Installed, true,
+                               appData) == appData,
+          "an installed program keeps its files in the user's folder, also as administrator");
+    check(AppPath::ownFilesDir(std::wstring(L"D:\\Tools"), AppPath::CopyKind::Portable, true, appData) ==
+              L"D:\\Tools",
+          "a portable copy in a writable folder keeps them beside itself");
+}
+
+void setFile(const std::wstring& path, const std::string& bytes)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool noKeptCopy(const std::wstring& path)
+{
+    return GetFileAttributesW(winapi::keptCopyPath(path).c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+void saving(const std::wstring& appDir)
+{
+    const std::wstring file = appDir + L"save-test-hosts";
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(file.c_str());
+    std::wstring error;
+    const std::string first = "127.0.0.1 localhost\r\n";
+    check(winapi::saveFile(file, first.data(), first.size(), &error) && readFile(file) == first,
+          "a missing file is created with the content");
+
+    // ReplaceFileW keeps the file's own attributes; a renamed temporary file would bring its own.
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    const std::string second = "#127.0.0.1 localhost\r\n";
+    check(winapi::saveFile(file, second.data(), second.size(), &error) && readFile(file) == second,
+          "an existing file is replaced with the content");
+    check((GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0, "the replaced file keeps its attributes");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WIN32_FIND_DATAW found;
+    const HANDLE temps = FindFirstFileW((appDir + L".save-test-hosts.tarvix-new.*").c_str(), &found);
+    check(temps == INVALID_HANDLE_VALUE, "no temporary file is left");
+    if (temps != INVALID_HANDLE_VALUE)
+        FindClose(temps);
+
+    // Held open by another program that shares writing but not deleting: it cannot be replaced,
+    // and is written in place.
+    const HANDLE other = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    const std::string third = "10.0.0.1 printer\r\n";
+    check(winapi::saveFile(file, third.data(), third.size(), &error) && readFile(file) == third,
+          "a file that cannot be replaced is written in place");
+    check(noKeptCopy(file), "the kept copy of an in-place save is gone after it");
+    CloseHandle(other);
+
+    // A read-only file is the user's word: neither replaced nor written in place.
+    setFile(file, "keep");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    check(!winapi::saveFile(file, "x", 1, &error) && readFile(file) == "keep" && noKeptCopy(file) && !error.empty(),
+          "a read-only file is refused with the reason and keeps its content");
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // An in-place save cut off: the kept copy names the old content and the new one's size and
+    // fingerprint (FNV-1a of "NEW CONTENT\r\n").
+    const std::wstring keptPath = winapi::keptCopyPath(file);
+    std::string header;
+    {
+        unsigned long long h = 14695981039346656037ull;
+        for (unsigned char c : std::string("NEW CONTENT\r\n")) {
+            h ^= c;
+            h *= 1099511628211ull;
+        }
+        char line[96];
+        std::snprintf(line, sizeof line, "TARVIX-KEPT 1 5 13 %016llx\n", h);
+        header = line;
+    }
+    std::wstring message;
+    setFile(keptPath, header + "OLD\r\n");
+    setFile(file, "NEW C");
+    check(winapi::recoverFile(file, &message) == winapi::Recovery::Restored && readFile(file) == "OLD\r\n" &&
+              noKeptCopy(file),
+          "a torn in-place save gets the old content back from the kept copy");
+    setFile(keptPath, header + "OLD\r\n");
+    setFile(file, "NEW CONTENT\r\n");
+    check(winapi::recoverFile(file, &message) == winapi::Recovery::Nothing && readFile(file) == "NEW CONTENT\r\n" &&
+              noKeptCopy(file),
+          "a complete new content stays; only the kept copy goes");
+    setFile(keptPath, "TARVIX-KEPT 1 50 13 0\nOLD");
+    check(winapi::recoverFile(file, &message) == winapi::Recovery::Failed && !noKeptCopy(file),
+          "a kept copy that is cut short is left for the user and reported");
+    DeleteFileW(keptPath.c_str());
+    check(winapi::recoverFile(file, &message) == winapi::Recovery::Nothing, "no kept copy: nothing to do");
+    DeleteFileW(file.c_str());
+}
+
+// The stand-in writers that elevatedRun() starts: this program again.
+int standInWriter(const std::wstring& how, const std::wstring& pipe)
+{
+    if (how == L"quit")
+        return 9;
+    if (how == L"sleep") {
+        Sleep(3000);
+        return 0;
+    }
+    std::string bytes;
+    std::wstring error;
+    if (!winapi::readFromWindow(pipe, 1024, &bytes, &error))
+        return 8;
+    winapi::answerWindow(pipe, "got " + bytes);
+    return 7;
+}
+
+// For scripts/check-windows-install.sh: hands the bytes of frameFile to Tarvix.exe's writer
+// mode (program), started as the window starts it, and prints how it ended and what it said.
+int runWriter(const std::wstring& program, const std::wstring& frameFile)
+{
+    const std::string data = readFile(frameFile);
+    const std::wstring pipe = winapi::newPipeName();
+    const winapi::ElevatedRun run = winapi::runElevated(L"runas", program, L"--write-hosts " + pipe, pipe, data.data(),
+                                                        data.size(), 60000, nullptr);
+    std::printf("status=%d exit=%lu delivered=%d\n%s\n", static_cast<int>(run.status), run.exitCode,
+                run.delivered ? 1 : 0, run.answer.c_str());
+    return 0;
+}
+
+void elevatedRun(const std::wstring& exe)
+{
+    check(winapi::isPipeName(winapi::newPipeName()), "a fresh pipe name is one");
+    for (const wchar_t* bad : {L"C:\\Windows\\system32\\drivers\\etc\\hosts", L"tarvix-hosts-", L"tarvix-hosts-1\\..\\x",
+                               L"\\\\.\\pipe\\tarvix-hosts-1", L"tarvix-hosts-1 2", L"other-12"})
+        check(!winapi::isPipeName(bad), "a path or a strange name is no pipe name");
+
+    const std::string data = "TARVIX-HOSTS 1 3\nabc";
+    std::wstring pipe = winapi::newPipeName();
+    winapi::ElevatedRun run = winapi::runElevated(L"runas", exe, L"--writer echo " + pipe, pipe, data.data(),
+                                                  data.size(), 60000, nullptr);
+    check(run.status == winapi::ElevatedRun::Status::Ended && run.exitCode == 7 && run.delivered &&
+              run.answer == "got " + data,
+          "the writer started with runas gets the input whole, answers, and its exit code comes back");
+    pipe = winapi::newPipeName();
+    run = winapi::runElevated(L"runas", exe, L"--writer quit " + pipe, pipe, data.data(), data.size(), 60000, nullptr);
+    check(run.status == winapi::ElevatedRun::Status::Ended && run.exitCode == 9 && !run.delivered,
+          "a writer that ends without reading is seen to end");
+    pipe = winapi::newPipeName();
+    run = winapi::runElevated(L"runas", exe, L"--writer sleep " + pipe, pipe, data.data(), data.size(), 500, nullptr);
+    check(run.status == winapi::ElevatedRun::Status::TimedOut && !run.delivered,
+          "a writer that does not read in time: timed out, the input not delivered");
+    const std::atomic<bool> abandoned(true);
+    pipe = winapi::newPipeName();
+    run = winapi::runElevated(L"runas", exe, L"--writer echo " + pipe, pipe, data.data(), data.size(), 60000,
+                              &abandoned);
+    check(run.status == winapi::ElevatedRun::Status::TimedOut && !run.delivered,
+          "abandoned while the prompt was shown: the writer gets nothing");
+    pipe = winapi::newPipeName();
+    run = winapi::runElevated(L"runas", L"C:\\tarvix-no-such-writer.exe", L"", pipe, data.data(), data.size(), 60000,
+                              nullptr);
+    check(run.status == winapi::ElevatedRun::Status::StartFailed && !run.error.empty(),
+          "a writer that cannot be started gives the system's reason");
 }
 
 void identity(const std::wstring& exe)
@@ -285,6 +434,10 @@ int wmain(int argc, wchar_t** argv)
         std::ofstream(argv[2], std::ios::binary) << dir;
         return 0;
     }
+    if (argc == 4 && std::wstring(argv[1]) == L"--writer")
+        return standInWriter(argv[2], argv[3]);
+    if (argc == 4 && std::wstring(argv[1]) == L"--run-writer")
+        return runWriter(argv[2], argv[3]);
     wchar_t path[MAX_PATH * 4];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
     const std::wstring exe(path, n);
@@ -297,6 +450,8 @@ int wmain(int argc, wchar_t** argv)
     systemFolder();
     missingProgram();
     writeAccess(appDir);
+    saving(appDir);
+    elevatedRun(exe);
     identity(exe);
 
     std::printf("%d passed, %d failed\n", passed, failed);

@@ -32,15 +32,25 @@ String fromReportedDir(const String& dir, Char separator)
     return out;
 }
 
-// The folder of the program's own files (IP.txt, Ping.txt, the result folders, backups): the
-// executable's directory when this user can write to it (the build tree, a copied folder),
-// otherwise the user's data folder (an installed program in a folder of the system). Where the
-// system names no user folder (empty), the executable's directory stays, so that a failure to
-// write there is reported as before.
+// What a copy of the program is: put in place by its installer (the Debian package, the
+// Windows installer, `cmake --install`), or a folder of the user's (a build tree, an unzipped
+// copy). Platform::installedMarker() names the file that tells them apart.
+enum class CopyKind { Portable, Installed };
+
+// The folder of the program's own files (IP.txt, Ping.txt, the result folders, backups). An
+// installed copy keeps them in the user's data folder, whoever starts it (an administrator,
+// root through sudo): one user has one folder for one installed program, and a folder of the
+// system never gains files of a user. A portable copy keeps them beside itself when it can
+// write there (executableDirWritable, asked once per start), otherwise in the user's data
+// folder. Where the system names no user folder (empty), the executable's directory stays, so
+// that a failure to write there is reported as before.
 template <typename String>
-String ownFilesDir(const String& executableDir, bool executableDirWritable, const String& userDataDir)
+String ownFilesDir(const String& executableDir, CopyKind kind, bool executableDirWritable,
+                   const String& userDataDir)
 {
-    return executableDirWritable || userDataDir.size() == 0 ? executableDir : userDataDir;
+    if (userDataDir.size() == 0)
+        return executableDir;
+    return kind == CopyKind::Portable && executableDirWritable ? executableDir : userDataDir;
 }
 
 } // namespace AppPath

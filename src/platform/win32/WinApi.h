@@ -3,6 +3,7 @@
 // The Windows side of the platform layer in plain Win32, with no Qt: it builds with mingw-w64
 // for 32- and 64-bit Windows and is tested on its own under Wine.
 
+#include <atomic>
 #include <string>
 
 namespace winapi {
@@ -77,5 +78,78 @@ void* lockNamed(const std::wstring& name, unsigned long waitMs, std::wstring* er
 
 // Frees a lock of lockNamed() on the thread that took it.
 void unlockNamed(void* lock);
+
+// The path of the running executable. Empty if the system cannot say.
+std::wstring executablePath();
+
+// True when path names a link (a reparse point: a symbolic link, a junction), which a writer
+// with the administrator's rights must not follow.
+bool isLink(const std::wstring& path);
+
+// ---- Saving a whole file (WinFile.cpp) ----
+
+// Replaces the content of path with size bytes of data. They go to a temporary file beside
+// it, flushed to disk, which then takes the file's place through ReplaceFileW: the file keeps
+// its access list, owner, attributes, alternate streams and creation time (a missing file is
+// created with MoveFileExW and takes the folder's inherited rights). Where the file cannot be
+// replaced (no right to create files in its folder), it is overwritten in place: its old
+// content is first kept in a flushed copy beside it (keptCopyPath), which recoverFile() finds
+// if the program dies before the new content is on disk; a folder that takes no copy leaves
+// the old content in memory only. Returns false with the reasons, in Chinese and the system's
+// words, in *error; the file then holds its old content.
+bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstring* error);
+
+enum class Recovery { Nothing, Restored, Failed };
+
+// Puts right what an in-place save that was cut off left: the old content comes back from the
+// kept copy unless the new content was complete. Sets *message for Restored and Failed.
+Recovery recoverFile(const std::wstring& path, std::wstring* message);
+
+// ".NAME.tarvix-kept" beside path.
+std::wstring keptCopyPath(const std::wstring& path);
+
+// ---- The hosts writer started through the UAC prompt (WinElevated.cpp) ----
+// The window hands the writer its input through a pipe \\.\pipe\NAME and reads the writer's
+// answer (its reason, as text) from \\.\pipe\NAME-answer; the writer's exit code is its
+// status. Only this process can make the pipes (the first instance) and only local programs
+// can connect.
+
+struct ElevatedRun
+{
+    enum class Status {
+        Ended,       // the writer ended: exitCode and answer hold what it said
+        Cancelled,   // the user declined the UAC prompt (ERROR_CANCELLED)
+        StartFailed, // it could not be started; error holds the system's reason
+        TimedOut,    // no end within the time given; delivered says whether it got its input
+    };
+    Status status = Status::StartFailed;
+    unsigned long exitCode = 0;
+    std::string answer;
+    std::wstring error;
+    bool delivered = false;
+};
+
+// A fresh pipe name for one run: "tarvix-hosts-PID-TICKS-N".
+std::wstring newPipeName();
+
+// True when name is one that newPipeName() could have made, and nothing else (no path).
+bool isPipeName(const std::wstring& name);
+
+// Starts program with parameters through ShellExecuteExW with the verb verb ("runas" asks
+// for the administrator's rights through the UAC prompt), hands it size bytes of data through
+// the pipe pipeName, reads its answer, and waits for its end: at most timeoutMs from the
+// moment the prompt was answered. Blocks: call it beside the window. If *abandoned is true
+// when the prompt has been answered, the writer gets no input.
+ElevatedRun runElevated(const std::wstring& verb, const std::wstring& program, const std::wstring& parameters,
+                        const std::wstring& pipeName, const char* data, size_t size, unsigned long timeoutMs,
+                        const std::atomic<bool>* abandoned);
+
+// The writer's side: reads all that the window sends through pipeName, at most maxBytes (one
+// byte more shows that there was more). Returns false with the system's reason in *error.
+bool readFromWindow(const std::wstring& pipeName, size_t maxBytes, std::string* bytes, std::wstring* error);
+
+// The writer's side: sends text to the window's answer pipe. Quietly does nothing if the
+// window is gone.
+void answerWindow(const std::wstring& pipeName, const std::string& text);
 
 } // namespace winapi
