@@ -186,7 +186,9 @@ void tst_ElevatedWriter::windowSavesThroughWriter()
         QCOMPARE(child<QCheckBox>(form, QStringLiteral("Check1(2)"))->isChecked(), true);
     }
     QFile::setPermissions(f.hosts, QFile::ReadOwner | QFile::WriteOwner);
-    QCOMPARE(f.messages, QStringList{message});
+    // After "保存成功!" may follow the check of what the system now answers.
+    QCOMPARE(f.messages.size(), 1);
+    QVERIFY2(f.messages.first().startsWith(message), qPrintable(f.messages.first()));
     QCOMPARE(standIn.frame, HostsHelper::frame(kOld, kNew));
     QCOMPARE(readBytes(f.hosts), how == QLatin1String("writes") ? kNew : kOld);
 }

@@ -318,36 +318,43 @@ void saving(const std::wstring& appDir)
           "a read-only file is refused with the reason and keeps its content");
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-    // An in-place save cut off: the kept copy names the old content and the new one's size and
-    // fingerprint (FNV-1a of "NEW CONTENT\r\n").
+    // An in-place save cut off: the kept copy holds the old content and the new one.
     const std::wstring keptPath = winapi::keptCopyPath(file);
-    std::string header;
-    {
-        unsigned long long h = 14695981039346656037ull;
-        for (unsigned char c : std::string("NEW CONTENT\r\n")) {
-            h ^= c;
-            h *= 1099511628211ull;
-        }
-        char line[96];
-        std::snprintf(line, sizeof line, "TARVIX-KEPT 1 5 13 %016llx\n", h);
-        header = line;
-    }
+    const std::string kept = "TARVIX-KEPT 2 5 13\nOLD\r\nNEW CONTENT\r\n";
     std::wstring message;
-    setFile(keptPath, header + "OLD\r\n");
-    setFile(file, "NEW C");
-    check(winapi::recoverFile(file, &message) == winapi::Recovery::Restored && readFile(file) == "OLD\r\n" &&
-              noKeptCopy(file),
-          "a torn in-place save gets the old content back from the kept copy");
-    setFile(keptPath, header + "OLD\r\n");
-    setFile(file, "NEW CONTENT\r\n");
-    check(winapi::recoverFile(file, &message) == winapi::Recovery::Nothing && readFile(file) == "NEW CONTENT\r\n" &&
-              noKeptCopy(file),
-          "a complete new content stays; only the kept copy goes");
-    setFile(keptPath, "TARVIX-KEPT 1 50 13 0\nOLD");
-    check(winapi::recoverFile(file, &message) == winapi::Recovery::Failed && !noKeptCopy(file),
+    std::string changedOld;
+    struct Case {
+        const char* now;
+        winapi::Recovery result;
+        const char* after;
+        const char* what;
+    };
+    const Case cases[] = {
+        {"NEW C", winapi::Recovery::Restored, "OLD\r\n", "a torn in-place save gets the old content back"},
+        {"OLD\r\n", winapi::Recovery::Restored, "OLD\r\n", "a file cut off before its first byte keeps the old content"},
+        {"NEW CONTE", winapi::Recovery::Restored, "OLD\r\n", "a torn save past the old content's end is put back"},
+        {"NEW CONTENT\r\n", winapi::Recovery::Nothing, "NEW CONTENT\r\n", "a complete new content stays"},
+        {"OLD\r\n10.8.0.1 vpn\r\n", winapi::Recovery::Changed, "OLD\r\n10.8.0.1 vpn\r\n",
+         "a line another program appended since stays; the old content is handed back"},
+        {"OTHER", winapi::Recovery::Changed, "OTHER", "a file rewritten since to the old content's size stays"},
+    };
+    for (const Case& c : cases) {
+        setFile(keptPath, kept);
+        setFile(file, c.now);
+        changedOld.clear();
+        const winapi::Recovery r = winapi::recoverFile(file, &message, &changedOld);
+        const bool keptLeft = !noKeptCopy(file);
+        check(r == c.result && readFile(file) == c.after &&
+                  keptLeft == (c.result == winapi::Recovery::Changed) &&
+                  changedOld == (c.result == winapi::Recovery::Changed ? "OLD\r\n" : ""),
+              c.what);
+        winapi::dropKeptCopy(file);
+    }
+    setFile(keptPath, "TARVIX-KEPT 2 50 13\nOLD");
+    check(winapi::recoverFile(file, &message, &changedOld) == winapi::Recovery::Failed && !noKeptCopy(file),
           "a kept copy that is cut short is left for the user and reported");
     DeleteFileW(keptPath.c_str());
-    check(winapi::recoverFile(file, &message) == winapi::Recovery::Nothing, "no kept copy: nothing to do");
+    check(winapi::recoverFile(file, &message, &changedOld) == winapi::Recovery::Nothing, "no kept copy: nothing to do");
     DeleteFileW(file.c_str());
 }
 

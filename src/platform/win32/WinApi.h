@@ -99,11 +99,18 @@ bool isLink(const std::wstring& path);
 // words, in *error; the file then holds its old content.
 bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstring* error);
 
-enum class Recovery { Nothing, Restored, Failed };
+enum class Recovery { Nothing, Restored, Changed, Failed };
 
 // Puts right what an in-place save that was cut off left: the old content comes back from the
-// kept copy unless the new content was complete. Sets *message for Restored and Failed.
-Recovery recoverFile(const std::wstring& path, std::wstring* message);
+// kept copy when the file holds the old content or a torn mixture of the old and the new one;
+// a complete new content stays. Changed: the file was written since (another program), and
+// stays as it is; the old content is in *changedOld and the kept copy is left for the caller
+// to drop (dropKeptCopy) once it has kept that content elsewhere. Sets *message for Restored
+// and Failed.
+Recovery recoverFile(const std::wstring& path, std::wstring* message, std::string* changedOld);
+
+// Removes the kept copy of an in-place save of path.
+void dropKeptCopy(const std::wstring& path);
 
 // ".NAME.tarvix-kept" beside path.
 std::wstring keptCopyPath(const std::wstring& path);

@@ -34,7 +34,7 @@ private:
     HANDLE m_h;
 };
 
-const char kKeptMagic[] = "TARVIX-KEPT 1 ";
+const char kKeptMagic[] = "TARVIX-KEPT 2 ";
 
 std::wstring beside(const std::wstring& path, const std::wstring& suffix)
 {
@@ -90,30 +90,18 @@ bool readAll(HANDLE h, std::string* out)
     return true;
 }
 
-// FNV-1a, 64 bits: enough to tell a complete new content from a torn one after a crash.
-unsigned long long fingerprint(const char* data, size_t size)
-{
-    unsigned long long h = 14695981039346656037ull;
-    for (size_t i = 0; i < size; ++i) {
-        h ^= static_cast<unsigned char>(data[i]);
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-std::string keptHeader(size_t oldSize, size_t newSize, unsigned long long newPrint)
+std::string keptHeader(size_t oldSize, size_t newSize)
 {
     char line[96];
-    std::snprintf(line, sizeof line, "%s%llu %llu %016llx\n", kKeptMagic,
-                  static_cast<unsigned long long>(oldSize), static_cast<unsigned long long>(newSize),
-                  newPrint);
+    std::snprintf(line, sizeof line, "%s%llu %llu\n", kKeptMagic, static_cast<unsigned long long>(oldSize),
+                  static_cast<unsigned long long>(newSize));
     return line;
 }
 
-// The old content, flushed to the kept copy before the file is touched. False if the folder
-// takes no such file.
-bool keepOldContent(const std::wstring& path, const std::string& old, size_t newSize,
-                    unsigned long long newPrint)
+// The old and the new content, flushed to the kept copy before the file is touched: with both,
+// recovery tells a torn save from a file that another program changed afterwards. False if
+// the folder takes no such file.
+bool keepOldContent(const std::wstring& path, const std::string& old, const char* data, size_t size)
 {
     const std::wstring kept = keptCopyPath(path);
     const std::wstring partial = kept + L".new";
@@ -122,7 +110,7 @@ bool keepOldContent(const std::wstring& path, const std::string& old, size_t new
                              nullptr));
         if (!k.valid())
             return false;
-        const std::string bytes = keptHeader(old.size(), newSize, newPrint) + old;
+        const std::string bytes = keptHeader(old.size(), size) + old + std::string(data, size);
         if (!writeAllAt0(k.get(), bytes.data(), bytes.size()) || !FlushFileBuffers(k.get())) {
             k.close();
             DeleteFileW(partial.c_str());
@@ -151,7 +139,7 @@ bool saveInPlace(const std::wstring& path, const char* data, size_t size, std::w
     }
     // Where the folder takes no kept copy (a file that its user may write in a folder that
     // they may not), the old content stays in memory only and is put back on a failure.
-    const bool kept = keepOldContent(path, old, size, fingerprint(data, size));
+    const bool kept = keepOldContent(path, old, data, size);
     std::string back;
     bool ok = writeAllAt0(f.get(), data, size) && FlushFileBuffers(f.get());
     DWORD code = ok ? 0 : GetLastError();
@@ -177,6 +165,11 @@ bool saveInPlace(const std::wstring& path, const char* data, size_t size, std::w
 std::wstring keptCopyPath(const std::wstring& path)
 {
     return beside(path, L".tarvix-kept");
+}
+
+void dropKeptCopy(const std::wstring& path)
+{
+    DeleteFileW(keptCopyPath(path).c_str());
 }
 
 bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstring* error)
@@ -237,7 +230,25 @@ bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstr
     return false;
 }
 
-Recovery recoverFile(const std::wstring& path, std::wstring* message)
+// A save in place writes the new content over the old from the start: cut off after k bytes,
+// the file holds the new content's first k bytes and then the old content's rest, or only
+// those k bytes where they reach past the old content's end.
+bool tornBetween(const std::string& now, const std::string& old, const std::string& neu)
+{
+    size_t fromNew = 0; // how far now agrees with the new content
+    while (fromNew < now.size() && fromNew < neu.size() && now[fromNew] == neu[fromNew])
+        ++fromNew;
+    if (fromNew == now.size() && now.size() >= old.size())
+        return true; // cut off past the old content's end
+    if (now.size() != old.size())
+        return false;
+    size_t oldFrom = now.size(); // from where on now agrees with the old content
+    while (oldFrom > 0 && now[oldFrom - 1] == old[oldFrom - 1])
+        --oldFrom;
+    return oldFrom <= fromNew;
+}
+
+Recovery recoverFile(const std::wstring& path, std::wstring* message, std::string* changedOld)
 {
     const std::wstring kept = keptCopyPath(path);
     const std::wstring interrupted = L"上次保存时程序被中断，";
@@ -251,17 +262,18 @@ Recovery recoverFile(const std::wstring& path, std::wstring* message)
         return Recovery::Failed;
     }
     std::string keptBytes;
-    unsigned long long oldSize = 0, newSize = 0, newPrint = 0;
+    unsigned long long oldSize = 0, newSize = 0;
     const size_t eol = readAll(k.get(), &keptBytes) ? keptBytes.find('\n') : std::string::npos;
     k.close();
     if (eol == std::string::npos || keptBytes.compare(0, sizeof kKeptMagic - 1, kKeptMagic) != 0 ||
-        std::sscanf(keptBytes.c_str() + sizeof kKeptMagic - 1, "%llu %llu %llx", &oldSize, &newSize,
-                    &newPrint) != 3 ||
-        keptBytes.size() - eol - 1 != oldSize) {
+        std::sscanf(keptBytes.c_str() + sizeof kKeptMagic - 1, "%llu %llu", &oldSize, &newSize) != 2 ||
+        keptBytes.size() - eol - 1 != oldSize + newSize) {
         *message = describe(kept, interrupted + L"保留的原内容副本不完整，请查看它和 " + path, 0);
         return Recovery::Failed;
     }
-    const char* old = keptBytes.data() + eol + 1;
+    const std::string oldContent = keptBytes.substr(eol + 1, static_cast<size_t>(oldSize));
+    const std::string newContent = keptBytes.substr(eol + 1 + static_cast<size_t>(oldSize));
+    const char* old = oldContent.data();
     Handle f(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          0, nullptr));
     std::string now;
@@ -270,12 +282,18 @@ Recovery recoverFile(const std::wstring& path, std::wstring* message)
                    L"\r\n保存前的内容在 " + kept;
         return Recovery::Failed;
     }
-    if (now.size() == newSize && fingerprint(now.data(), now.size()) == newPrint) {
+    if (now == newContent) {
         f.close();
         DeleteFileW(kept.c_str()); // the new content was complete; only the copy was left
         return Recovery::Nothing;
     }
-    const bool untouched = now.size() == oldSize && std::memcmp(now.data(), old, now.size()) == 0;
+    const bool untouched = now == oldContent;
+    if (!untouched && !tornBetween(now, oldContent, newContent)) {
+        // Another program wrote the file after the save was cut off: its content stays, and the
+        // caller keeps the old content elsewhere before the copy goes.
+        *changedOld = oldContent;
+        return Recovery::Changed;
+    }
     if (!untouched &&
         !(writeAllAt0(f.get(), old, static_cast<size_t>(oldSize)) && FlushFileBuffers(f.get()))) {
         *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) +
