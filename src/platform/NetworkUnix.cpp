@@ -18,6 +18,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/SocketAddress.h" // after the socket headers it relies on
+
 namespace Platform {
 
 namespace {
@@ -174,20 +176,9 @@ QString resolverCheckUnavailable()
 ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std::atomic<bool>* cancel)
 {
     ConnectTry result;
-    sockaddr_storage addr = {};
+    sockaddr_storage addr;
     socklen_t length = 0;
-    const QByteArray text = ip.toLatin1();
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
-    if (inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        length = sizeof *v4;
-    } else if (inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        length = sizeof *v6;
-    } else {
+    if (!socketAddress(ip, port, &addr, &length)) {
         result.error = QStringLiteral("不是 IP 地址");
         return result;
     }

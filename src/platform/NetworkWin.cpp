@@ -11,6 +11,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <windns.h>
+
+#include "platform/SocketAddress.h" // after the socket headers it relies on
 // clang-format on
 
 namespace Platform {
@@ -170,20 +172,9 @@ ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std:
         result.error = systemText(DWORD(WSAGetLastError()));
         return result;
     }
-    sockaddr_storage addr = {};
+    sockaddr_storage addr;
     int length = 0;
-    const QByteArray text = ip.toLatin1();
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
-    if (inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        length = sizeof *v4;
-    } else if (inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        length = sizeof *v6;
-    } else {
+    if (!socketAddress(ip, port, &addr, &length)) {
         result.error = QStringLiteral("不是 IP 地址");
         return result;
     }
