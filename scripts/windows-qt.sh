@@ -16,7 +16,8 @@ version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
 options=(
   -xplatform win32-g++ -qt-host-path /usr -release -static
   -no-icu -no-opengl -no-dbus -nomake examples -nomake tests
-  -no-feature-sql -no-feature-network -no-feature-printsupport
+  -no-feature-sql -no-feature-printsupport
+  -schannel -no-openssl # QSslSocket through the system's own TLS and certificate store
 )
 cmake_options=(
   -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
