@@ -102,32 +102,78 @@ void tst_HostsChecks::deadLines_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("marks");
-    QTest::newRow("invalid IPv4") << QByteArray("999.1.1.1 a\n1.1.1 b\n") << QStringList{"ip", "ip"};
-    QTest::newRow("a name where the address goes") << QByteArray("a.example b\n") << QStringList{"ip"};
-    QTest::newRow("same host twice") << QByteArray("1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", "dup 1"};
+    QTest::addColumn<QByteArray>("settings");    // the resolver's (host.conf)
+    QTest::addColumn<QByteArray>("resolvMulti"); // RESOLV_MULTI; unset when null
+    QTest::newRow("invalid IPv4") << QByteArray("999.1.1.1 a\n1.1.1 b\n") << QStringList{"ip", "ip"}
+                                  << QByteArray() << QByteArray();
+    QTest::newRow("a name where the address goes")
+        << QByteArray("a.example b\n") << QStringList{"ip"} << QByteArray() << QByteArray();
+    QTest::newRow("same host twice") << QByteArray("1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", "dup 1"}
+                                     << QByteArray() << QByteArray();
     QTest::newRow("same host and address twice")
-        << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"", "dup 1"};
+        << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"", "dup 1"} << QByteArray() << QByteArray();
     QTest::newRow("case differs") << QByteArray("1.1.1.1 A.example\r\n2.2.2.2 a.EXAMPLE\r\n")
-                                  << QStringList{"", "dup 1"};
+                                  << QStringList{"", "dup 1"} << QByteArray() << QByteArray();
     QTest::newRow("IPv4 and IPv6 are no duplicate")
-        << QByteArray("1.1.1.1 a\n::1 a\n2001:db8::1 a\n") << QStringList{"", "", "dup 2"};
+        << QByteArray("1.1.1.1 a\n::1 a\n2001:db8::1 a\n") << QStringList{"", "", "dup 2"} << QByteArray()
+        << QByteArray();
     QTest::newRow("disabled earlier line does not count")
-        << QByteArray("#1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", ""};
+        << QByteArray("#1.1.1.1 a\n2.2.2.2 a\n") << QStringList{"", ""} << QByteArray() << QByteArray();
     QTest::newRow("invalid earlier line does not win")
-        << QByteArray("1.1.1 a\n2.2.2.2 a\n3.3.3.3 a\n") << QStringList{"ip", "", "dup 2"};
+        << QByteArray("1.1.1 a\n2.2.2.2 a\n3.3.3.3 a\n") << QStringList{"ip", "", "dup 2"} << QByteArray()
+        << QByteArray();
     QTest::newRow("third names the first")
-        << QByteArray("1.1.1.1 a\n2.2.2.2 a\n3.3.3.3 a") << QStringList{"", "dup 1", "dup 1"};
+        << QByteArray("1.1.1.1 a\n2.2.2.2 a\n3.3.3.3 a") << QStringList{"", "dup 1", "dup 1"} << QByteArray()
+        << QByteArray();
     QTest::newRow("comments, blanks, one word")
-        << QByteArray("# comment\n\n   \nlocalhost\n1.1.1.1 a\n") << QStringList{"", "", "", "", ""};
-    QTest::newRow("address with a zone") << QByteArray("fe80::1%eth0 a\n") << QStringList{"ip"};
+        << QByteArray("# comment\n\n   \nlocalhost\n1.1.1.1 a\n") << QStringList{"", "", "", "", ""}
+        << QByteArray() << QByteArray();
+    QTest::newRow("address with a zone")
+        << QByteArray("fe80::1%eth0 a\n") << QStringList{"ip"} << QByteArray() << QByteArray();
+    QTest::newRow("an alias of an earlier line")
+        << QByteArray("10.4.4.4 alias1 aliasA\n10.5.5.5 aliasA\n10.6.6.6 ALIAS1 aliasa # x\n")
+        << QStringList{"", "dup 1", "dup 1"} << QByteArray() << QByteArray();
+    QTest::newRow("a line with a name of its own is used")
+        << QByteArray("1.1.1.1 a b\n2.2.2.2 b c\n") << QStringList{"", ""} << QByteArray() << QByteArray();
+    QTest::newRow("names end at a #")
+        << QByteArray("1.1.1.1 a#b c\n1.1.1.1 x #y\n2.2.2.2 b\n2.2.2.2 c\n2.2.2.2 y\n")
+        << QStringList{"", "", "", "", ""} << QByteArray() << QByteArray();
+    const QByteArray dups =
+        "10.1.1.1 dup4\n10.2.2.2 dup4\n10.4.4.4 alias1 aliasA\n10.5.5.5 aliasA\n1.1.1 x\n";
+    const QStringList firstWins{"", "dup 1", "", "dup 3", "ip"};
+    const QStringList everyLine{"", "", "", "", "ip"};
+    QTest::newRow("multi on") << dups << everyLine << QByteArray("multi on\n") << QByteArray();
+    QTest::newRow("multi off") << dups << firstWins << QByteArray("multi off\n") << QByteArray();
+    QTest::newRow("multi: case, comments, blanks")
+        << dups << everyLine << QByteArray("# multi off\n\torder hosts,bind\n  MULTI On # x\n")
+        << QByteArray();
+    QTest::newRow("multi: the last line counts")
+        << dups << firstWins << QByteArray("multi on\nmulti off\n") << QByteArray();
+    QTest::newRow("RESOLV_MULTI=off over multi on")
+        << dups << firstWins << QByteArray("multi on\n") << QByteArray("off");
+    QTest::newRow("RESOLV_MULTI=on without host.conf")
+        << dups << everyLine << QByteArray() << QByteArray("on");
 }
 
 void tst_HostsChecks::deadLines()
 {
     QFETCH(QByteArray, file);
     QFETCH(QStringList, marks);
+    QFETCH(QByteArray, settings);
+    QFETCH(QByteArray, resolvMulti);
+#ifdef Q_OS_WIN
+    if (!settings.isEmpty() || !resolvMulti.isNull())
+        QSKIP("Windows has no host.conf: the first line wins");
+#endif
+    if (resolvMulti.isNull())
+        qunsetenv("RESOLV_MULTI");
+    else
+        qputenv("RESOLV_MULTI", resolvMulti);
+    const Platform::HostsRule rule = Platform::hostsRule(settings);
+    qunsetenv("RESOLV_MULTI");
     HostsDocument doc("UTF-8");
     DeadLines dead(&doc);
+    dead.setRule(rule);
     doc.load(file);
     QStringList got;
     for (int row = 0; row < doc.rowCount(); ++row)
@@ -201,38 +247,43 @@ void tst_HostsChecks::effectLines_data()
     QTest::addColumn<int>("flush");
     QTest::addColumn<QString>("unavailable");
     QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QByteArray>("settings"); // the resolver's (host.conf)
     const QString browsers = QStringLiteral("浏览器另有自己的 DNS 缓存：重启浏览器后再看。");
     const QByteArray one = "127.0.0.1 localhost\n1.1.1.1 a\n";
-    QTest::newRow("new address answered")
-        << one << QStringList{"set 1 2.2.2.2 a"} << QStringList{"a=2.2.2.2"}
-        << int(Platform::CacheFlush::Flushed) << QString() << QStringList{"a → 2.2.2.2: 已生效"};
+    QTest::newRow("new address answered") << one << QStringList{"set 1 2.2.2.2 a"} << QStringList{"a=2.2.2.2"}
+                                          << int(Platform::CacheFlush::Flushed) << QString()
+                                          << QStringList{"a → 2.2.2.2: 已生效"} << QByteArray();
     QTest::newRow("an earlier line wins")
         << one << QStringList{"add 2.2.2.2 a"} << QStringList{"a=1.1.1.1"}
         << int(Platform::CacheFlush::NoCache) << QString()
-        << QStringList{"a → 2.2.2.2: 未生效，系统答 1.1.1.1（第 2 行在前，指向 1.1.1.1）", browsers};
+        << QStringList{"a → 2.2.2.2: 未生效，系统答 1.1.1.1（第 2 行在前，指向 1.1.1.1）", browsers}
+        << QByteArray();
     QTest::newRow("IPv6 row beside an IPv4 answer")
         << one << QStringList{"add 2001:DB8:0::1 a"} << QStringList{"a=1.1.1.1,2001:db8::1"}
-        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{"a → 2001:db8::1: 已生效"};
+        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{"a → 2001:db8::1: 已生效"}
+        << QByteArray();
     QTest::newRow("disabled row no longer answered")
         << one << QStringList{"disable 1"} << QStringList{} << int(Platform::CacheFlush::Flushed) << QString()
-        << QStringList{"a → 1.1.1.1: 已不再生效"};
+        << QStringList{"a → 1.1.1.1: 已不再生效"} << QByteArray();
     QTest::newRow("deleted row still answered, cache not flushed")
         << one << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"} << int(Platform::CacheFlush::Failed)
         << QString()
         << QStringList{"刷新 DNS 缓存失败（nscd）: refused", "a → 1.1.1.1: 仍然生效（缓存未能刷新）",
-                       browsers};
+                       browsers}
+        << QByteArray();
     QTest::newRow("deleted duplicate: the address stays")
         << QByteArray("1.1.1.1 a\n1.1.1.1 a\n") << QStringList{"delete 1"} << QStringList{"a=1.1.1.1"}
-        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{};
+        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{} << QByteArray();
     QTest::newRow("name not found") << one << QStringList{"add 2.2.2.2 b"} << QStringList{}
                                     << int(Platform::CacheFlush::NoCache) << QString()
-                                    << QStringList{"b → 2.2.2.2: 未生效，系统查不到（not found）", browsers};
+                                    << QStringList{"b → 2.2.2.2: 未生效，系统查不到（not found）", browsers}
+                                    << QByteArray();
     QTest::newRow("invalid address left to its mark")
         << one << QStringList{"add 2.2.2 b"} << QStringList{} << int(Platform::CacheFlush::NoCache)
-        << QString() << QStringList{};
+        << QString() << QStringList{} << QByteArray();
     QTest::newRow("resolver not checkable")
         << one << QStringList{"add 2.2.2.2 b"} << QStringList{} << int(Platform::CacheFlush::NoCache)
-        << QStringLiteral("Wine") << QStringList{"Wine"};
+        << QStringLiteral("Wine") << QStringList{"Wine"} << QByteArray();
     QStringList many, answers, lines;
     for (int i = 0; i < 23; ++i) {
         many << QStringLiteral("add 10.0.0.%1 h%1").arg(i);
@@ -242,7 +293,24 @@ void tst_HostsChecks::effectLines_data()
     }
     lines << QStringLiteral("另有 3 处改动未逐一检查");
     QTest::newRow("rows beyond 20 summarised")
-        << one << many << answers << int(Platform::CacheFlush::Flushed) << QString() << lines;
+        << one << many << answers << int(Platform::CacheFlush::Flushed) << QString() << lines << QByteArray();
+    QTest::newRow("an earlier line answered first")
+        << one << QStringList{"add 2.2.2.2 a"} << QStringList{"a=1.1.1.1,2.2.2.2"}
+        << int(Platform::CacheFlush::NoCache) << QString()
+        << QStringList{"a → 2.2.2.2: 未生效，系统答 1.1.1.1（第 2 行在前，指向 1.1.1.1）", browsers}
+        << QByteArray();
+    QTest::newRow("multi on: a later line answered second")
+        << one << QStringList{"add 2.2.2.2 a"} << QStringList{"a=1.1.1.1,2.2.2.2"}
+        << int(Platform::CacheFlush::NoCache) << QString() << QStringList{"a → 2.2.2.2: 已生效"}
+        << QByteArray("multi on\n");
+    QTest::newRow("multi on: a deleted line's address stays on another")
+        << QByteArray("1.1.1.1 a\n2.2.2.2 a\n2.2.2.2 a\n") << QStringList{"delete 1"}
+        << QStringList{"a=1.1.1.1,2.2.2.2"} << int(Platform::CacheFlush::NoCache) << QString()
+        << QStringList{} << QByteArray("multi on\n");
+    QTest::newRow("row moved from IPv4 to IPv6")
+        << one << QStringList{"set 1 2001:db8::5 a"} << QStringList{"a=1.1.1.1,2001:db8::5"}
+        << int(Platform::CacheFlush::NoCache) << QString()
+        << QStringList{"a → 1.1.1.1: 仍然生效", "a → 2001:db8::5: 已生效", browsers} << QByteArray();
 }
 
 void tst_HostsChecks::effectLines()
@@ -252,6 +320,12 @@ void tst_HostsChecks::effectLines()
     QFETCH(QStringList, answers);
     QFETCH(int, flush);
     QFETCH(QString, unavailable);
+    QFETCH(QByteArray, settings);
+#ifdef Q_OS_WIN
+    if (!settings.isEmpty())
+        QSKIP("Windows has no host.conf: the first line wins");
+#endif
+    qunsetenv("RESOLV_MULTI");
     HostsDocument doc("UTF-8");
     doc.load(file);
     for (const QString& step : edits)
@@ -262,6 +336,7 @@ void tst_HostsChecks::effectLines()
     QVERIFY(doc.toBytes(&bytes, &error));
     HostsDocument saved("UTF-8");
     DeadLines dead(&saved);
+    dead.setRule(Platform::hostsRule(settings));
     saved.load(bytes);
 
     int more = 0;

@@ -423,6 +423,8 @@ bool FormMain::readHostsFile(QString* error)
                                                               : recovery;
     if (status != TextFile::ReadStatus::Ok)
         return false;
+    // The resolver's rule for a name on several lines, read with the file it applies to.
+    m_deadLines->setRule(Platform::hostsRule(m_options.names.withSystemDefaults().resolverSettings()));
     m_hosts.load(bytes);
     // No rows leave the window at the height it has.
     if (m_hosts.rowCount() > 0)

@@ -28,6 +28,8 @@ NameService NameService::withSystemDefaults() const
         s.flush = flushResolverCache;
     if (!s.unavailable)
         s.unavailable = resolverCheckUnavailable;
+    if (!s.resolverSettings)
+        s.resolverSettings = readResolverSettings;
     return s;
 }
 

@@ -30,6 +30,25 @@ QStringList systemLookup(const QString& host, QString* error);
 // *error set if DNS gives none.
 QStringList dnsLookup(const QString& host, QString* error);
 
+// How the system's resolver answers from the hosts file for a name that several lines map
+// (for the same address family). Every name on a line counts, up to a "#", on every system.
+struct HostsRule {
+    // The addresses of every such line, in file order (glibc with "multi on"); false: those of
+    // the first line only.
+    bool everyLine = false;
+};
+
+// The text of the resolver's own settings that decide the rule: on Linux the file that glibc
+// reads (RESOLV_HOST_CONF, else /etc/host.conf); empty where the file is missing, and on
+// Windows, which has none.
+QByteArray readResolverSettings();
+
+// The rule that settings (readResolverSettings' text) give. Linux: the last "multi on"/"multi
+// off" line, as glibc reads host.conf (keyword and value without regard to case, "#" starts a
+// comment anywhere), then the environment variable RESOLV_MULTI ("on"/"off") over it; off
+// without either. Windows: the first line wins, whatever settings holds.
+HostsRule hostsRule(QByteArrayView settings);
+
 // The resolver cache, flushed after a save: Windows' DNS client, systemd-resolved, nscd.
 struct CacheFlush {
     enum Status { NoCache, Flushed, Failed };
@@ -59,6 +78,7 @@ struct NameService {
     std::function<QStringList(const QString& host, QString* error)> dns;    // dnsLookup
     std::function<CacheFlush()> flush;                                      // flushResolverCache
     std::function<QString()> unavailable;                                   // resolverCheckUnavailable
+    std::function<QByteArray()> resolverSettings;                           // readResolverSettings
 
     // The system's: every function above. Fills only the members left empty.
     NameService withSystemDefaults() const;

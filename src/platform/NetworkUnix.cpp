@@ -3,6 +3,7 @@
 #include "platform/Network.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -171,6 +172,57 @@ CacheFlush flushResolverCache()
 QString resolverCheckUnavailable()
 {
     return QString();
+}
+
+QByteArray readResolverSettings()
+{
+    QByteArray path = qgetenv("RESOLV_HOST_CONF");
+    if (path.isEmpty())
+        path = "/etc/host.conf";
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.read(64 * 1024); // a few lines; more is no resolver's setting
+}
+
+namespace {
+
+// glibc's reading of an "on"/"off" value: the start of text, without regard to case.
+void readSwitch(QByteArrayView text, bool* value)
+{
+    if (text.size() >= 2 && text.first(2).compare("on", Qt::CaseInsensitive) == 0)
+        *value = true;
+    else if (text.size() >= 3 && text.first(3).compare("off", Qt::CaseInsensitive) == 0)
+        *value = false;
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+HostsRule hostsRule(QByteArrayView settings)
+{
+    HostsRule rule;
+    for (QByteArrayView line : QByteArray::fromRawData(settings.data(), settings.size()).split('\n')) {
+        qsizetype p = 0;
+        while (p < line.size() && isSpace(line[p]))
+            ++p;
+        const qsizetype start = p;
+        while (p < line.size() && !isSpace(line[p]) && line[p] != '#' && line[p] != ',')
+            ++p;
+        if (line.sliced(start, p - start).compare("multi", Qt::CaseInsensitive) != 0)
+            continue; // a comment, a blank line or another setting
+        while (p < line.size() && isSpace(line[p]))
+            ++p;
+        readSwitch(line.sliced(p), &rule.everyLine);
+    }
+    const QByteArray multi = qgetenv("RESOLV_MULTI");
+    if (!multi.isNull())
+        readSwitch(multi, &rule.everyLine);
+    return rule;
 }
 
 ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std::atomic<bool>* cancel)

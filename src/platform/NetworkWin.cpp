@@ -165,6 +165,18 @@ QString resolverCheckUnavailable()
     return QString();
 }
 
+QByteArray readResolverSettings()
+{
+    return QByteArray(); // Windows' resolver has no such file
+}
+
+HostsRule hostsRule(QByteArrayView)
+{
+    // Microsoft describes the hosts file as the BSD host table (an address, then a name and its
+    // aliases) but says nothing of a name on several lines; the first line is taken to win.
+    return HostsRule();
+}
+
 ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std::atomic<bool>* cancel)
 {
     ConnectTry result;

@@ -28,10 +28,14 @@ bool sameText(QByteArrayView a, QByteArrayView b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-quint32 lineKey(QByteArrayView ip, QByteArrayView host)
+bool hasName(QByteArrayView names, QByteArrayView host)
 {
-    const int f = Platform::addressFamily(ip);
-    return f == 0 ? 0 : hostKey(host, f);
+    qsizetype pos = 0;
+    for (QByteArrayView name = nextName(names, &pos); !name.isEmpty(); name = nextName(names, &pos)) {
+        if (sameText(name, host))
+            return true;
+    }
+    return false;
 }
 
 // Below this many rows the index is made at once: it takes a few milliseconds.
@@ -57,9 +61,8 @@ void DeadLines::stopIndexing()
 }
 
 void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
-                           std::vector<quint32>* keys, std::vector<Entry>* index)
+                           std::vector<Entry>* index)
 {
-    keys->assign(size_t(rows), 0);
     index->clear();
     index->reserve(size_t(rows));
     qsizetype pos = from;
@@ -67,12 +70,13 @@ void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, co
         if ((row & 0xffff) == 0 && cancel)
             return;
         const HostsMerge::LineSpan line = HostsMerge::lineAt(bytes, pos);
-        QByteArrayView ip, host;
-        if (lineMapping(QByteArrayView(bytes).sliced(pos, line.length), &ip, &host)) {
-            const quint32 key = lineKey(ip, host);
-            (*keys)[size_t(row)] = key;
-            if (key != 0)
-                index->push_back({key, row});
+        QByteArrayView ip, names;
+        if (lineMapping(QByteArrayView(bytes).sliced(pos, line.length), &ip, &names)) {
+            const int family = Platform::addressFamily(ip);
+            qsizetype at = 0;
+            for (QByteArrayView name = nextName(names, &at); family != 0 && !name.isEmpty();
+                 name = nextName(names, &at))
+                index->push_back({hostKey(name, family), row}); // every name of the line
         }
         pos += line.length + line.endLength;
     }
@@ -104,16 +108,12 @@ DeadLines::DeadLines(const HostsDocument* document, QObject* parent) : QObject(p
     rebuild();
 }
 
-quint32 DeadLines::keyOf(int row, int* family) const
+void DeadLines::setRule(const Platform::HostsRule& rule)
 {
-    QByteArrayView ip, host;
-    QByteArray storage;
-    if (!m_document->mapping(row, &ip, &host, &storage))
-        return 0;
-    const int f = Platform::addressFamily(ip);
-    if (family)
-        *family = f;
-    return f == 0 ? 0 : hostKey(host, f);
+    if (rule.everyLine == m_rule.everyLine)
+        return;
+    m_rule = rule;
+    emit changed();
 }
 
 void DeadLines::rebuild()
@@ -124,12 +124,11 @@ void DeadLines::rebuild()
     m_dirty.clear();
     m_index.clear();
     m_added.clear();
-    m_keyOf.clear();
     const int rows = m_document->rowCount();
     const QByteArray bytes = m_document->fileBytes(); // shared, not copied
     const qsizetype from = m_document->firstLineOffset();
     if (rows < kIndexAside) {
-        indexLines(bytes, from, rows, m_cancel, &m_keyOf, &m_index);
+        indexLines(bytes, from, rows, m_cancel, &m_index);
         m_ready = true;
         emit changed();
         return;
@@ -137,7 +136,7 @@ void DeadLines::rebuild()
     m_ready = false;
     const int generation = m_generation;
     m_indexer = QThread::create([this, bytes, from, rows, generation] {
-        indexLines(bytes, from, rows, m_cancel, &m_newKeys, &m_newIndex);
+        indexLines(bytes, from, rows, m_cancel, &m_newIndex);
         if (!m_cancel)
             QMetaObject::invokeMethod(
                 this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
@@ -157,9 +156,7 @@ void DeadLines::takeIndex(int generation)
         delete m_indexer;
         m_indexer = nullptr;
     }
-    m_keyOf = std::move(m_newKeys);
     m_index = std::move(m_newIndex);
-    m_keyOf.resize(size_t(m_document->rowCount()), 0); // rows added meanwhile
     m_ready = true;
     const std::vector<int> dirty = std::move(m_dirty);
     m_dirty.clear();
@@ -179,10 +176,9 @@ void DeadLines::waitUntilReady()
 
 void DeadLines::insertRows(int first, int last)
 {
-    // Rows are only ever added at the end, empty.
+    // Rows are only ever added at the end, empty: they map nothing yet.
     Q_UNUSED(first);
-    if (m_ready)
-        m_keyOf.resize(size_t(last) + 1, 0);
+    Q_UNUSED(last);
     emit changed();
 }
 
@@ -194,27 +190,34 @@ void DeadLines::update(int first, int last)
         emit changed();
         return;
     }
-    // The index of the reading stays as it is: an edit only sets the row's key, and a key that
-    // the index lacks goes into a small sorted list beside it. An edit thus moves no memory of
-    // the whole file; an entry whose row has another key now is passed over.
+    // The index of the reading stays as it is: a key of a name that the index lacks for the
+    // row goes into a small sorted list beside it. An edit thus moves no memory of the whole
+    // file; an entry whose row no longer maps its name is passed over by firstMapping.
     for (int row = first; row <= last; ++row) {
-        const quint32 key = keyOf(row);
-        m_keyOf[size_t(row)] = key;
-        const Entry entry{key, row};
-        if (key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry) ||
-            std::binary_search(m_added.begin(), m_added.end(), entry))
+        QByteArrayView ip, names;
+        QByteArray storage;
+        if (!m_document->mapping(row, &ip, &names, &storage))
             continue;
-        m_added.insert(std::lower_bound(m_added.begin(), m_added.end(), entry), entry);
+        const int family = Platform::addressFamily(ip);
+        qsizetype at = 0;
+        for (QByteArrayView name = nextName(names, &at); family != 0 && !name.isEmpty();
+             name = nextName(names, &at)) {
+            const Entry entry{hostKey(name, family), row};
+            if (std::binary_search(m_index.begin(), m_index.end(), entry) ||
+                std::binary_search(m_added.begin(), m_added.end(), entry))
+                continue;
+            m_added.insert(std::lower_bound(m_added.begin(), m_added.end(), entry), entry);
+        }
     }
     emit changed();
 }
 
 bool DeadLines::sameHost(int row, QByteArrayView host, int family) const
 {
-    QByteArrayView ip, h;
+    QByteArrayView ip, names;
     QByteArray storage;
-    return m_document->mapping(row, &ip, &h, &storage) && sameText(h, host) &&
-           Platform::addressFamily(ip) == family;
+    return m_document->mapping(row, &ip, &names, &storage) && Platform::addressFamily(ip) == family &&
+           hasName(names, host);
 }
 
 int DeadLines::firstMapping(QByteArrayView host, int family) const
@@ -227,7 +230,7 @@ int DeadLines::firstMapping(QByteArrayView host, int family) const
     for (const std::vector<Entry>* list : {&m_index, &m_added}) {
         for (auto it = std::lower_bound(list->begin(), list->end(), Entry{key, -1});
              it != list->end() && it->key == key && (first < 0 || it->row < first); ++it) {
-            if (m_keyOf[size_t(it->row)] == key && sameHost(it->row, host, family)) {
+            if (sameHost(it->row, host, family)) {
                 first = it->row;
                 break;
             }
@@ -236,21 +239,54 @@ int DeadLines::firstMapping(QByteArrayView host, int family) const
     return first;
 }
 
+std::vector<int> DeadLines::mappings(QByteArrayView host, int family) const
+{
+    std::vector<int> rows;
+    if (!m_ready)
+        return rows;
+    const quint32 key = hostKey(host, family);
+    for (const std::vector<Entry>* list : {&m_index, &m_added}) {
+        for (auto it = std::lower_bound(list->begin(), list->end(), Entry{key, -1});
+             it != list->end() && it->key == key; ++it) {
+            if (sameHost(it->row, host, family))
+                rows.push_back(it->row);
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
 QString DeadLines::reason(int row) const
 {
     if (row < 0 || row >= m_document->rowCount())
         return QString();
-    QByteArrayView ip, host;
+    QByteArrayView ip, names;
     QByteArray storage;
-    if (!m_document->mapping(row, &ip, &host, &storage))
+    if (!m_document->mapping(row, &ip, &names, &storage))
         return QString();
     const int family = Platform::addressFamily(ip);
     if (family == 0)
         return QStringLiteral("不起作用: “%1”不是有效的 IPv4/IPv6 地址").arg(m_document->values(row).ip);
-    const int first = m_ready ? firstMapping(host, family) : -1;
-    if (first < 0 || first >= row)
+    if (!m_ready || m_rule.everyLine)
+        return QString(); // the resolver answers with every line's address
+    // The row is never used when an earlier row maps each of its names: the one named is its
+    // first name's.
+    int shown = -1;
+    QByteArrayView shownName;
+    qsizetype at = 0;
+    for (QByteArrayView name = nextName(names, &at); !name.isEmpty(); name = nextName(names, &at)) {
+        const int first = firstMapping(name, family);
+        if (first < 0 || first >= row)
+            return QString();
+        if (shown < 0) {
+            shown = first;
+            shownName = name;
+        }
+    }
+    if (shown < 0)
         return QString();
     return QStringLiteral("不起作用: 第 %1 行已把 %2 指向 %3，系统用前面的这一行")
-        .arg(first + 1)
-        .arg(m_document->values(row).host, m_document->values(first).ip);
+        .arg(shown + 1)
+        .arg(m_document->codec().decode(shownName), m_document->values(shown).ip);
 }

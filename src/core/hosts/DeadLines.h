@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Network.h"
+
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
@@ -12,12 +14,13 @@ class HostsDocument;
 class QThread;
 
 // The active rows of a hosts document that the resolver never uses: an address that is not a
-// valid IPv4 or IPv6 address, or a host that an earlier active row already maps for the same
-// address family (the resolver takes the first). Disabled and deleted rows count for nothing;
-// a host mapped for IPv4 and for IPv6 is no duplicate. It follows the document's changes by
-// itself: a reading indexes every row once, an edit moves one row in the index. A large file is
-// indexed on a thread of its own, so that the window shows at once; until that is done, only
-// invalid addresses are marked.
+// valid IPv4 or IPv6 address, or, where the resolver answers with the first line that maps a
+// name (Platform::HostsRule), names that earlier active rows already map for the same address
+// family, every name of the row (a line maps each of its names, up to a "#"). Disabled and
+// deleted rows count for nothing; a host mapped for IPv4 and for IPv6 is no duplicate. It follows the
+// document's changes by itself: a reading indexes every row once, an edit moves one row in the index. A large
+// file is indexed on a thread of its own, so that the window shows at once; until that is done, only invalid
+// addresses are marked.
 class DeadLines : public QObject
 {
     Q_OBJECT
@@ -36,6 +39,13 @@ public:
 
     // The first active row (0-based) that maps host for family (4 or 6), or -1.
     int firstMapping(QByteArrayView host, int family) const;
+    // Every active row that maps host for family, in row order.
+    std::vector<int> mappings(QByteArrayView host, int family) const;
+
+    // How the resolver answers for a name that several rows map, read from the system once per
+    // reading of the file by whoever reads it; the first row wins until set.
+    void setRule(const Platform::HostsRule& rule);
+    const Platform::HostsRule& rule() const { return m_rule; }
 
 signals:
     // The marks of rows may have changed (after a reading or an edit).
@@ -51,23 +61,20 @@ private:
     void stopIndexing();
     // The index of a reading, made on any thread from the file's bytes alone.
     static void indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
-                           std::vector<quint32>* keys, std::vector<Entry>* index);
+                           std::vector<Entry>* index);
     void takeIndex(int generation);
     void update(int first, int last);
     void insertRows(int first, int last);
-    // The key of a row's mapping with a valid address; 0 for none.
-    quint32 keyOf(int row, int* family = nullptr) const;
     bool sameHost(int row, QByteArrayView host, int family) const;
 
     const HostsDocument* m_document;
-    std::vector<Entry> m_index;   // every row of the reading that mapped a host, by key then row
-    std::vector<Entry> m_added;   // keys that edits gave rows since, by key then row
-    std::vector<quint32> m_keyOf; // each row's key in m_index, 0 for none
+    std::vector<Entry> m_index; // every name of every row of the reading, by key then row
+    std::vector<Entry> m_added; // keys that edits gave rows since, by key then row
+    Platform::HostsRule m_rule;
     bool m_ready = true;
     std::vector<int> m_dirty; // rows changed while the index was made
     int m_generation = 0;
     QThread* m_indexer = nullptr;
     std::atomic<bool> m_cancel{false};
-    std::vector<quint32> m_newKeys; // written by the indexer, read after it ended
-    std::vector<Entry> m_newIndex;
+    std::vector<Entry> m_newIndex; // written by the indexer, read after it ended
 };

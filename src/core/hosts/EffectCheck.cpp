@@ -30,13 +30,23 @@ QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, c
         p.ip = Platform::canonicalAddress(ip);
         p.family = Platform::addressFamily(QStringView(ip));
         p.win = win;
-        const int first = dead.firstMapping(codec.encode(host), p.family);
-        const QString firstIp = first >= 0 ? Platform::canonicalAddress(saved.values(first).ip) : QString();
-        if (!win && firstIp == p.ip)
-            return; // another line still maps the host there: it may win
-        if (win && first >= 0 && firstIp != p.ip) {
-            p.earlier = first;
-            p.earlierIp = firstIp;
+        p.firstOnly = !dead.rule().everyLine;
+        const QByteArray name = codec.encode(host);
+        if (p.firstOnly) {
+            const int first = dead.firstMapping(name, p.family);
+            const QString firstIp =
+                first >= 0 ? Platform::canonicalAddress(saved.values(first).ip) : QString();
+            if (!win && firstIp == p.ip)
+                return; // another line still maps the host there: it may win
+            if (win && first >= 0 && firstIp != p.ip) {
+                p.earlier = first;
+                p.earlierIp = firstIp;
+            }
+        } else if (!win) {
+            for (const int row : dead.mappings(name, p.family)) {
+                if (Platform::canonicalAddress(saved.values(row).ip) == p.ip)
+                    return; // another line still maps the host there: it is answered
+            }
         }
         for (const Probe& q : std::as_const(probes)) {
             if (q.host.compare(p.host, Qt::CaseInsensitive) == 0 && q.ip == p.ip && q.win == p.win)
@@ -69,7 +79,14 @@ QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, c
 
 bool wins(const Probe& probe, const Answer& answer)
 {
-    return firstOfFamily(answer.addresses, probe.family) == probe.ip;
+    if (probe.firstOnly)
+        return firstOfFamily(answer.addresses, probe.family) == probe.ip;
+    for (const QString& a : answer.addresses) {
+        if (Platform::addressFamily(QStringView(a)) == probe.family &&
+            Platform::canonicalAddress(a) == probe.ip)
+            return true;
+    }
+    return false;
 }
 
 QStringList lines(const QList<Probe>& probes, const QList<Answer>& answers, const Platform::CacheFlush& flush,

@@ -21,6 +21,9 @@ struct Probe {
     int earlier =
         -1; // a row (0-based) of the saved file that maps host for family first, with another address
     QString earlierIp;
+    // The resolver answers with the first line that maps host only (Platform::HostsRule): then
+    // ip must be the first address of its family in the answer, else any of them.
+    bool firstOnly = true;
 };
 
 struct Answer {
@@ -43,8 +46,8 @@ QList<Probe> plan(const QList<RowChange>& changes, const HostsDocument& saved, c
 QStringList lines(const QList<Probe>& probes, const QList<Answer>& answers, const Platform::CacheFlush& flush,
                   int more, const QString& unavailable);
 
-// True if the resolver's answer makes probe's address the one used: the first address of its
-// family in the answer.
+// True if the resolver's answer makes probe's address one that is used: the first address of
+// its family in the answer, or any address of its family where every line counts.
 bool wins(const Probe& probe, const Answer& answer);
 
 } // namespace EffectCheck

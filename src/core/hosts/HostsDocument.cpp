@@ -7,17 +7,14 @@
 
 namespace {
 
-template <typename Char>
-bool isBlank(Char c)
+template <typename Char> bool isBlank(Char c)
 {
     return c == Char(' ') || c == Char('\t');
 }
 
 // The spans of the first two words, after leading blanks. Works on bytes and on text alike:
 // spaces and tabs have the same single unit in every encoding a hosts file uses.
-template <typename View>
-struct TwoWords
-{
+template <typename View> struct TwoWords {
     bool disabled = false;
     int words = 0; // 0, 1 or 2 (2 = at least two)
     qsizetype w0 = 0, w0End = 0, w1 = 0, w1End = 0;
@@ -64,14 +61,41 @@ HostsValues parseHostsLine(QStringView line)
     return v;
 }
 
-bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* host)
+namespace {
+
+// The names from line's offset from on: up to a "#" or the end, without blanks at the end.
+QByteArrayView namesFrom(QByteArrayView line, qsizetype from)
+{
+    qsizetype end = line.indexOf('#', from);
+    if (end < 0)
+        end = line.size();
+    while (end > from && isBlank(line[end - 1]))
+        --end;
+    return line.sliced(from, end - from);
+}
+
+} // namespace
+
+bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* names)
 {
     const TwoWords<QByteArrayView> w(line);
     if (w.words < 2 || w.disabled || w.w1End == w.w1)
         return false;
     *ip = line.sliced(w.w0, w.w0End - w.w0);
-    *host = line.sliced(w.w1, w.w1End - w.w1);
-    return true;
+    *names = namesFrom(line, w.w1);
+    return !names->isEmpty();
+}
+
+QByteArrayView nextName(QByteArrayView names, qsizetype* pos)
+{
+    qsizetype p = *pos;
+    while (p < names.size() && isBlank(names[p]))
+        ++p;
+    const qsizetype start = p;
+    while (p < names.size() && !isBlank(names[p]))
+        ++p;
+    *pos = p;
+    return names.sliced(start, p - start);
 }
 
 qsizetype restOfLineOffset(QByteArrayView line)
@@ -196,7 +220,7 @@ QList<RowChange> HostsDocument::changes() const
     return out;
 }
 
-bool HostsDocument::mapping(int row, QByteArrayView* ip, QByteArrayView* host, QByteArray* storage) const
+bool HostsDocument::mapping(int row, QByteArrayView* ip, QByteArrayView* names, QByteArray* storage) const
 {
     const Row& r = m_rows[size_t(row)];
     if (r.deleted)
@@ -204,7 +228,7 @@ bool HostsDocument::mapping(int row, QByteArrayView* ip, QByteArrayView* host, Q
     if (!r.edited) {
         if (!r.fromFile)
             return false;
-        return lineMapping(raw(r), ip, host);
+        return lineMapping(raw(r), ip, names);
     }
     const HostsValues v = m_edits.value(row);
     if (v.disabled || v.host.isEmpty())
@@ -212,9 +236,19 @@ bool HostsDocument::mapping(int row, QByteArrayView* ip, QByteArrayView* host, Q
     QByteArray ipBytes, hostBytes;
     if (!m_codec.encode(v.ip, &ipBytes) || !m_codec.encode(v.host, &hostBytes))
         return false; // cannot be saved as it stands
-    *storage = ipBytes + hostBytes;
+    // A save writes the typed host followed by the rest of the line: its names count too, up to
+    // a "#" in either.
+    QByteArray line = hostBytes;
+    if (r.fromFile && !hostBytes.contains('#')) {
+        const QByteArrayView original = raw(r);
+        line += ' ' + namesFrom(original, restOfLineOffset(original)).toByteArray();
+    }
+    const QByteArrayView typed = namesFrom(line, 0);
+    if (typed.isEmpty())
+        return false;
+    *storage = ipBytes + typed.toByteArray();
     *ip = QByteArrayView(*storage).first(ipBytes.size());
-    *host = QByteArrayView(*storage).sliced(ipBytes.size());
+    *names = QByteArrayView(*storage).sliced(ipBytes.size());
     return true;
 }
 
@@ -450,10 +484,14 @@ bool HostsDocument::mergeInto(const QByteArray& current, QByteArray* out, QStrin
                 continue; // an added row marked "删"
             if (!rowBytes(i, &line, error))
                 return false;
-            if (reencoded && std::any_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) >= 0x80; })) {
-                *error = QStringLiteral("第 %1 行：HOST文件的编码在读取之后被其他程序改变了，这一行的文字无法按原来的编码写入。"
-                                        "文件没有保存。请重新读取HOST文件，再做修改。")
-                             .arg(i + 1);
+            if (reencoded &&
+                std::any_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) >= 0x80; })) {
+                *error =
+                    QStringLiteral(
+                        "第 %1 "
+                        "行：HOST文件的编码在读取之后被其他程序改变了，这一行的文字无法按原来的编码写入。"
+                        "文件没有保存。请重新读取HOST文件，再做修改。")
+                        .arg(i + 1);
                 return false;
             }
             if (!r.fromFile)

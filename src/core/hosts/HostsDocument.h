@@ -10,8 +10,7 @@
 #include <vector>
 
 // What a line of the hosts file shows in its row.
-struct HostsValues
-{
+struct HostsValues {
     bool disabled = false;
     QString ip;
     QString host;
@@ -33,8 +32,7 @@ HostsValues parseHostsLine(QStringView line);
 qsizetype restOfLineOffset(QByteArrayView line);
 
 // A row that a save changes: edited, ticked, marked deleted or added.
-struct RowChange
-{
+struct RowChange {
     int row = 0;             // 0-based, as the window numbers it before the save
     HostsValues before;      // as read; empty for an added row
     bool wasMapping = false; // the line as read mapped a host (active, with a host)
@@ -42,9 +40,15 @@ struct RowChange
     bool deleted = false;
 };
 
-// The address and host of a line without its line end as the resolver reads it: false for a
-// line that maps nothing (disabled, fewer than two words, an empty host).
-bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* host);
+// The address and names of a line without its line end as the resolver reads it: *names runs
+// from the second word up to a "#" or the end of the line, without the blanks at its end; every
+// word of it is a name the line maps. False for a line that maps nothing (disabled, fewer than
+// two words, no name before a "#").
+bool lineMapping(QByteArrayView line, QByteArrayView* ip, QByteArrayView* names);
+
+// The next name of names (lineMapping's) from *pos on, which it moves past it; empty after the
+// last.
+QByteArrayView nextName(QByteArrayView names, qsizetype* pos);
 
 // The hosts file as rows: one row per line, in file order, plus rows the user added. Each row
 // read from the file remembers the exact bytes of its line, so that rows the user did not
@@ -100,9 +104,9 @@ public:
     // (one word or none) and whose "禁用" box changed gains or loses one "#"; any other row
     // is written as "#" (when disabled), IP, one space, host, followed by the rest of its
     // original line, where an IP or host that the user did not change keeps its original
-    // bytes; a row whose IP and host were both cleared is written as an added empty row. Each line ends as it did in the file; new lines and a last line without an end get
-    // the file's line end. Returns false and sets *error, naming the row and the character, if
-    // typed text has no form in the file's encoding.
+    // bytes; a row whose IP and host were both cleared is written as an added empty row. Each line ends as it
+    // did in the file; new lines and a last line without an end get the file's line end. Returns false and
+    // sets *error, naming the row and the character, if typed text has no form in the file's encoding.
     bool toBytes(QByteArray* out, QString* error) const;
 
     // The bytes to save when the file now holds current. If current is the file as last read,
@@ -116,10 +120,11 @@ public:
     // The rows that differ from the file as read, in row order.
     QList<RowChange> changes() const;
 
-    // The address and host of a row as the resolver reads its line, in the file's encoding (an
-    // edited row's typed text is encoded into *storage). False for a row that maps nothing:
-    // disabled, marked deleted, or without a host.
-    bool mapping(int row, QByteArrayView* ip, QByteArrayView* host, QByteArray* storage) const;
+    // The address and names of a row as the resolver reads its line (lineMapping), in the file's
+    // encoding. An edited row's typed text is encoded into *storage, its names followed by those
+    // of the rest of its line, which a save keeps. False for a row that maps nothing: disabled,
+    // marked deleted, or without a name.
+    bool mapping(int row, QByteArrayView* ip, QByteArrayView* names, QByteArray* storage) const;
 
     // The file's bytes as last read, and where its first line starts (after a byte-order mark):
     // its rows are its lines from there, cut by HostsMerge::lineAt.
@@ -132,9 +137,8 @@ private:
     void forget(); // drops every row without telling the views: the caller does
 
     enum LineEnd : quint8 { NoEnd, Lf, CrLf };
-    struct Row
-    {
-        qint64 start = 0; // of the line's bytes in m_bytes
+    struct Row {
+        qint64 start = 0;  // of the line's bytes in m_bytes
         qint64 length = 0; // a line may be longer than 2 GiB: it is written back whole
         LineEnd end = NoEnd;
         bool fromFile = false;
