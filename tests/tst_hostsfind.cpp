@@ -107,6 +107,15 @@ void tst_HostsFind::sections_data()
     QTest::newRow("active row heads none") << QByteArray("1.1.1.1 a\n2.2.2.2 b\n") << utf8 << 0 << QList<int>{};
     QTest::newRow("comment at the end heads none") << QByteArray("1.1.1.1 a\n# end\n") << utf8 << 1 << QList<int>{};
     QTest::newRow("row past the end") << QByteArray("# S\n1.1.1.1 a\n") << utf8 << 5 << QList<int>{};
+    const QByteArray prose =
+        "# S\n#1.1.1.1 a b_c.d-e # note, see\n#127.0.0.1 is localhost, see below\n#cafe.de example\n"
+        "2.2.2.2 b\n#1.1.1 x\n3.3.3.3 c\n#::1 v6\n";
+    QTest::newRow("prose after an address ends it") << prose << utf8 << 0 << QList<int>{1};
+    QTest::newRow("prose heads a section") << prose << utf8 << 2 << QList<int>{};
+    QTest::newRow("a word that is no address heads") << prose << utf8 << 3 << QList<int>{4};
+    QTest::newRow("an invalid address heads") << prose << utf8 << 5 << QList<int>{6, 7};
+    QTest::newRow("a name outside ASCII is prose")
+        << QStringLiteral("# S\n#1.1.1.1 a\n#1.1.1.1 本机\n").toUtf8() << utf8 << 0 << QList<int>{1};
 }
 
 void tst_HostsFind::sections()
@@ -141,10 +150,13 @@ void tst_HostsFind::filterMatchesReading()
     QFETCH(QByteArray, encoding);
     const TextCodec codec(encoding);
     QRandomGenerator random(22);
-    const QStringList words{QStringLiteral("ads"),     QStringLiteral("ADS1"),   QStringLiteral("Tracker"),
-                            QStringLiteral("谷歌"),    QStringLiteral("éclair"), QStringLiteral("ÉCLAIR"),
-                            QStringLiteral("示例.com"), QStringLiteral("x@y"),   QStringLiteral(""),
-                            QStringLiteral("乤乨")}; // GBK 81 61 81 64: "a" and "d" as second bytes
+    const QStringList words{
+        QStringLiteral("ads"),      QStringLiteral("ADS1"),        QStringLiteral("Tracker"),
+        QStringLiteral("谷歌"),     QStringLiteral("éclair"),      QStringLiteral("ÉCLAIR"),
+        QStringLiteral("示例.com"), QStringLiteral("x@y"),         QStringLiteral(""),
+        QStringLiteral("乤乨"), // GBK 81 61 81 64: "a" and "d" as second bytes
+        QStringLiteral("eclair"),   QStringLiteral("\u212Aelvin"), QStringLiteral("STRA\u1E9EE"),
+        QStringLiteral("straße")};
     QByteArray file;
     for (int i = 0; i < 3000; ++i) {
         QString line = QStringLiteral("%1%2.0.%3.%4 %5%6.example")
@@ -171,11 +183,14 @@ void tst_HostsFind::filterMatchesReading()
     doc.addRow();
     doc.setValues(doc.rowCount() - 1, HostsValues{false, QStringLiteral("10.0.0.1"), QStringLiteral("Added.Tracker")});
 
-    const QStringList texts{QStringLiteral("ads"),  QStringLiteral("aDs1"),    QStringLiteral("tracker"),
-                            QStringLiteral("谷歌"), QStringLiteral("ÉCLAIR"),  QStringLiteral("éclair.edited"),
-                            QStringLiteral("#"),    QStringLiteral("0.1"),     QStringLiteral(".example\t"),
-                            QStringLiteral("1"),    QStringLiteral("nothing"), QStringLiteral("示例.COM"),
-                            QStringLiteral("É"),    QStringLiteral("ÉCLAIR.EDITED"), QStringLiteral("D")};
+    const QStringList texts{
+        QStringLiteral("ads"),    QStringLiteral("aDs1"),          QStringLiteral("tracker"),
+        QStringLiteral("谷歌"),   QStringLiteral("ÉCLAIR"),        QStringLiteral("éclair.edited"),
+        QStringLiteral("#"),      QStringLiteral("0.1"),           QStringLiteral(".example\t"),
+        QStringLiteral("1"),      QStringLiteral("nothing"),       QStringLiteral("示例.COM"),
+        QStringLiteral("É"),      QStringLiteral("ÉCLAIR.EDITED"), QStringLiteral("D"),
+        QStringLiteral("k"),      QStringLiteral("KELVIN"),        QStringLiteral("ß"),
+        QStringLiteral("Straße"), QStringLiteral("éclair")};
     for (const QString& text : texts) {
         const std::vector<int> expected = referenceRows(doc, text);
         // Typing on: the rows found for the text's first character narrow the search.

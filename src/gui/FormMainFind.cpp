@@ -104,10 +104,12 @@ void FormMain::filterStep()
 void FormMain::addSectionActions(QMenu& menu, int row)
 {
     // The section is found again when an entry is chosen: the rows may have changed meanwhile.
+    // Only a row that heads a section has them.
     const bool heads = !HostsSections::sectionRows(m_hosts, row).empty();
     for (const auto& [text, disabled] : {std::pair{"禁用本节(&D)", true}, std::pair{"启用本节(&E)", false}}) {
+        if (!heads)
+            break;
         QAction* action = menu.addAction(QString::fromUtf8(text));
-        action->setEnabled(heads);
         connect(action, &QAction::triggered, this, [this, row, disabled = disabled] {
             m_hosts.setDisabled(HostsSections::sectionRows(m_hosts, row), disabled);
         });

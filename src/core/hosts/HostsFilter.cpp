@@ -11,6 +11,39 @@ char lower(char c)
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+// The characters that a character outside ASCII folds to (QChar::toCaseFolded), found once:
+// "k" for the Kelvin sign "K", "s" for "ſ", "ß" for "ẞ". Qt's table has no list of them.
+const std::vector<char32_t>& foldTargets()
+{
+    static const std::vector<char32_t> targets = [] {
+        std::vector<char32_t> t;
+        for (char32_t u = 0x80; u <= 0x10FFFF; ++u) {
+            const char32_t f = QChar::toCaseFolded(u);
+            if (f != u)
+                t.push_back(f);
+        }
+        std::sort(t.begin(), t.end());
+        t.erase(std::unique(t.begin(), t.end()), t.end());
+        return t;
+    }();
+    return targets;
+}
+
+// Whether the bytes of c, with ASCII letters in either case, stand in exactly the lines that a
+// comparison without regard to case (QString::contains) finds c in: an ASCII character unless a
+// character outside ASCII folds to it; any other that folds to no other and none to it.
+bool foundByBytes(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (c.isSurrogate())
+        return false;
+    const std::vector<char32_t>& targets = foldTargets();
+    if (u < 0x80)
+        return !std::binary_search(targets.begin(), targets.end(), char32_t(lower(char(u))));
+    return QChar::toCaseFolded(char32_t(u)) == u &&
+           !std::binary_search(targets.begin(), targets.end(), char32_t(u));
+}
+
 bool valuesMatch(const HostsValues& v, const QString& text)
 {
     return v.ip.contains(text, Qt::CaseInsensitive) || v.host.contains(text, Qt::CaseInsensitive);
@@ -29,13 +62,13 @@ HostsFilter::HostsFilter(const HostsDocument& document, const QString& text, con
     m_fileRows = 0;
     while (m_fileRows < document.rowCount() && !document.lineBytes(m_fileRows).isNull())
         ++m_fileRows;
-    // A byte search finds every line that holds the text, unless the text has letters outside
-    // ASCII with another case (their bytes differ). Then the longest part of the text without
-    // them is searched for, and each line found is read as text; with no such part, every line.
+    // A byte search finds every line that holds the text, unless the text has characters that
+    // match others of other bytes (foundByBytes). Then the longest part of the text without them
+    // is searched for, and each line found is read as text; with no such part, every line.
     QStringView anchor, run;
     for (qsizetype i = 0; i <= text.size(); ++i) {
         const QChar c = i < text.size() ? text[i] : QChar();
-        if (i < text.size() && (c.unicode() < 0x80 || (c.toLower() == c && c.toUpper() == c))) {
+        if (i < text.size() && foundByBytes(c)) {
             run = QStringView(text).mid(i - run.size(), run.size() + 1);
             continue;
         }
