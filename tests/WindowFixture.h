@@ -37,6 +37,7 @@ struct WindowFixture
     QHash<QString, QStringList> dns;      // DNS's
     QHash<QString, Platform::ConnectTry> connects; // by address
     QStringList asked; // the names asked of the resolver, in any order
+    QByteArray resolverSettings; // the resolver's host.conf: empty, so the first line wins
 
     explicit WindowFixture(const QByteArray* hostsBytes = nullptr)
     {
@@ -77,6 +78,7 @@ struct WindowFixture
         };
         options.names.flush = [] { return Platform::CacheFlush(); };
         options.names.unavailable = [] { return QString(); };
+        options.names.resolverSettings = [this] { return resolverSettings; };
         options.connect = [this](const QString& ip, quint16, int, const std::atomic<bool>*) {
             const QMutexLocker locker(&namesLock);
             Platform::ConnectTry refused;

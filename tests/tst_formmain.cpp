@@ -1066,6 +1066,8 @@ void tst_FormMain::sectionMenuSwitchesItsLines()
     for (QAction* a : menu->actions()) {
         if (a->text() == QStringLiteral("启用筛选出的行"))
             enable = a;
+        QVERIFY2(!a->text().contains(QStringLiteral("本节")),
+                 "a row that heads no section has no section switch");
     }
     QVERIFY(enable);
     enable->trigger();
@@ -1099,8 +1101,9 @@ void tst_FormMain::oversizedQueueFileIsLeftAlone_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("a line over 4,096 characters") << "127.0.0.1\r\n" + QByteArray(4097, 'a') + "\r\n"
                                                   << QStringLiteral("第 2 项有 4097 个字符");
-    QTest::newRow("a file over 1 MiB") << QByteArray("127.0.0.1\r\n").repeated(100000)
-                                       << QStringLiteral("有 1100000 字节");
+    QTest::newRow("a file of 1 MiB + 1 byte")
+        << QByteArray("127.0.0.1\r\n").repeated(95325) + QByteArray(1048576 + 1 - 95325 * 11, 'x')
+        << QStringLiteral("超过任务框能容纳的 1048576 字节");
 }
 
 void tst_FormMain::oversizedQueueFileIsLeftAlone()
@@ -1118,13 +1121,21 @@ void tst_FormMain::oversizedQueueFileIsLeftAlone()
     QVERIFY2(log->item(0)->text().contains(reason), qPrintable(log->item(0)->text()));
     QVERIFY(log->item(0)->text().contains(QStringLiteral("没有载入")));
 
-    // "保存任务" refuses to put the box's few lines in its place.
+    // "保存任务" keeps the file in the backup folder, named in the message, then writes the box;
+    // the next one only writes.
     child<QPlainTextEdit>(form, QStringLiteral("TextIP"))->setPlainText(QStringLiteral("10.0.0.1"));
     click(form, "Command3");
     QCOMPARE(f.messages.size(), 1);
-    QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存失败！\r\n")) && f.messages.first().contains(reason),
+    const QStringList kept = QDir(f.path(QStringLiteral("backup"))).entryList({QStringLiteral("Ping-*.txt")});
+    QCOMPARE(kept.size(), 1);
+    QVERIFY(readBytes(f.path(QStringLiteral("backup/")) + kept.first()) == file);
+    QVERIFY2(f.messages.first().startsWith(QStringLiteral("保存成功!\r\n")) &&
+                 f.messages.first().contains(kept.first()),
              qPrintable(f.messages.first()));
-    QVERIFY(readBytes(ping) == file);
+    QCOMPARE(readBytes(ping), QByteArray("10.0.0.1\r\n"));
+    click(form, "Command3");
+    QCOMPARE(f.messages.last(), QStringLiteral("保存成功!"));
+    QCOMPARE(QDir(f.path(QStringLiteral("backup"))).entryList({QStringLiteral("Ping-*.txt")}).size(), 1);
 }
 
 void tst_FormMain::speedTestPutsChosenIpIntoRow_data()
@@ -1192,16 +1203,22 @@ void tst_FormMain::deadLinesMarkedAsTheUserEdits()
     WindowFixture f(&bytes);
     FormMain form(f.options);
     form.show();
-    auto marks = [&] {
+    auto marksOf = [&](FormMain& window) {
         QStringList out;
         for (int row = 1; row <= 4; ++row) {
-            const auto* host = child<QLineEdit>(form, QStringLiteral("Text1(%1)").arg(row));
-            // Greyed exactly when it has a reason.
-            const bool grey = host->palette().color(QPalette::Text) != form.palette().color(QPalette::Text);
-            out << host->toolTip() + (grey == !host->toolTip().isEmpty() ? QString() : QStringLiteral(" (grey wrong)"));
+            const auto* host = child<QLineEdit>(window, QStringLiteral("Text1(%1)").arg(row));
+            const auto* ip = child<QComboBox>(window, QStringLiteral("Combo1(%1)").arg(row));
+            // Both text boxes are greyed exactly when the row has a reason.
+            const QColor text = window.palette().color(QPalette::Text);
+            const bool grey = !host->toolTip().isEmpty();
+            const bool right = (host->palette().color(QPalette::Text) != text) == grey &&
+                               (ip->palette().color(QPalette::Text) != text) == grey &&
+                               ip->toolTip() == host->toolTip();
+            out << host->toolTip() + (right ? QString() : QStringLiteral(" (grey wrong)"));
         }
         return out;
     };
+    auto marks = [&] { return marksOf(form); };
     QCOMPARE(marks(), (QStringList{QString(), QStringLiteral("不起作用: 第 1 行已把 a 指向 1.1.1.1，系统用前面的这一行"), QString(),
                                    QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
     // Ticking "禁用" of the first row makes the second the one used; typing a host frees it.
@@ -1210,6 +1227,13 @@ void tst_FormMain::deadLinesMarkedAsTheUserEdits()
     QTest::mouseClick(child<QCheckBox>(form, "Check1(1)"), Qt::LeftButton);
     QTest::keyClicks(child<QLineEdit>(form, "Text1(2)"), QStringLiteral("x"));
     QCOMPARE(marks(), (QStringList{QString(), QString(), QString(), QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
+
+    // Where host.conf says "multi on", the resolver answers with every line's address.
+    f.resolverSettings = "multi on\n";
+    FormMain everyLine(f.options);
+    everyLine.show();
+    QCOMPARE(marksOf(everyLine), (QStringList{QString(), QString(), QString(),
+                                              QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
 }
 
 QTEST_MAIN(tst_FormMain)

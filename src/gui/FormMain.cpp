@@ -631,8 +631,11 @@ bool FormMain::loadQueue(QString* error)
 bool FormMain::writeQueue(QString* error)
 {
     if (!m_queueRefusal.isEmpty()) {
-        *error = m_queueRefusal; // the file holds what the box could not: it is not overwritten
-        return false;
+        // The file holds what the box could not show: a copy is kept before it is written over.
+        m_queueKept = PingQueue::keepRefused(ownFile(QStringLiteral("Ping.txt")), backupFolder(),
+                                             QDateTime::currentDateTime(), error);
+        if (m_queueKept.isEmpty())
+            return false;
     }
     const QString text = queueText() + QStringLiteral("\r\n");
     QByteArray bytes;
@@ -642,14 +645,21 @@ bool FormMain::writeQueue(QString* error)
         *error = QStringLiteral("任务队列含有 %1 编码无法表示的字符").arg(QString::fromLatin1(codec.encoding()));
         return false;
     }
-    return TextFile::save(ownFile(QStringLiteral("Ping.txt")), bytes, error);
+    if (!TextFile::save(ownFile(QStringLiteral("Ping.txt")), bytes, error))
+        return false;
+    m_queueRefusal.clear();
+    return true;
 }
 
 void FormMain::saveQueue()
 {
     QString error;
+    m_queueKept.clear();
     if (writeQueue(&error))
-        MessageBox::show(this, kSaved);
+        MessageBox::show(this, m_queueKept.isEmpty()
+                                   ? kSaved
+                                   : kSaved + QStringLiteral("\r\n没有载入的原 Ping.txt 另存为 ") +
+                                         QDir::toNativeSeparators(m_queueKept));
     else
         MessageBox::show(this, kSaveFailed + error);
 }

@@ -85,7 +85,7 @@ public:
     // read; its previous content goes to the backup folder first. The rows stay as they are.
     bool writeHostsFile(QString* error);
     // The task box from Ping.txt. A file too large for the box is not loaded: the log says
-    // why, and writeQueue refuses to overwrite it from then on.
+    // why, and the next writeQueue keeps a copy of it in the backup folder before writing.
     bool loadQueue(QString* error);
     bool writeQueue(QString* error);
 
@@ -165,6 +165,7 @@ private:
     int m_outerHeight = 0; // the window's height with frame and title bar, in pixels; 0: not set
     // Why Ping.txt was not loaded (too large for the task box); "保存任务" then leaves it alone.
     QString m_queueRefusal;
+    QString m_queueKept;                // where the last save kept the Ping.txt that was refused
     PingRunner* m_pingRunner = nullptr; // the batches, from the click to their last end
 
     QTabWidget* m_tabStrip = nullptr;

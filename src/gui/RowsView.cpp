@@ -194,12 +194,15 @@ void RowsView::showMark(Slot& slot)
     const QString reason = m_dead ? m_dead->reason(documentRow(slot.row)) : QString();
     if (slot.host->toolTip() == reason)
         return;
-    slot.host->setToolTip(reason);
-    slot.host->setProperty("deadLine", !reason.isEmpty());
+    // The row's two text boxes, host and IP, are greyed; its check boxes keep their look.
     QPalette palette = slot.host->parentWidget()->palette();
     if (!reason.isEmpty())
         palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
-    slot.host->setPalette(palette);
+    for (QWidget* box : {static_cast<QWidget*>(slot.host), static_cast<QWidget*>(slot.ip)}) {
+        box->setToolTip(reason);
+        box->setProperty("deadLine", !reason.isEmpty());
+        box->setPalette(palette);
+    }
 }
 
 void RowsView::ensureSlots()

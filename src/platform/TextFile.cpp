@@ -57,6 +57,27 @@ qint64 size(const QString& path)
     return QFileInfo(path).size();
 }
 
+ReadStatus readHead(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = describe(path, QStringLiteral("不是普通文件"));
+        return ReadStatus::Failed;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = describe(path, file.errorString());
+        return file.error() == QFileDevice::OpenError && !QFileInfo::exists(path) ? ReadStatus::Missing
+                                                                                  : ReadStatus::Failed;
+    }
+    *bytes = file.read(maxBytes);
+    if (file.error() != QFileDevice::NoError) {
+        *error = describe(path, file.errorString());
+        return ReadStatus::Failed;
+    }
+    return ReadStatus::Ok;
+}
+
 ReadStatus readTail(const QString& path, qint64 from, qint64 maxBytes, QByteArray* bytes, QString* error)
 {
     const QFileInfo info(path);

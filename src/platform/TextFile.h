@@ -16,6 +16,11 @@ enum class ReadStatus { Ok, Missing, Failed };
 // the path and the system's description.
 ReadStatus read(const QString& path, QByteArray* bytes, QString* error);
 
+// The first maxBytes bytes of the file, or all of it if it is shorter: no more is read, however
+// large the file (a caller that refuses a file over a limit asks for the limit + 1). Returns
+// Missing or Failed as read() does.
+ReadStatus readHead(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error);
+
 // The size of the file in bytes; 0 if it is missing.
 qint64 size(const QString& path);
 

@@ -70,7 +70,12 @@ bool readFieldsFile(const QString& path, const TextCodec& codec, QStringList* fi
     case TextFile::ReadStatus::Ok:
         break;
     }
-    const QString text = codec.decode(bytes);
+    return readFields(codec.decode(bytes), fields, error);
+}
+
+bool readFields(QStringView text, QStringList* fields, QString* error)
+{
+    fields->clear();
     FieldReader reader(text);
     QString field;
     while (reader.hasMore()) {

@@ -31,6 +31,10 @@ private:
 
 class TextCodec;
 
+// Reads every field of text into *fields. Returns false and sets *error if a field cannot be
+// read; *fields then holds the fields read before.
+bool readFields(QStringView text, QStringList* fields, QString* error);
+
 // Reads every field of a text file of the program's own (IP.txt, Ping.txt) into *fields.
 // A missing file is created empty and gives no fields. Returns false and sets *error if the
 // file cannot be read or created, or if a field cannot be read; *fields then holds the fields

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -32,8 +33,14 @@ enum class LoadStatus {
 };
 
 // The queue of the Ping.txt at path, read field by field in codec. Refuses a file over
-// kMaxFileBytes without reading it, and one with a field over kMaxLineChars characters.
-// Sets *error to the reason unless Loaded.
+// kMaxFileBytes, of which no more than kMaxFileBytes + 1 bytes are read, and one with a field
+// over kMaxLineChars characters. Sets *error to the reason unless Loaded.
 LoadStatus load(const QString& path, const TextCodec& codec, QString* queue, QString* error);
+
+// Keeps the Ping.txt at path that load() refused, before the queue is written in its place: a
+// copy in folder (made if missing) under a name of its own, "Ping-2026-12-07_13-45-02.txt" for
+// now (then "-2", "-3" ...). Returns the copy's path; empty, with *error set, if no copy could be
+// made (the queue must then not be written).
+QString keepRefused(const QString& path, const QString& folder, const QDateTime& now, QString* error);
 
 } // namespace PingQueue
