@@ -68,6 +68,7 @@ int main(int argc, char* argv[])
         return f;
     };
     options.names.unavailable = [] { return QString(); };
+    options.names.resolverSettings = [] { return QByteArray(); }; // the first line wins, as pictured
     options.connect = [](const QString& ip, quint16, int, const std::atomic<bool>*) {
         const QHash<QString, int> micros{{QStringLiteral("10.0.0.1"), 23400}, {QStringLiteral("10.0.0.21"), 8100},
                                          {QStringLiteral("10.0.0.22"), 41700}};
