@@ -15,12 +15,12 @@ class QThread;
 
 // The active rows of a hosts document that the resolver never uses: an address that is not a
 // valid IPv4 or IPv6 address, or, where the resolver answers with the first line that maps a
-// name (Platform::HostsRule), names that earlier active rows already map for the same address
-// family, every name of the row (a line maps each of its names, up to a "#"). Disabled and
-// deleted rows count for nothing; a host mapped for IPv4 and for IPv6 is no duplicate. It follows the
-// document's changes by itself: a reading indexes every row once, an edit moves one row in the index. A large
-// file is indexed on a thread of its own, so that the window shows at once; until that is done, only invalid
-// addresses are marked.
+// name (Platform::HostsRule), a row each of whose names an earlier active row already maps for
+// the same address family (a line maps every name on it, up to a "#"). Disabled and deleted
+// rows count for nothing; a host mapped for IPv4 and for IPv6 is no duplicate. It follows the
+// document's changes by itself: a reading indexes every row once, an edit moves one row in the
+// index. A large file is indexed on a thread of its own, so that the window shows at once; until
+// that is done, only invalid addresses are marked.
 class DeadLines : public QObject
 {
     Q_OBJECT
