@@ -125,6 +125,23 @@ QString tableRow(const Run& run, const QDateTime& ended, const std::optional<Pin
     return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
+QString outageTableName()
+{
+    return QStringLiteral("中断.csv");
+}
+
+QString outageHeader()
+{
+    return QStringLiteral("目标,开始,结束,秒\r\n");
+}
+
+QString outageRow(const QString& target, const QDateTime& start, const QDateTime& end, bool recovered)
+{
+    const QStringList fields{csvField(target), timeText(start), recovered ? timeText(end) : QString(),
+                             QString::number(start.secsTo(end))};
+    return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
 QString csvField(const QString& text)
 {
     static const QString formulaStarts = QStringLiteral("=+-@");

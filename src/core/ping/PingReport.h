@@ -63,6 +63,17 @@ QString tableHeader();
 QString tableRow(const Run& run, const QDateTime& ended, const std::optional<PingSummary>& summary,
                  const ProcessEnd& end);
 
+// The name of the day's table of outages, beside the summary table.
+QString outageTableName();
+
+// The header row of the outage table, CR LF at its end.
+QString outageHeader();
+
+// The row of one outage of target, CR LF at its end: target, start, end and its length in
+// seconds. An outage that its run's end cut short (the target never came back) has an empty
+// end; its seconds count up to the run's end.
+QString outageRow(const QString& target, const QDateTime& start, const QDateTime& end, bool recovered);
+
 // field as one CSV field: in double quotes, with its quotes doubled, if it holds a comma, a
 // double quote, a line break or a blank at either end; unchanged otherwise. A field that a
 // spreadsheet would take for a formula (beginning with = + - or @) is kept as text by a
