@@ -386,6 +386,16 @@ StartResult ping(const Command& cmd)
 
 } // namespace
 
+bool stop(const ProcessHandle& process)
+{
+    // The child is this program's own and unreaped until its watcher has collected it, so its
+    // id names no other process. SIGKILL, as ping writes its statistics on SIGINT and SIGTERM's
+    // handler could still write: a stopped run adds nothing more to its result file.
+    if (!process.isValid() || process.pid() <= 0 || process.isReaped())
+        return false;
+    return ::kill(static_cast<pid_t>(process.pid()), SIGKILL) == 0;
+}
+
 StartResult start(const Command& cmd)
 {
     switch (cmd.kind) {

@@ -88,6 +88,18 @@ QString endEntry(const QString& target, const std::optional<PingSummary>& summar
     return entry + QStringLiteral(" 退出状态不明，没有读到统计");
 }
 
+QString stoppedEntry(const QString& target, const PingSummary& counts)
+{
+    return QStringLiteral("已停止: ") + endEntry(target, counts, ProcessEnd()).mid(4);
+}
+
+QString stoppedRow(const Run& run, const QDateTime& ended, const PingSummary& counts)
+{
+    QString row = tableRow(run, ended, counts, ProcessEnd());
+    row.insert(row.size() - 2, QStringLiteral("已停止"));
+    return row;
+}
+
 QString batchEntry(int pings, int answered, int unwatched)
 {
     QString entry = QStringLiteral("本批完成: %1 个目标中 %2 个有回应").arg(pings).arg(answered);

@@ -47,6 +47,12 @@ QString tableFile(const QString& resultFile);
 // ended and that no statistics were read.
 QString endEntry(const QString& target, const std::optional<PingSummary>& summary, const ProcessEnd& end);
 
+// "已停止: " + the target + its counts until 停止全部 ended it.
+QString stoppedEntry(const QString& target, const PingSummary& counts);
+
+// The row of a run that 停止全部 ended: its counts until then, and "已停止" for its exit status.
+QString stoppedRow(const Run& run, const QDateTime& ended, const PingSummary& counts);
+
 // The entry after the last watched ping of a batch has ended: how many of its started pings got
 // an answer, and how many of them could not be watched (their end is not known).
 QString batchEntry(int pings, int answered, int unwatched = 0);

@@ -43,6 +43,8 @@ std::optional<PingTally::Change> PingTally::miss(int count, const QDateTime& at)
 
 std::optional<PingTally::Change> PingTally::answer(double ms, const QDateTime& at)
 {
+    m_minMs = m_received == 0 ? ms : qMin(m_minMs, ms);
+    m_maxMs = m_received == 0 ? ms : qMax(m_maxMs, ms);
     ++m_received;
     m_lastMs = ms;
     m_sumMs += ms;
@@ -67,4 +69,17 @@ std::optional<PingTally::Outage> PingTally::finish(bool stopped, const QDateTime
     if (!wasDown)
         return std::nullopt;
     return Outage{m_downSince, at, false};
+}
+
+PingSummary PingTally::summary() const
+{
+    PingSummary s;
+    s.sent = m_sent;
+    s.received = m_received;
+    s.lossPercent = lossPercent();
+    s.hasTimes = m_received > 0;
+    s.minMs = m_minMs;
+    s.avgMs = averageMs();
+    s.maxMs = m_maxMs;
+    return s;
 }

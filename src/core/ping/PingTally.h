@@ -67,6 +67,8 @@ public:
     double lastMs() const { return m_lastMs; }
     double averageMs() const { return m_received > 0 ? m_sumMs / m_received : 0; }
     QDateTime lastChange() const { return m_lastChange; }
+    // The counts in the form of ping's statistics (for a run stopped before it wrote its own).
+    PingSummary summary() const;
     bool isDown() const { return m_state == State::Down; }
 
 private:
@@ -80,6 +82,8 @@ private:
     int m_misses = 0; // in a row
     double m_lastMs = 0;
     double m_sumMs = 0;
+    double m_minMs = 0;
+    double m_maxMs = 0;
     QDateTime m_firstMiss; // of the misses in a row
     QDateTime m_downSince;
     QDateTime m_lastChange;
