@@ -216,6 +216,28 @@ void keptProcessHandle(const std::wstring& appDir)
     check(!winapi::processExitCode(nullptr, &code), "no handle has no exit code");
 }
 
+// 停止全部 on Windows: the ping started under cmd ends with its cmd, as both are in the job of
+// the kept process. Were cmd alone ended, ping would go on appending a line a second.
+void stoppedTree(const std::wstring& appDir)
+{
+    const std::wstring file = appDir + L"2026-12-07\\127.0.0.1-stopped.txt";
+    DeleteFileW(file.c_str());
+    const winapi::Started ping =
+        winapi::startProcess(L"cmd /c ping 127.0.0.1 -n 30 >>\"" + file + L"\"", 0, true);
+    check(ping.ok && ping.process && ping.job, "a kept process is started in a job of its own");
+    for (int i = 0; i < 100 && readFile(file).find("127.0.0.1:") == std::string::npos; ++i)
+        Sleep(100); // until its first reply is in the file
+    check(winapi::stopProcessTree(ping.job, ping.process), "the job is ended");
+    check(ping.process && WaitForSingleObject(static_cast<HANDLE>(ping.process), 10000) == WAIT_OBJECT_0,
+          "its cmd has ended");
+    const std::string atStop = readFile(file);
+    Sleep(3000);
+    const std::string later = readFile(file);
+    check(!atStop.empty() && later == atStop, "and the ping under it writes nothing more");
+    winapi::closeProcess(ping.process);
+    winapi::closeProcess(ping.job);
+}
+
 void systemFolder()
 {
     // The hosts file is found from here: C:\windows\system32 on a standard installation.
@@ -454,6 +476,7 @@ int wmain(int argc, wchar_t** argv)
     ansiCodePage();
     batchPing(appDir);
     keptProcessHandle(appDir);
+    stoppedTree(appDir);
     systemFolder();
     missingProgram();
     writeAccess(appDir);

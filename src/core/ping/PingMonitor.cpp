@@ -3,6 +3,7 @@
 #include "core/ping/PingReport.h"
 #include "platform/TextFile.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -10,8 +11,8 @@ PingMonitor::PingMonitor(const QByteArray& encoding, QObject* parent)
     : QObject(parent), m_codec(encoding), m_timer(new QTimer(this))
 {
     qRegisterMetaType<PingTally>();
-    m_timer->setInterval(kPollMs);
-    connect(m_timer, &QTimer::timeout, this, &PingMonitor::pollNow);
+    m_timer->setInterval(kTickMs);
+    connect(m_timer, &QTimer::timeout, this, &PingMonitor::pollSome);
 }
 
 PingMonitor::~PingMonitor() = default;
@@ -52,6 +53,29 @@ void PingMonitor::pollNow()
         if (read(it.value()))
             emit changed(it.key(), it->tally);
     }
+    m_order.clear();
+}
+
+void PingMonitor::pollSome()
+{
+    // Each tick looks at the share of the runs that makes one round every kPollMs, in the
+    // order they were added, and at most for kSliceMs: a thousand files read at once would
+    // hold the event loop for tens of milliseconds. What the budget leaves is taken next tick.
+    if (m_order.isEmpty()) {
+        m_order = m_runs.keys();
+        m_next = 0;
+    }
+    const qsizetype share = qMax<qsizetype>(1, m_order.size() * kTickMs / kPollMs + 1);
+    QElapsedTimer spent;
+    spent.start();
+    for (qsizetype n = 0; n < share && m_next < m_order.size() && spent.elapsed() < kSliceMs; ++n) {
+        const quint64 id = m_order.at(m_next++);
+        const auto it = m_runs.find(id);
+        if (it != m_runs.end() && read(it.value()))
+            emit changed(id, it->tally);
+    }
+    if (m_next >= m_order.size())
+        m_order.clear();
 }
 
 bool PingMonitor::read(Run& run)

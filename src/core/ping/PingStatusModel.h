@@ -17,7 +17,7 @@ class PingStatusModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    static constexpr int kRefreshMs = 250;
+    static constexpr int kRefreshMs = 100;
     enum Column { Target, State, Sent, Received, Loss, Last, Average, LastChange, ColumnCount };
 
     explicit PingStatusModel(PingMonitor* monitor, QObject* parent = nullptr);
