@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/TextFile.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -41,18 +42,17 @@ void TcpRun::start()
         resolved({m_options.host}, QString());
         return;
     }
-    // The system's resolver may take seconds: it is asked on a thread of Qt's pool, and its
-    // answer comes back through the event loop, to this run if it still exists.
-    // The pool lives on this thread as long as the runs it serves.
+    // The system's resolver may take seconds: it is asked on a thread of Qt's pool. Its answer
+    // goes to the application object, which outlives every run, and from there, on this
+    // thread, to this run if it still exists.
     QPointer<TcpRun> self(this);
     const auto lookup = m_names.lookup;
     const QString host = m_options.host;
-    ConnectPool* back = m_pool;
-    QThreadPool::globalInstance()->start([self, lookup, host, back] {
+    QThreadPool::globalInstance()->start([self, lookup, host] {
         QString error;
         const QStringList addresses = lookup ? lookup(host, &error) : QStringList();
         QMetaObject::invokeMethod(
-            back,
+            QCoreApplication::instance(),
             [self, addresses, error] {
                 if (self)
                     self->resolved(addresses, error);
