@@ -1,9 +1,11 @@
 // A batch's run from its start to its pings' ends, without a window and with real processes:
 // the entries of the log, the rows of the day's table, and no process left behind, also past
 // the limit of open files. Pings 127.0.0.1 and ::1 only.
+#include "LoopbackListener.h"
 #include "TestFiles.h"
 #include "core/ping/PingReport.h"
 #include "core/ping/PingRunner.h"
+#include "core/ping/PingStatusModel.h"
 #include "platform/ProcessWatcher.h"
 #include "platform/TextCodec.h"
 
@@ -108,6 +110,8 @@ private slots:
     void pastTheFileLimitEveryTargetIsWatched();
     void fileLimitIsRaisedToTheHardOne();
     void destroyingTheRunnerLeavesPingsRunning();
+    void tcpTargetsAreMeasuredByConnections();
+    void stopAllEndsPingsAndTcpRuns();
 };
 
 void tst_PingEnds::endsAreLoggedAndTabled()
@@ -292,6 +296,96 @@ void tst_PingEnds::destroyingTheRunnerLeavesPingsRunning()
     // It ends on its own and writes its summary all the same.
     const QString file = dir.filePath(QStringLiteral("day/127.0.0.1.txt"));
     QTRY_VERIFY_WITH_TIMEOUT(readBytes(file).contains("3 packets transmitted"), 15000);
+}
+
+// A port of 127.0.0.1 where nothing listens: connections to it are refused.
+quint16 closedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+void tst_PingEnds::tcpTargetsAreMeasuredByConnections()
+{
+    LoopbackListener open;
+    LoopbackListener silent(true);
+    QVERIFY(silent.isSilent());
+    const quint16 refused = closedPort();
+    Batch b;
+    // Names go through the name service; this one answers from a table of its own.
+    Platform::NameService names;
+    names.lookup = [](const QString& host, QString* error) {
+        if (host == QLatin1String("tarvix.test"))
+            return QStringList{QStringLiteral("127.0.0.1")};
+        *error = QStringLiteral("unknown");
+        return QStringList();
+    };
+    b.runner.setNetwork(names, {});
+    const QString queue = QStringLiteral("127.0.0.1:%1\r\ntarvix.test:%1\r\n127.0.0.1:%2\r\n127.0.0.1:%3\r\n"
+                                         "127.0.0.1:0\r\n[::1]:70000\r\n-p:80\r\n")
+                              .arg(open.port())
+                              .arg(refused)
+                              .arg(silent.port());
+    QVERIFY(b.start(queue, QStringLiteral("2")));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 15000);
+
+    // Refused as ping targets are: a port out of range, an option-like target.
+    QCOMPARE(b.startingWith(QStringLiteral("跳过:")).size(), 3);
+    QCOMPARE(b.startingWith(QStringLiteral("执行:TCP 连接 ")).size(), 4);
+    const struct {
+        QString target;
+        QString line;
+        int received;
+    } expected[] = {
+        {QStringLiteral("127.0.0.1:%1").arg(open.port()), QStringLiteral(": 时间="), 2},
+        {QStringLiteral("tarvix.test:%1").arg(open.port()), QStringLiteral(": 时间="), 2},
+        {QStringLiteral("127.0.0.1:%1").arg(refused), QStringLiteral(": 拒绝"), 0},
+        {QStringLiteral("127.0.0.1:%1").arg(silent.port()), QStringLiteral(": 超时"), 0},
+    };
+    for (const auto& e : expected) {
+        const QStringList lines =
+            QString::fromUtf8(readBytes(b.folder() + e.target + QStringLiteral(".txt"))).split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QString(64, QLatin1Char('=')));
+        QVERIFY(lines.value(1).startsWith(QStringLiteral("本次任务开始时间:")));
+        for (int i : {2, 3})
+            QVERIFY2(lines.value(i).startsWith(QStringLiteral("连接 ") + e.target + e.line), qPrintable(lines.value(i)));
+        // The end entry and the table read the summary as they read ping's.
+        QCOMPARE(b.startingWith(QStringLiteral("完成: %1 已发送 2 已接收 %2 ").arg(e.target).arg(e.received)).size(),
+                 1);
+    }
+    QCOMPARE(b.table().count("\r\n"), 5);
+}
+
+void tst_PingEnds::stopAllEndsPingsAndTcpRuns()
+{
+    LoopbackListener silent(true);
+    Batch b;
+    QVERIFY(b.start(QStringLiteral("127.0.0.1\r\n127.0.0.1:%1\r\n").arg(silent.port()), QStringLiteral("100")));
+    const qint64 pid = b.pids().value(0);
+    QVERIFY(pid > 0);
+    PingStatusModel* model = b.runner.statusModel();
+    QCOMPARE(model->rowCount(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(model->text(0, PingStatusModel::Received).toInt() >= 1, 5000);
+
+    QCOMPARE(b.runner.stopAll(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.startingWith(kBatchDone).isEmpty(), 5000);
+    QCOMPARE(processState(pid), 0); // ended and reaped
+    QCOMPARE(b.startingWith(QStringLiteral("已停止: ")).size(), 2);
+    QCOMPARE(model->text(0, PingStatusModel::State), QStringLiteral("已停止"));
+    QCOMPARE(model->text(1, PingStatusModel::State), QStringLiteral("已停止"));
+    // Nothing more comes into the result file: no statistics of ping's own.
+    const QByteArray file = readBytes(b.folder() + QStringLiteral("127.0.0.1.txt"));
+    QVERIFY(!file.contains("statistics"));
+    QVERIFY(file.contains("icmp_seq=1 "));
+    QVERIFY(b.table().contains("已停止\r\n"));
+    QCOMPARE(b.table().count("已停止\r\n"), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_PingEnds)

@@ -1,15 +1,20 @@
 // Renders the real window on the offscreen platform into a PNG, for the README:
 //   QT_QPA_PLATFORM=offscreen build/default/tools/tarvix_screenshot docs/window.png [docs/ping.png
-//       [docs/find.png [docs/speedtest.png docs/saved.png]]]
-// The last two: 测速 of a row and the message after a save in which one row did not take effect.
+//       [docs/find.png [docs/speedtest.png docs/saved.png [docs/status.png]]]]]
+// 测速 of a row, the message after a save in which one row did not take effect, and 批量PING状态
+// during a batch: real pings of 127.0.0.1 and ::1, TCP targets answered from the table below.
 // Names and connections are answered from tables here: nothing is resolved or connected to.
 // With TARVIX_SCREENSHOT_ROWS=N the hosts file gets N more lines and the screen is 600 pixels
 // high, so that the rows scroll (with QT_SCALE_FACTOR=1.5: the window at 150 %).
 #include "gui/FormMain.h"
 
+#include "core/ping/PingRunner.h"
 #include "gui/MessageBox.h"
+#include "gui/PingStatusWindow.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QListWidget>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
@@ -115,6 +120,32 @@ int main(int argc, char* argv[])
         box.show();
         app.processEvents();
         if (!box.grab().save(QString::fromLocal8Bit(argv[5])))
+            return 1;
+    }
+    if (argc > 6) {
+        // 批量PING状态 four seconds into a batch of 20: two pings of this machine, a TCP target
+        // by name, one by address and one whose port refuses.
+        FormMainOptions batch = options;
+        batch.start = {}; // the pings are real: loopback only
+        FormMain form(batch);
+        form.show();
+        form.findChild<QTabWidget*>(QStringLiteral("TabStrip1"))->setCurrentIndex(1);
+        form.findChild<QPlainTextEdit*>(QStringLiteral("TextIP"))
+            ->setPlainText(QStringLiteral("127.0.0.1\n::1\noa.example.com:443\n10.0.0.21:443\n10.0.0.8:22"));
+        form.findChild<QLineEdit*>(QStringLiteral("TextN"))->setText(QStringLiteral("20"));
+        MessageBox::setHandler([](QWidget*, const QString&) {});
+        form.startBatch();
+        form.findChild<QListWidget*>(QStringLiteral("ListLog"))
+            ->findChild<QAction*>(QStringLiteral("ShowPingStatus"))
+            ->trigger();
+        auto* status = form.findChild<PingStatusWindow*>();
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 4300)
+            app.processEvents(QEventLoop::AllEvents, 50);
+        const bool saved = status && status->grab().save(QString::fromLocal8Bit(argv[6]));
+        form.findChild<PingRunner*>()->stopAll();
+        if (!saved)
             return 1;
     }
     if (argc > 3) {

@@ -14,6 +14,7 @@
 #include "gui/ElevatedSave.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
+#include "gui/PingStatusWindow.h"
 #include "gui/RowsView.h"
 #include "gui/SpeedTestDialog.h"
 
@@ -231,6 +232,8 @@ void FormMain::connectHandlers()
 {
     connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
     connect(m_pingRunner, &PingRunner::logged, this, &FormMain::log);
+    m_pingRunner->setNetwork(m_options.names, m_options.connect);
+    PingStatusWindow::addToLog(m_listLog, m_pingRunner);
     const std::pair<const char*, void (FormMain::*)()> handlers[] = {
         {Control::Exit, &FormMain::exitProgram},
         {Control::ReadHosts, &FormMain::reloadHostsFile},

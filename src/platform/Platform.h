@@ -116,6 +116,11 @@ constexpr unsigned long kAppendLineLimitMs = 60000;
 // result file stand in the order of their commands.
 StartResult start(const Command& cmd);
 
+// Ends a started ping at once, with everything it started: on Windows the job of its cmd (the
+// ping under it too), on Unix the process. It writes nothing more. True if the system ended it
+// (false for an empty handle, or a process that has already been collected).
+bool stop(const ProcessHandle& process);
+
 // What starts a command: start() above, or a stand-in of a test. It is called from several
 // threads at once.
 using Starter = std::function<StartResult(const Command&)>;

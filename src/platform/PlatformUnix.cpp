@@ -374,14 +374,27 @@ StartResult appendLine(const QString& path, const QString& text)
     return result;
 }
 
-// ping's output goes where cmd's >> sends it: appended to the result file.
+// ping's output goes where cmd's >> sends it: appended to the result file. -O makes iputils
+// write a line for each request that got no reply in time ("no answer yet for icmp_seq=N"), as
+// Windows' ping does, so that a target that stops answering shows at once in the live counts
+// rather than only when a later reply leaves a gap in the numbers.
 StartResult ping(const Command& cmd)
 {
-    return spawn(QStringLiteral("ping"), QStringList{QStringLiteral("-c"), cmd.count} + cmd.words, cmd.path,
-                 true);
+    return spawn(QStringLiteral("ping"), QStringList{QStringLiteral("-O"), QStringLiteral("-c"), cmd.count} + cmd.words,
+                 cmd.path, true);
 }
 
 } // namespace
+
+bool stop(const ProcessHandle& process)
+{
+    // The child is this program's own and unreaped until its watcher has collected it, so its
+    // id names no other process. SIGKILL, as ping writes its statistics on SIGINT and SIGTERM's
+    // handler could still write: a stopped run adds nothing more to its result file.
+    if (!process.isValid() || process.pid() <= 0 || process.isReaped())
+        return false;
+    return ::kill(static_cast<pid_t>(process.pid()), SIGKILL) == 0;
+}
 
 StartResult start(const Command& cmd)
 {

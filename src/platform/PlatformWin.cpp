@@ -150,8 +150,17 @@ StartResult start(const Command& cmd)
     result.pid = started.pid;
     result.error = QString::fromStdWString(started.error);
     if (started.process)
-        result.process = ProcessHandle::adopt(started.pid, reinterpret_cast<qintptr>(started.process));
+        result.process = ProcessHandle::adopt(started.pid, reinterpret_cast<qintptr>(started.process),
+                                              started.job ? reinterpret_cast<qintptr>(started.job) : -1);
     return result;
+}
+
+bool stop(const ProcessHandle& process)
+{
+    if (!process.isValid())
+        return false;
+    return winapi::stopProcessTree(process.group() == -1 ? nullptr : reinterpret_cast<void*>(process.group()),
+                                   reinterpret_cast<void*>(process.native()));
 }
 
 } // namespace Platform
@@ -160,4 +169,6 @@ ProcessHandle::Data::~Data()
 {
     if (native != -1)
         winapi::closeProcess(reinterpret_cast<void*>(native));
+    if (group != -1)
+        winapi::closeProcess(reinterpret_cast<void*>(group));
 }

@@ -15,24 +15,28 @@ class ProcessHandle
 public:
     ProcessHandle() = default;
 
-    // Takes over native, the open descriptor of the process pid.
-    static ProcessHandle adopt(qint64 pid, qintptr native);
+    // Takes over native, the open descriptor of the process pid, and group, the job that holds
+    // it and the processes it starts (Windows; -1 for none).
+    static ProcessHandle adopt(qint64 pid, qintptr native, qintptr group = -1);
 
     bool isValid() const { return d != nullptr; }
     qint64 pid() const { return d ? d->pid : 0; }
     qintptr native() const { return d ? d->native : -1; }
+    qintptr group() const { return d ? d->group : -1; }
 
     // Records that the process has been reaped (Unix), so that nothing is left to collect when
     // the last copy goes.
     void setReaped() const;
+    bool isReaped() const { return d && d->reaped; }
 
 private:
     struct Data
     {
         qint64 pid = 0;
         qintptr native = -1;
+        qintptr group = -1;
         bool reaped = false;
-        ~Data(); // closes native; on Unix, an unreaped process is left to be reaped later
+        ~Data(); // closes native and group; on Unix, an unreaped process is left to be reaped later
     };
     std::shared_ptr<Data> d;
 };

@@ -8,6 +8,8 @@
 #endif
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -214,6 +216,47 @@ void keptProcessHandle(const std::wstring& appDir)
     check(readFile(file).find("127.0.0.1") != std::string::npos, "and its output is in the result file");
     winapi::closeProcess(nullptr); // closing no handle does nothing
     check(!winapi::processExitCode(nullptr, &code), "no handle has no exit code");
+}
+
+// The id of a process whose parent is parent, by the system's list of processes; 0 if none.
+unsigned long childOf(unsigned long parent)
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    unsigned long child = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !child; more = Process32NextW(snapshot, &entry))
+        child = entry.th32ParentProcessID == parent ? entry.th32ProcessID : 0;
+    CloseHandle(snapshot);
+    return child;
+}
+
+// 停止全部 on Windows: the ping started under cmd ends with its cmd, as both are in the job of
+// the kept process. Were cmd alone ended, its ping would run on.
+void stoppedTree(const std::wstring& appDir)
+{
+    const std::wstring file = appDir + L"2026-12-07\\127.0.0.1-stopped.txt";
+    DeleteFileW(file.c_str());
+    const winapi::Started ping =
+        winapi::startProcess(L"cmd /c ping 127.0.0.1 -n 30 >>\"" + file + L"\"", 0, true);
+    check(ping.ok && ping.process && ping.job, "a kept process is started in a job of its own");
+    unsigned long pid = 0;
+    for (int i = 0; i < 100 && !(pid = childOf(ping.pid)); ++i)
+        Sleep(100); // until cmd has started its ping
+    const HANDLE child = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    check(child != nullptr, "its cmd has started the ping");
+    check(winapi::stopProcessTree(ping.job, ping.process), "the job is ended");
+    check(ping.process && WaitForSingleObject(static_cast<HANDLE>(ping.process), 10000) == WAIT_OBJECT_0,
+          "its cmd has ended");
+    check(child && WaitForSingleObject(child, 5000) == WAIT_OBJECT_0, "and so has the ping under it");
+    if (child)
+        TerminateProcess(child, 1); // should the check have failed: not left running
+    if (child)
+        CloseHandle(child);
+    winapi::closeProcess(ping.process);
+    winapi::closeProcess(ping.job);
 }
 
 void systemFolder()
@@ -454,6 +497,7 @@ int wmain(int argc, wchar_t** argv)
     ansiCodePage();
     batchPing(appDir);
     keptProcessHandle(appDir);
+    stoppedTree(appDir);
     systemFolder();
     missingProgram();
     writeAccess(appDir);

@@ -1,5 +1,7 @@
 #include "core/ping/PingCommands.h"
 
+#include <algorithm>
+
 namespace PingCommands {
 
 namespace {
@@ -66,6 +68,39 @@ QString unsafeReason(const QString& target)
     if (word.startsWith(QLatin1Char('-')))
         return QStringLiteral("以“-”开头，会被 ping 当作选项");
     return QString();
+}
+
+bool tcpTarget(const QString& target, QString* host, quint16* port, QString* problem)
+{
+    const QString word = target.trimmed();
+    qsizetype colon = -1;
+    if (word.startsWith(QLatin1Char('['))) {
+        const qsizetype close = word.indexOf(QLatin1Char(']'));
+        *host = word.mid(1, close - 1);
+        colon = close + 1;
+        if (close < 0 || colon >= word.size() || word.at(colon) != QLatin1Char(':')) {
+            *problem = QStringLiteral("“[地址]”之后要有“:端口”");
+            return true;
+        }
+    } else {
+        if (word.count(QLatin1Char(':')) != 1)
+            return false;
+        colon = word.indexOf(QLatin1Char(':'));
+        *host = word.left(colon);
+    }
+    bool ok = false;
+    const QStringView portText = QStringView(word).mid(colon + 1);
+    const uint number = portText.toUInt(&ok);
+    const bool digits = !portText.isEmpty() && std::all_of(portText.begin(), portText.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+    if (host->isEmpty())
+        *problem = QStringLiteral("冒号前没有主机名或地址");
+    else if (!digits || !ok || number < 1 || number > 65535)
+        *problem = QStringLiteral("端口“%1”不是 1 到 65535 之间的数").arg(portText);
+    else
+        *port = quint16(number);
+    return true;
 }
 
 Command separatorCommand(const QString& resultFile)

@@ -33,6 +33,12 @@ QString resultFile(const QString& folder, const QString& target,
 // allowed and kept.
 QString unsafeReason(const QString& target);
 
+// Whether the target is a TCP target: host:port, IPv4:port or [IPv6]:port (a target with
+// more than one colon and no brackets is an IPv6 address for ping). For one, sets *host (without
+// the brackets) and *port, or *problem when its port is not a number from 1 to 65535 or its
+// host is empty.
+bool tcpTarget(const QString& target, QString* host, quint16* port, QString* problem);
+
 // cmd /c echo ========...>>"file"
 Command separatorCommand(const QString& resultFile);
 // cmd /c echo 本次任务开始时间:%time%>>"file"; the line is given the time now for systems

@@ -88,6 +88,18 @@ QString endEntry(const QString& target, const std::optional<PingSummary>& summar
     return entry + QStringLiteral(" 退出状态不明，没有读到统计");
 }
 
+QString stoppedEntry(const QString& target, const PingSummary& counts)
+{
+    return QStringLiteral("已停止: ") + endEntry(target, counts, ProcessEnd()).mid(4);
+}
+
+QString stoppedRow(const Run& run, const QDateTime& ended, const PingSummary& counts)
+{
+    QString row = tableRow(run, ended, counts, ProcessEnd());
+    row.insert(row.size() - 2, QStringLiteral("已停止"));
+    return row;
+}
+
 QString batchEntry(int pings, int answered, int unwatched)
 {
     QString entry = QStringLiteral("本批完成: %1 个目标中 %2 个有回应").arg(pings).arg(answered);
@@ -122,6 +134,23 @@ QString tableRow(const Run& run, const QDateTime& ended, const std::optional<Pin
         fields << QString() << QString() << QString() << QString() << QString() << QString();
     }
     fields << exitText(end);
+    return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
+QString outageTableName()
+{
+    return QStringLiteral("中断.csv");
+}
+
+QString outageHeader()
+{
+    return QStringLiteral("目标,开始,结束,秒\r\n");
+}
+
+QString outageRow(const QString& target, const QDateTime& start, const QDateTime& end, bool recovered)
+{
+    const QStringList fields{csvField(target), timeText(start), recovered ? timeText(end) : QString(),
+                             QString::number(start.secsTo(end))};
     return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 

@@ -47,6 +47,12 @@ QString tableFile(const QString& resultFile);
 // ended and that no statistics were read.
 QString endEntry(const QString& target, const std::optional<PingSummary>& summary, const ProcessEnd& end);
 
+// "已停止: " + the target + its counts until 停止全部 ended it.
+QString stoppedEntry(const QString& target, const PingSummary& counts);
+
+// The row of a run that 停止全部 ended: its counts until then, and "已停止" for its exit status.
+QString stoppedRow(const Run& run, const QDateTime& ended, const PingSummary& counts);
+
 // The entry after the last watched ping of a batch has ended: how many of its started pings got
 // an answer, and how many of them could not be watched (their end is not known).
 QString batchEntry(int pings, int answered, int unwatched = 0);
@@ -62,6 +68,17 @@ QString tableHeader();
 // summary would give are empty without one.
 QString tableRow(const Run& run, const QDateTime& ended, const std::optional<PingSummary>& summary,
                  const ProcessEnd& end);
+
+// The name of the day's table of outages, beside the summary table.
+QString outageTableName();
+
+// The header row of the outage table, CR LF at its end.
+QString outageHeader();
+
+// The row of one outage of target, CR LF at its end: target, start, end and its length in
+// seconds. An outage that its run's end cut short (the target never came back) has an empty
+// end; its seconds count up to the run's end.
+QString outageRow(const QString& target, const QDateTime& start, const QDateTime& end, bool recovered);
 
 // field as one CSV field: in double quotes, with its quotes doubled, if it holds a comma, a
 // double quote, a line break or a blank at either end; unchanged otherwise. A field that a

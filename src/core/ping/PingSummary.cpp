@@ -39,7 +39,8 @@ const QList<QRegularExpression>& packetPatterns()
 }
 
 // Each pattern names the minimum, average and maximum; Windows gives the maximum before the
-// average. A line cut off before its unit does not match.
+// average. A line cut off before its unit does not match. The Chinese form also takes tenths,
+// as the summary of a TCP target gives them.
 const QList<QRegularExpression>& timePatterns()
 {
     static const QList<QRegularExpression> patterns = {
@@ -50,7 +51,8 @@ const QList<QRegularExpression>& timePatterns()
         QRegularExpression(QStringLiteral(
             R"(^Minimum = (?<min>\d+)ms[,，] Maximum = (?<max>\d+)ms[,，] Average = (?<avg>\d+)ms$)")),
         QRegularExpression(QStringLiteral(
-            R"(^最短 = (?<min>\d+)ms[,，] ?最长 = (?<max>\d+)ms[,，] ?平均 = (?<avg>\d+)ms$)")),
+            R"(^最短 = (?<min>\d+(?:\.\d+)?)ms[,，] ?最长 = (?<max>\d+(?:\.\d+)?)ms[,，] ?)"
+            R"(平均 = (?<avg>\d+(?:\.\d+)?)ms$)")),
     };
     return patterns;
 }
@@ -132,4 +134,72 @@ std::optional<PingSummary> PingSummary::parseLast(QStringView text)
         }
     }
     return s;
+}
+
+namespace {
+
+// The forms of a reply line. Each names its time (ms) and, where the form has one, seq. An
+// iputils line ends at "ms": a duplicate reply, marked "(DUP!)" after it, is no new reply.
+const QList<QRegularExpression>& replyPatterns()
+{
+    static const QList<QRegularExpression> patterns = {
+        QRegularExpression(
+            QStringLiteral(R"(^\d+ bytes from .+: icmp_seq=(?<seq>\d+) .*time=(?<ms>\d+(?:\.\d+)?) ms$)")),
+        QRegularExpression(QStringLiteral(R"(^来自 .+ 的回复[:：] (?:字节=\d+ )?时间[=<](?<ms>\d+)ms)")),
+        QRegularExpression(QStringLiteral(R"(^Reply from .+: (?:bytes=\d+ )?time[=<](?<ms>\d+)ms)")),
+        QRegularExpression(QStringLiteral(R"(^连接 \S+[:：] 时间=(?<ms>\d+(?:\.\d+)?)ms$)")),
+    };
+    return patterns;
+}
+
+// The forms of a line that tells of a request without a reply; seq where the form has one.
+const QList<QRegularExpression>& lostPatterns()
+{
+    static const QList<QRegularExpression> patterns = {
+        QRegularExpression(QStringLiteral(R"(^no answer yet for icmp_seq=(?<seq>\d+)$)")),
+        QRegularExpression(QStringLiteral(R"(^From \S+(?: \(\S+\))? icmp_seq=(?<seq>\d+) )")),
+        QRegularExpression(QStringLiteral(R"(^(?:请求超时|一般故障|PING[:：] 传输失败)。?)")),
+        QRegularExpression(QStringLiteral(R"(^来自 .+ 的回复[:：] 无法访问目标)")),
+        QRegularExpression(
+            QStringLiteral(R"(^(?:Request timed out|General failure|PING: transmit failed)\.?)")),
+        QRegularExpression(QStringLiteral(R"(^Reply from .+: Destination (?:host|net) unreachable)")),
+        QRegularExpression(QStringLiteral(R"(^连接 \S+[:：] (?:拒绝|超时|失败))")),
+    };
+    return patterns;
+}
+
+int seqOf(const QRegularExpressionMatch& m)
+{
+    bool ok = false;
+    const int seq = m.capturedView(u"seq").toInt(&ok);
+    return ok ? seq : -1;
+}
+
+} // namespace
+
+PingReply PingReply::parse(QStringView text)
+{
+    const QStringView line = text.trimmed();
+    PingReply r;
+    if (line.isEmpty())
+        return r;
+    for (const QRegularExpression& re : replyPatterns()) {
+        const QRegularExpressionMatch m = re.match(line);
+        if (m.hasMatch()) {
+            if (!toNumber(m.capturedView(u"ms"), &r.ms))
+                return r;
+            r.kind = Kind::Reply;
+            r.seq = seqOf(m);
+            return r;
+        }
+    }
+    for (const QRegularExpression& re : lostPatterns()) {
+        const QRegularExpressionMatch m = re.match(line);
+        if (m.hasMatch()) {
+            r.kind = Kind::Lost;
+            r.seq = seqOf(m);
+            return r;
+        }
+    }
+    return r;
 }

@@ -36,3 +36,26 @@ struct PingSummary
     // missing or cut off leaves hasTimes false.
     static std::optional<PingSummary> parseLast(QStringView text);
 };
+
+// What one line of a run's output says about one request, in the forms above:
+//   iputils      64 bytes from 127.0.0.1: icmp_seq=3 ttl=64 time=0.031 ms   a reply
+//                no answer yet for icmp_seq=4                                lost (ping -O)
+//                From 192.0.2.1 icmp_seq=5 Destination Host Unreachable      lost
+//   Windows      来自 127.0.0.1 的回复: 字节=32 时间<1ms TTL=128              a reply
+//                Reply from 127.0.0.1: bytes=32 time=12ms TTL=64             a reply
+//                请求超时。 / Request timed out.                              lost
+//                来自 x 的回复: 无法访问目标主机。 / Reply from x: Destination host unreachable.
+//                一般故障。 / General failure. / PING: 传输失败。 / PING: transmit failed.
+//   TCP targets  连接 127.0.0.1:7777: 时间=0.3ms / …: 拒绝 / …: 超时 / …: 失败 …
+// Any other line (the header, the separator and start-time lines, a duplicate reply, the
+// summary, a form not listed) says nothing: Kind::None.
+struct PingReply
+{
+    enum class Kind { None, Reply, Lost };
+    Kind kind = Kind::None;
+    double ms = 0; // Reply: the round-trip time ("<1ms" gives 0)
+    int seq = -1;  // iputils: the icmp_seq the line names; -1 where the form has none
+
+    // line without its line end; blanks around it are allowed.
+    static PingReply parse(QStringView line);
+};

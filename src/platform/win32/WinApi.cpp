@@ -122,12 +122,26 @@ Started startProcess(const std::wstring& commandLine, int showMode, bool keepPro
     // CreateProcessW may write into the command line, so it gets a copy of its own.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    const DWORD flags = showMode == 0 ? CREATE_NO_WINDOW : 0;
+    // A kept process starts suspended and is put in a job of its own before it runs, so that
+    // every process it starts belongs to the job too, and stopping the job ends them all. The
+    // job does not end its processes when its handle is closed: they outlive the program.
+    HANDLE job = keepProcess ? CreateJobObjectW(nullptr, nullptr) : nullptr;
+    const DWORD flags = (showMode == 0 ? CREATE_NO_WINDOW : 0) | (job ? CREATE_SUSPENDED : 0);
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
                         &info)) {
         result.error = errorText(GetLastError());
+        if (job)
+            CloseHandle(job);
         return result;
     }
+    if (job) {
+        if (!AssignProcessToJobObject(job, info.hProcess)) {
+            CloseHandle(job); // a system that allows no nested job: the process runs without one
+            job = nullptr;
+        }
+        ResumeThread(info.hThread);
+    }
+    result.job = job;
     CloseHandle(info.hThread);
     if (waitMs > 0)
         result.stillRunning = WaitForSingleObject(info.hProcess, waitMs) == WAIT_TIMEOUT;
@@ -156,6 +170,13 @@ void closeProcess(void* process)
 {
     if (process)
         CloseHandle(static_cast<HANDLE>(process));
+}
+
+bool stopProcessTree(void* job, void* process)
+{
+    if (job)
+        return TerminateJobObject(static_cast<HANDLE>(job), 1) != FALSE;
+    return process && TerminateProcess(static_cast<HANDLE>(process), 1) != FALSE;
 }
 
 bool createDirectory(const std::wstring& path, std::wstring* error)

@@ -35,6 +35,10 @@ struct Started
     unsigned long pid = 0;
     std::wstring error;      // the system's text for the failure when !ok
     void* process = nullptr; // the process HANDLE, when kept; closed with closeProcess()
+    // With a kept process: a job object that holds it and every process it starts (the ping
+    // under cmd), so that stopProcessTree ends them all; closed with closeProcess(). Null where
+    // the system refused the job (the process then runs without one).
+    void* job = nullptr;
     bool stillRunning = false; // waited for, and still running when waitMs had passed
 };
 
@@ -52,6 +56,10 @@ bool processExitCode(void* process, unsigned long* code);
 
 // Closes a process handle kept by startProcess(); the process itself runs on.
 void closeProcess(void* process);
+
+// Ends a process kept by startProcess() and every process it started: its whole job, or the
+// process alone where it has none. True if the system did so.
+bool stopProcessTree(void* job, void* process);
 
 // Creates one directory. True if it exists afterwards, made now or before; otherwise false
 // with the system's text for the reason in *error.
