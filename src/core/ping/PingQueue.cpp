@@ -60,4 +60,9 @@ LoadStatus load(const QString& path, const TextCodec& codec, QString* queue, QSt
     return ok ? LoadStatus::Loaded : LoadStatus::Failed;
 }
 
+bool save(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return TextFile::save(path, bytes, error);
+}
+
 } // namespace PingQueue

@@ -36,4 +36,8 @@ enum class LoadStatus {
 // Sets *error to the reason unless Loaded.
 LoadStatus load(const QString& path, const TextCodec& codec, QString* queue, QString* error);
 
+// Writes the queue's bytes to path as a safe save does: the old file stays whole until the new
+// one is complete. False with *error when the system refuses.
+bool save(const QString& path, const QByteArray& bytes, QString* error);
+
 } // namespace PingQueue
