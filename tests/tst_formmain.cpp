@@ -1131,8 +1131,11 @@ void tst_FormMain::oversizedQueueFileIsLeftAlone()
 void tst_FormMain::speedTestPutsChosenIpIntoRow_data()
 {
     QTest::addColumn<bool>("fromMenu"); // the context menu and "t", or Ctrl+T
-    QTest::newRow("right-click, then t") << true;
-    QTest::newRow("Ctrl+T in the row") << false;
+    QTest::addColumn<bool>("filtered"); // a search shows the row first, where row 1 stands
+    QTest::newRow("right-click, then t") << true << false;
+    QTest::newRow("Ctrl+T in the row") << false << false;
+    QTest::newRow("right-click, then t, in the rows a search shows") << true << true;
+    QTest::newRow("Ctrl+T, in the rows a search shows") << false << true;
 }
 
 void tst_FormMain::speedTestPutsChosenIpIntoRow()
@@ -1140,6 +1143,7 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     // The path a script drives: right-click a row, "t", the measuring, Return, "保存文件". The
     // tries are answered by the fixture's table: nothing is connected to.
     QFETCH(bool, fromMenu);
+    QFETCH(bool, filtered);
     const QByteArray bytes = "127.0.0.1 localhost\n10.0.0.1 a.example # note\n10.0.0.2 b.example\n";
     WindowFixture f(&bytes);
     writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.3\r\nnot-an-ip\r\n");
@@ -1155,7 +1159,16 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
-    auto* host = child<QLineEdit>(form, "Text1(2)");
+    // Filtered, the row of a.example is the first in view: the menu and Ctrl+T act on it, not
+    // on the first row of the file.
+    const QString inView = filtered ? QStringLiteral("1") : QStringLiteral("2");
+    if (filtered) {
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>(form, "TextFind"), QStringLiteral("a.example"));
+        QTRY_COMPARE(child<QLabel>(form, "LabelFind")->text(), QStringLiteral("1 / 3"));
+    }
+    auto* host = child<QLineEdit>(form, QStringLiteral("Text1(%1)").arg(inView));
+    QCOMPARE(host->text(), QStringLiteral("a.example"));
     if (fromMenu) {
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), host->mapToGlobal(QPoint(5, 5)));
         QCoreApplication::sendEvent(host, &event);
@@ -1179,7 +1192,7 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     QCOMPARE(list->currentItem()->text(1), QStringLiteral("10.0.0.4")); // the best, selected
     QTest::keyClick(dialog, Qt::Key_Return);
     QTRY_VERIFY(!form.findChild<QDialog*>(QStringLiteral("SpeedTest")));
-    QCOMPARE(child<IpBox>(form, "Combo1(2)")->ip(), QStringLiteral("10.0.0.4"));
+    QCOMPARE(child<IpBox>(form, QStringLiteral("Combo1(%1)").arg(inView))->ip(), QStringLiteral("10.0.0.4"));
     QCOMPARE(readBytes(f.hosts), bytes); // nothing saved yet
 
     click(form, "CmdSave");
