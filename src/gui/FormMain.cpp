@@ -106,14 +106,14 @@ void FormMain::buildControls()
         }
     }
     m_tabStrip = control<QTabWidget>(Control::TabStrip);
-    m_frame1 = control<QFrame>(Control::HostsPage);
-    m_frame2 = control<QFrame>(Control::PingPage);
-    m_cmdExit = control<QPushButton>(Control::Exit);
+    m_hostsFrame = control<QFrame>(Control::HostsPage);
+    m_batchFrame = control<QFrame>(Control::PingPage);
+    m_exitButton = control<QPushButton>(Control::Exit);
     setDesignTabOrder();
     setDesignState();
     stackControls();
     connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
-    connect(m_cmdExit, &QPushButton::clicked, this, &FormMain::exitProgram);
+    connect(m_exitButton, &QPushButton::clicked, this, &FormMain::exitProgram);
 }
 
 QWidget* FormMain::makeControl(const Layout::Control& c, QWidget* parent)
@@ -208,8 +208,8 @@ void FormMain::loadAtStartUp()
     m_folder.prepare();
     m_hostsPage->loadAtStartUp();
     m_batchPage->loadQueue(&ignored);
-    m_frame2->move(m_frame1->x(), m_frame1->y());
-    m_frame2->resize(m_frame1->width(), m_frame2->height());
+    m_batchFrame->move(m_hostsFrame->x(), m_hostsFrame->y());
+    m_batchFrame->resize(m_hostsFrame->width(), m_batchFrame->height());
 }
 
 void FormMain::centreOnScreen()
@@ -245,8 +245,8 @@ void FormMain::showEvent(QShowEvent* event)
 void FormMain::showSelectedPage()
 {
     const bool hostsPage = m_tabStrip->currentIndex() == 0;
-    m_frame1->setVisible(hostsPage);
-    m_frame2->setVisible(!hostsPage);
+    m_hostsFrame->setVisible(hostsPage);
+    m_batchFrame->setVisible(!hostsPage);
 }
 
 void FormMain::exitProgram()
@@ -263,12 +263,12 @@ void FormMain::fitToRows(int rows)
         maxHeight = screen ? Layout::toTwips(screen->availableGeometry().height()) : 0;
     }
     const Layout::Fit fit = Layout::refit(rows, maxHeight);
-    setHeight(m_frame1, fit.frameHeight);
-    setHeight(m_frame2, fit.frameHeight);
+    setHeight(m_hostsFrame, fit.frameHeight);
+    setHeight(m_batchFrame, fit.frameHeight);
     setHeight(m_tabStrip, fit.tabStripHeight);
     m_outerHeight = Layout::toPixels(fit.windowHeight);
     setFixedHeight(m_outerHeight - nonClientHeight());
-    m_cmdExit->move(m_cmdExit->x(), Layout::toPixels(fit.exitTop));
+    m_exitButton->move(m_exitButton->x(), Layout::toPixels(fit.exitTop));
     // The find box keeps its place beside 退出.
     for (QWidget* w : {control<QWidget>(Control::FindBox), control<QWidget>(Control::FindCount)}) {
         const int offset = Layout::control(qPrintable(w->objectName())).top - Layout::control("CmdExit").top;
@@ -276,5 +276,5 @@ void FormMain::fitToRows(int rows)
     }
     setHeight(control<QWidget>(Control::Queue), fit.textIpHeight);
     setHeight(control<QWidget>(Control::Log), fit.listLogHeight);
-    m_hostsPage->setPageHeight(m_frame1->height());
+    m_hostsPage->setPageHeight(m_hostsFrame->height());
 }

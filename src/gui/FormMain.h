@@ -74,7 +74,7 @@ private:
     int m_outerHeight = 0; // the window's height with frame and title bar, in pixels; 0: not set
 
     QTabWidget* m_tabStrip = nullptr;
-    QFrame* m_frame1 = nullptr;
-    QFrame* m_frame2 = nullptr;
-    QPushButton* m_cmdExit = nullptr;
+    QFrame* m_hostsFrame = nullptr;
+    QFrame* m_batchFrame = nullptr;
+    QPushButton* m_exitButton = nullptr;
 };

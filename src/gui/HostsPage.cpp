@@ -46,7 +46,7 @@ HostsPage::HostsPage(QWidget* window, const HostsPageOptions& options, const App
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding), m_deadLines(new DeadLines(&m_hosts, this)), m_commonIps(commonIps),
       m_effectCheck(new EffectCheckService(options.names, options.effectCheckLimitMs, this)),
-      m_saving(saveSettings(options, m_hostsPath, folder))
+      m_fileService(saveSettings(options, m_hostsPath, folder))
 {
     m_readButton = control<QPushButton>(Control::ReadHosts);
     m_saveButton = control<QPushButton>(Control::SaveHosts);
@@ -64,14 +64,14 @@ HostsPage::HostsPage(QWidget* window, const HostsPageOptions& options, const App
     for (const auto& [name, handler] : handlers)
         connect(control<QPushButton>(name), &QPushButton::clicked, this, handler);
     connect(m_rows, &RowsView::rowMenuRequested, this, &HostsPage::showRowMenu);
-    connect(&m_saving, &HostsSaveService::readDone, this, &HostsPage::showReading);
-    connect(&m_saving, &HostsSaveService::saved, this, &HostsPage::showSaving);
+    connect(&m_fileService, &HostsSaveService::readDone, this, &HostsPage::showReading);
+    connect(&m_fileService, &HostsSaveService::saved, this, &HostsPage::showSaving);
     connect(m_effectCheck, &EffectCheckService::checked, this, [this](const QStringList& lines) {
         if (!lines.isEmpty())
             MessageBox::show(m_window, lines.join(QStringLiteral("\r\n")));
     });
     // An edit while a save runs is carried over the rows read back after it.
-    const auto edited = [this] { m_editedWhileSaving = m_editedWhileSaving || m_saved != nullptr; };
+    const auto edited = [this] { m_editedWhileSaving = m_editedWhileSaving || m_snapshot != nullptr; };
     connect(&m_hosts, &QAbstractItemModel::dataChanged, this, edited);
     connect(&m_hosts, &QAbstractItemModel::rowsInserted, this, edited);
     connectFind();
@@ -79,7 +79,7 @@ HostsPage::HostsPage(QWidget* window, const HostsPageOptions& options, const App
 
 HostsPage::~HostsPage()
 {
-    if (m_saving.isBusy())
+    if (m_fileService.isBusy())
         QGuiApplication::restoreOverrideCursor();
 }
 
@@ -118,7 +118,7 @@ void HostsPage::loadAtStartUp()
     // The common IPs come first, so that every row offers them.
     QString ignored;
     loadCommonIps(&ignored);
-    takeReading(m_saving.readNow(), &ignored);
+    takeReading(m_fileService.readNow(), &ignored);
 }
 
 // ---- rows ----
@@ -180,10 +180,10 @@ bool HostsPage::takeReading(const HostsReading& reading, QString* error)
 
 void HostsPage::reloadHostsFile()
 {
-    if (m_saving.isBusy())
+    if (m_fileService.isBusy())
         return;
     setBusy(QStringLiteral("正在读取HOST文件…"));
-    m_saving.read();
+    m_fileService.read();
 }
 
 void HostsPage::showReading(const HostsReading& reading)
@@ -197,7 +197,7 @@ void HostsPage::showReading(const HostsReading& reading)
 
 void HostsPage::saveHostsFile()
 {
-    if (m_saving.isBusy())
+    if (m_fileService.isBusy())
         return;
     if (!m_hostsSaveable) {
         MessageBox::show(m_window, kSaveFailed +
@@ -208,17 +208,17 @@ void HostsPage::saveHostsFile()
         return;
     }
     // The save works on a copy of the rows: the user may edit on meanwhile.
-    m_savedChanges = m_hosts.changes();
-    m_saved = m_hosts.snapshot();
+    m_snapshotChanges = m_hosts.changes();
+    m_snapshot = m_hosts.snapshot();
     m_editedWhileSaving = false;
     setBusy(QStringLiteral("正在保存HOST文件…"));
-    m_saving.save(m_saved.get());
+    m_fileService.save(m_snapshot.get());
 }
 
 void HostsPage::showSaving(const HostsSaving& saving)
 {
     setBusy(QString());
-    const std::unique_ptr<HostsDocument> saved = std::move(m_saved);
+    const std::unique_ptr<HostsDocument> saved = std::move(m_snapshot);
     if (!saving.saved) {
         MessageBox::show(m_window, kSaveFailed + saving.error);
         emit saveEnded();
@@ -242,7 +242,7 @@ void HostsPage::showSaving(const HostsSaving& saving)
     if (readBack && saving.wroteFile) {
         int more = 0;
         m_deadLines->waitUntilReady(); // the earlier lines of a large file
-        m_effectCheck->check(EffectCheck::plan(m_savedChanges, m_hosts, *m_deadLines, 20, &more), more);
+        m_effectCheck->check(EffectCheck::plan(m_snapshotChanges, m_hosts, *m_deadLines, 20, &more), more);
     }
     emit saveEnded();
 }

@@ -63,7 +63,7 @@ public:
     HostsDocument& hosts() { return m_hosts; }
     QString hostsPath() const { return m_hostsPath; }
     // A reading or a save is under way: its buttons wait.
-    bool isBusy() const { return m_saving.isBusy(); }
+    bool isBusy() const { return m_fileService.isBusy(); }
     // The check after a save has not given its lines yet; the window answers meanwhile.
     bool isChecking() const;
 
@@ -122,8 +122,8 @@ private:
     QString m_unsaveableReason;
     // The rows as the save in hand took them; edits made meanwhile are carried over its
     // reading back.
-    std::unique_ptr<HostsDocument> m_saved;
-    QList<RowChange> m_savedChanges;
+    std::unique_ptr<HostsDocument> m_snapshot;
+    QList<RowChange> m_snapshotChanges;
     bool m_editedWhileSaving = false;
     QString m_rightsNotice; // Label4's own text, shown again once the work is done
 
@@ -141,5 +141,5 @@ private:
 
     // Declared last: ended first, while the rows they report on still exist.
     EffectCheckService* m_effectCheck = nullptr;
-    HostsSaveService m_saving;
+    HostsSaveService m_fileService;
 };
