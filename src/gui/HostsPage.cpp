@@ -218,7 +218,11 @@ void HostsPage::saveHostsFile()
 void HostsPage::showSaving(const HostsSaving& saving)
 {
     setBusy(QString());
-    const std::unique_ptr<HostsDocument> saved = std::move(m_snapshot);
+    // The copy is kept only to carry edits made meanwhile: the rows and the old bytes it holds
+    // are freed before the file read back is loaded.
+    std::unique_ptr<HostsDocument> saved = std::move(m_snapshot);
+    if (!m_editedWhileSaving)
+        saved.reset();
     if (!saving.saved) {
         MessageBox::show(m_window, kSaveFailed + saving.error);
         emit saveEnded();
@@ -237,6 +241,8 @@ void HostsPage::showSaving(const HostsSaving& saving)
         lines << QStringLiteral("但重新读取HOST文件失败: ") + error;
     if (readBack && edited)
         carryEdits(*saved, *edited, &m_hosts);
+    saved.reset();
+    edited.reset();
     MessageBox::show(m_window, lines.join(QStringLiteral("\r\n")));
     // Whether the system now answers as saved follows in a message of its own.
     if (readBack && saving.wroteFile) {
