@@ -734,7 +734,9 @@ void tst_FormMain::largeFileLoadsWholeAndScrolls()
     // Edit the last row and save: only that line changes.
     QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("Check1(%1)").arg(lines)), Qt::LeftButton);
     click(form, "CmdSave");
-    QCOMPARE(f.messages.value(0), QStringLiteral("保存成功!")); // the check of its effect follows
+    // The check of its effect follows once the lines read back are indexed beside the window.
+    QCOMPARE(f.messages.size(), 2);
+    QCOMPARE(f.messages.value(0), QStringLiteral("保存成功!"));
     QByteArray expected = bytes;
     expected.insert(expected.lastIndexOf("0.0.0.0"), '#');
     QCOMPARE(readBytes(f.hosts), expected);

@@ -66,6 +66,7 @@ HostsPage::HostsPage(QWidget* window, const HostsPageOptions& options, const App
     connect(m_rows, &RowsView::rowMenuRequested, this, &HostsPage::showRowMenu);
     connect(&m_fileService, &HostsSaveService::readDone, this, &HostsPage::showReading);
     connect(&m_fileService, &HostsSaveService::saved, this, &HostsPage::showSaving);
+    connect(m_deadLines, &DeadLines::changed, this, &HostsPage::checkEffect);
     connect(m_effectCheck, &EffectCheckService::checked, this, [this](const QStringList& lines) {
         if (!lines.isEmpty())
             MessageBox::show(m_window, lines.join(QStringLiteral("\r\n")));
@@ -85,7 +86,7 @@ HostsPage::~HostsPage()
 
 bool HostsPage::isChecking() const
 {
-    return m_effectCheck->isChecking();
+    return m_checkWaits || m_effectCheck->isChecking();
 }
 
 template <typename T> T* HostsPage::control(const char* name) const
@@ -158,6 +159,7 @@ void HostsPage::setBusy(const QString& status)
 
 bool HostsPage::takeReading(const HostsReading& reading, QString* error)
 {
+    m_checkWaits = false; // other rows: a check still waiting would plan on them
     m_hosts.clear();
     // A save that was cut off (the program killed, the power lost) left a kept copy of the old
     // content: it was put right before the file was read, and the user learns how.
@@ -246,11 +248,21 @@ void HostsPage::showSaving(const HostsSaving& saving)
     MessageBox::show(m_window, lines.join(QStringLiteral("\r\n")));
     // Whether the system now answers as saved follows in a message of its own.
     if (readBack && saving.wroteFile) {
-        int more = 0;
-        m_deadLines->waitUntilReady(); // the earlier lines of a large file
-        m_effectCheck->check(EffectCheck::plan(m_snapshotChanges, m_hosts, *m_deadLines, 20, &more), more);
+        m_checkWaits = true;
+        checkEffect();
     }
     emit saveEnded();
+}
+
+void HostsPage::checkEffect()
+{
+    // The earlier lines of a large file are indexed beside the window: the check starts once
+    // they are (DeadLines::changed). A reading or a save meanwhile drops it.
+    if (!m_checkWaits || !m_deadLines->isReady())
+        return;
+    m_checkWaits = false;
+    int more = 0;
+    m_effectCheck->check(EffectCheck::plan(m_snapshotChanges, m_hosts, *m_deadLines, 20, &more), more);
 }
 
 // ---- 测速 and the editor ----

@@ -106,6 +106,7 @@ private:
     bool takeReading(const HostsReading& reading, QString* error);
     void showReading(const HostsReading& reading);
     void showSaving(const HostsSaving& saving);
+    void checkEffect(); // the check after a save, once the dead lines are indexed
     void setBusy(const QString& status);
     bool startAndReport(const Command& cmd);
     template <typename T> T* control(const char* name) const;
@@ -125,7 +126,8 @@ private:
     std::unique_ptr<HostsDocument> m_snapshot;
     QList<RowChange> m_snapshotChanges;
     bool m_editedWhileSaving = false;
-    QString m_rightsNotice; // Label4's own text, shown again once the work is done
+    bool m_checkWaits = false; // a save's check waits for the dead lines' index
+    QString m_rightsNotice;    // Label4's own text, shown again once the work is done
 
     RowsView* m_rows = nullptr;
     QPushButton* m_readButton = nullptr;
