@@ -32,7 +32,7 @@ struct KeyTime
 KeyTime typeKey(FormMain& form, QLineEdit* box, QKeyEvent& key)
 {
     bool applied = false;
-    const QMetaObject::Connection c = QObject::connect(&form, &FormMain::filterApplied, [&] { applied = true; });
+    const QMetaObject::Connection c = QObject::connect(&form.hostsPage(), &HostsPage::filterApplied, [&] { applied = true; });
     QElapsedTimer timer, sinceTurn;
     KeyTime t;
     const std::clock_t cpu = std::clock();
@@ -74,14 +74,14 @@ int main(int argc, char* argv[])
     }
     MessageBox::setHandler([](QWidget*, const QString&) {});
     FormMainOptions options;
-    options.hostsPath = hosts;
+    options.hosts.hostsPath = hosts;
     options.executableDir = dir.path();
     options.encoding = "UTF-8";
     options.maxWindowHeight = 16200; // a 1080-pixel screen
     FormMain form(options);
     form.show();
     QCoreApplication::processEvents();
-    form.showFindBox();
+    form.hostsPage().showFindBox();
     auto* box = form.findChild<QLineEdit*>(QStringLiteral("TextFind"));
     auto* count = form.findChild<QLabel*>(QStringLiteral("LabelFind"));
 

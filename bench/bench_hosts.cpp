@@ -39,7 +39,7 @@ int runOne(int lines)
     }
     MessageBox::setHandler([](QWidget*, const QString&) {});
     FormMainOptions options;
-    options.hostsPath = hosts;
+    options.hosts.hostsPath = hosts;
     options.executableDir = dir.path();
     options.maxWindowHeight = 16200; // a 1080-pixel screen
 
@@ -66,13 +66,16 @@ int runOne(int lines)
     }
 
     timer.restart();
-    form.addEntryRow();
+    form.hostsPage().addEntryRow();
     QCoreApplication::processEvents();
     const double addMs = timer.nsecsElapsed() / 1e6;
 
     timer.restart();
-    form.reloadHostsFile();
-    QCoreApplication::processEvents();
+    bool read = false;
+    QObject::connect(&form.hostsPage(), &HostsPage::readEnded, [&] { read = true; });
+    form.hostsPage().reloadHostsFile(); // read beside the window; the rows shown once it is in
+    while (!read)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     const double readMs = timer.nsecsElapsed() / 1e6;
 
     const long peak = statusKiB("VmHWM");

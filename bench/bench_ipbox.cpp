@@ -32,7 +32,7 @@ int main(int argc, char* argv[])
     MessageBox::setHandler([](QWidget*, const QString&) {});
 
     FormMainOptions options;
-    options.hostsPath = hosts.fileName();
+    options.hosts.hostsPath = hosts.fileName();
     options.executableDir = dir.path();
     QElapsedTimer timer;
     timer.start();

@@ -194,7 +194,7 @@ int main(int argc, char* argv[])
     }
     MessageBox::setHandler([](QWidget*, const QString&) {});
     FormMainOptions options;
-    options.hostsPath = dir.filePath(QStringLiteral("hosts"));
+    options.hosts.hostsPath = dir.filePath(QStringLiteral("hosts"));
     options.executableDir = dir.path();
     FormMain form(options);
 
@@ -222,7 +222,7 @@ int main(int argc, char* argv[])
     const double cpu0 = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
-    form.startBatch();
+    form.batchPage().startBatch();
     const double ms = timer.nsecsElapsed() / 1e6;
     longestGap = qMax(longestGap, tick.elapsed());
     tick.restart();

@@ -36,7 +36,7 @@ int main(int argc, char* argv[])
             return 1;
         ping.close();
         FormMainOptions options;
-        options.hostsPath = dir.filePath(QStringLiteral("hosts"));
+        options.hosts.hostsPath = dir.filePath(QStringLiteral("hosts"));
         options.executableDir = dir.path();
         QElapsedTimer timer;
         timer.start();

@@ -49,12 +49,12 @@ struct WindowFixture
         hosts = dir.filePath(QStringLiteral("hosts"));
         if (hostsBytes)
             writeBytes(hosts, *hostsBytes);
-        options.hostsPath = hosts;
+        options.hosts.hostsPath = hosts;
         options.executableDir = dir.path();
         options.userDataDir = dir.filePath(QStringLiteral("user-data"));
         options.encoding = "UTF-8";
         options.maxWindowHeight = 0;
-        options.today = [] { return QDate(2026, 12, 7); };
+        options.batch.today = [] { return QDate(2026, 12, 7); };
         options.start = [this](const Command& cmd) {
             const QMutexLocker locker(&startedLock);
             started << cmd;
@@ -63,23 +63,23 @@ struct WindowFixture
             r.pid = 4242;
             return r;
         };
-        options.names.lookup = [this](const QString& host, QString* error) {
+        options.hosts.names.lookup = [this](const QString& host, QString* error) {
             const QMutexLocker locker(&namesLock);
             asked << host;
             if (!resolved.contains(host))
                 *error = QStringLiteral("未知的名称");
             return resolved.value(host);
         };
-        options.names.dns = [this](const QString& host, QString* error) {
+        options.hosts.names.dns = [this](const QString& host, QString* error) {
             const QMutexLocker locker(&namesLock);
             if (!dns.contains(host))
                 *error = QStringLiteral("DNS 无此名称");
             return dns.value(host);
         };
-        options.names.flush = [] { return Platform::CacheFlush(); };
-        options.names.unavailable = [] { return QString(); };
-        options.names.resolverSettings = [this] { return resolverSettings; };
-        options.connect = [this](const QString& ip, quint16, int, const std::atomic<bool>*) {
+        options.hosts.names.flush = [] { return Platform::CacheFlush(); };
+        options.hosts.names.unavailable = [] { return QString(); };
+        options.hosts.names.resolverSettings = [this] { return resolverSettings; };
+        options.hosts.connect = [this](const QString& ip, quint16, int, const std::atomic<bool>*) {
             const QMutexLocker locker(&namesLock);
             Platform::ConnectTry refused;
             refused.outcome = Platform::ConnectTry::Refused;
@@ -127,4 +127,20 @@ inline QStringList firstLines(const QStringList& messages)
 inline void click(const QWidget& form, const char* name)
 {
     QTest::mouseClick(child<QPushButton>(form, name), Qt::LeftButton);
+}
+
+// Until the window's reading or save has shown its messages and the check after a save its
+// lines; the window's event loop runs meanwhile.
+inline bool waitUntilIdle(FormMain& form, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor([&] { return !form.hostsPage().isBusy() && !form.hostsPage().isChecking(); },
+                           timeoutMs);
+}
+
+// A click on a button of the window, and the work it started seen to its end.
+inline void click(FormMain& form, const char* name)
+{
+    QTest::mouseClick(child<QPushButton>(form, name), Qt::LeftButton);
+    if (!waitUntilIdle(form))
+        QTest::qFail("the window's reading or save did not end", __FILE__, __LINE__);
 }

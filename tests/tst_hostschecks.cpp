@@ -3,10 +3,13 @@
 // candidates, order and texts of 测速 (connections answered by a stand-in).
 #include "core/hosts/DeadLines.h"
 #include "core/hosts/EffectCheck.h"
+#include "core/hosts/EffectCheckService.h"
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/SpeedTest.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -91,6 +94,7 @@ private slots:
     void largeFileIndexedAside();
     void effectLines_data();
     void effectLines();
+    void effectCheckGivesUpAtItsLimit();
     void candidates_data();
     void candidates();
     void bestFirst();
@@ -357,6 +361,38 @@ void tst_HostsChecks::effectLines()
     f.cache = QStringLiteral("nscd");
     f.error = flush == Platform::CacheFlush::Failed ? QStringLiteral("refused") : QString();
     QTEST(EffectCheck::lines(probes, got, f, more, unavailable), "lines");
+}
+
+void tst_HostsChecks::effectCheckGivesUpAtItsLimit()
+{
+    // One host is answered at once, the other never: after the limit the lines come, the
+    // silent one named unchecked.
+    QSemaphore answer;
+    Platform::NameService names;
+    names.lookup = [&](const QString& host, QString*) {
+        if (host == QLatin1String("fast.example"))
+            return QStringList{QStringLiteral("10.0.0.1")};
+        answer.acquire();
+        return QStringList();
+    };
+    names.dns = [](const QString&, QString*) { return QStringList(); };
+    names.flush = [] { return Platform::CacheFlush(); };
+    names.unavailable = [] { return QString(); };
+    EffectCheckService service(names, 100);
+    const auto release = qScopeGuard([&] { answer.release(100); }); // before the service joins its lookups
+    QSignalSpy checked(&service, &EffectCheckService::checked);
+    EffectCheck::Probe fast, silent;
+    fast.host = QStringLiteral("fast.example");
+    fast.ip = QStringLiteral("10.0.0.1");
+    silent.host = QStringLiteral("silent.example");
+    silent.ip = QStringLiteral("10.0.0.2");
+    service.check({fast, silent}, 0);
+    QVERIFY(service.isChecking());
+    QVERIFY(checked.wait(10000));
+    QCOMPARE(checked.first().first().toStringList(),
+             (QStringList{QStringLiteral("fast.example → 10.0.0.1: 已生效"),
+                          QStringLiteral("silent.example → 10.0.0.2: 未检查完")}));
+    QVERIFY(!service.isChecking());
 }
 
 void tst_HostsChecks::candidates_data()

@@ -49,7 +49,7 @@ int main(int argc, char* argv[])
     queue.close();
 
     FormMainOptions options;
-    options.hostsPath = hosts.fileName();
+    options.hosts.hostsPath = hosts.fileName();
     options.executableDir = dir.path();
     options.maxWindowHeight = moreRows > 0 ? 9000 : 0;
     options.start = [](const Command&) {
@@ -60,21 +60,21 @@ int main(int argc, char* argv[])
     };
     // The answers of the pictures: DNS and connection times, and what the resolver says after
     // the save (the earlier line for oa.example.com still wins).
-    options.names.dns = [](const QString&, QString*) {
+    options.hosts.names.dns = [](const QString&, QString*) {
         return QStringList{QStringLiteral("10.0.0.21"), QStringLiteral("10.0.0.22")};
     };
-    options.names.lookup = [](const QString& host, QString*) {
+    options.hosts.names.lookup = [](const QString& host, QString*) {
         return host == QLatin1String("oa.example.com") ? QStringList{QStringLiteral("10.0.0.1")}
                                                        : QStringList{QStringLiteral("10.0.0.21")};
     };
-    options.names.flush = [] {
+    options.hosts.names.flush = [] {
         Platform::CacheFlush f;
         f.status = Platform::CacheFlush::Flushed;
         return f;
     };
-    options.names.unavailable = [] { return QString(); };
-    options.names.resolverSettings = [] { return QByteArray(); }; // the first line wins, as pictured
-    options.connect = [](const QString& ip, quint16, int, const std::atomic<bool>*) {
+    options.hosts.names.unavailable = [] { return QString(); };
+    options.hosts.names.resolverSettings = [] { return QByteArray(); }; // the first line wins, as pictured
+    options.hosts.connect = [](const QString& ip, quint16, int, const std::atomic<bool>*) {
         const QHash<QString, int> micros{{QStringLiteral("10.0.0.1"), 23400}, {QStringLiteral("10.0.0.21"), 8100},
                                          {QStringLiteral("10.0.0.22"), 41700}};
         Platform::ConnectTry t;
@@ -97,7 +97,7 @@ int main(int argc, char* argv[])
     }
     if (argc > 5) {
         form.findChild<QTabWidget*>(QStringLiteral("TabStrip1"))->setCurrentIndex(0);
-        form.openSpeedTest(2);
+        form.hostsPage().openSpeedTest(2);
         auto* dialog = form.findChild<QDialog*>(QStringLiteral("SpeedTest"));
         auto* status = dialog ? dialog->findChild<QLabel*>(QStringLiteral("SpeedStatus")) : nullptr;
         QElapsedTimer waited;
@@ -114,8 +114,13 @@ int main(int argc, char* argv[])
         hosts.addRow();
         hosts.setValues(hosts.rowCount() - 1, {false, QStringLiteral("10.0.0.9"), QStringLiteral("oa.example.com")});
         QString shown;
-        MessageBox::setHandler([&](QWidget*, const QString& text) { shown = text; });
-        form.saveHostsFile();
+        // The save's message, then the check's lines, shown here as one picture.
+        MessageBox::setHandler([&](QWidget*, const QString& text) {
+            shown += (shown.isEmpty() ? QString() : QStringLiteral("\r\n")) + text;
+        });
+        form.hostsPage().saveHostsFile();
+        while (form.hostsPage().isBusy() || form.hostsPage().isChecking())
+            app.processEvents(QEventLoop::AllEvents, 50);
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tarvix"), shown, QMessageBox::Ok);
         box.show();
         app.processEvents();
@@ -158,8 +163,8 @@ int main(int argc, char* argv[])
         FormMain found(options);
         found.show();
         app.processEvents();
-        found.showFindBox();
-        QSignalSpy applied(&found, &FormMain::filterApplied);
+        found.hostsPage().showFindBox();
+        QSignalSpy applied(&found.hostsPage(), &HostsPage::filterApplied);
         found.findChild<QLineEdit*>(QStringLiteral("TextFind"))->setText(QStringLiteral("GitHub"));
         if (applied.isEmpty() && !applied.wait(5000))
             return 1;

@@ -1,40 +1,20 @@
 #include "gui/FormMain.h"
 
-#include "core/app/AppPath.h"
 #include "core/app/Controls.h"
-#include "core/app/FieldReader.h"
 #include "core/app/Layout.h"
-#include "core/hosts/DeadLines.h"
-#include "core/hosts/EditorCommand.h"
-#include "core/hosts/EffectCheck.h"
-#include "core/hosts/HostsFilter.h"
-#include "core/ping/PingCommands.h"
-#include "core/ping/PingQueue.h"
-#include "core/ping/PingRunner.h"
-#include "gui/ElevatedSave.h"
+#include "gui/BatchPage.h"
+#include "gui/HostsPage.h"
 #include "gui/IpBox.h"
-#include "gui/MessageBox.h"
-#include "gui/PingStatusWindow.h"
-#include "gui/RowsView.h"
-#include "gui/SpeedTestDialog.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDir>
-#include <QDateTime>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QEventLoop>
 #include <QGuiApplication>
-#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStringListModel>
 #include <QTabWidget>
 
@@ -45,9 +25,6 @@ static void initResources()
 }
 
 namespace {
-
-const QString kSaveFailed = QStringLiteral("保存失败！\r\n");
-const QString kSaved = QStringLiteral("保存成功!");
 
 void place(QWidget* w, const Layout::Control& c)
 {
@@ -67,33 +44,55 @@ QList<Layout::Control> layoutTable()
     return QList<Layout::Control>(table, table + count);
 }
 
+// A page's options, with the window's encoding and program starter where it names none.
+template <typename PageOptions> PageOptions withShared(PageOptions page, const FormMainOptions& window)
+{
+    if (page.encoding.isEmpty())
+        page.encoding = window.encoding;
+    if (!page.start)
+        page.start = window.start;
+    return page;
+}
+
 } // namespace
 
 FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
-    : QWidget(parent),
-      m_options(options),
-      m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
-      m_hosts(options.encoding),
-      m_deadLines(new DeadLines(&m_hosts, this)),
-      m_commonIps(new QStringListModel(this)),
-      m_pingRunner(new PingRunner(options.encoding, options.start, this))
+    : QWidget(parent), m_options(options), m_folder(options.executableDir, options.userDataDir),
+      m_commonIps(new QStringListModel(this))
 {
     initResources();
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Tarvix"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/tarvix.ico")));
-    m_appDirectory = findAppDirectory();
     buildControls();
+    m_hostsPage = new HostsPage(this, withShared(options.hosts, options), m_folder, m_commonIps);
+    // TCP targets of a batch resolve and connect as 测速 does, unless the batch names its own.
+    BatchPageOptions batch = withShared(options.batch, options);
+    if (!batch.names.lookup && !batch.names.dns && !batch.connect) {
+        batch.names = options.hosts.names;
+        batch.connect = options.hosts.connect;
+    }
+    m_batchPage = new BatchPage(this, batch, m_folder);
+    connect(m_hostsPage, &HostsPage::rowsChanged, this, &FormMain::fitToRows);
     loadAtStartUp();
     centreOnScreen();
 }
 
 FormMain::~FormMain() = default;
 
-template <typename T>
-T* FormMain::control(const char* name) const
+template <typename T> T* FormMain::control(const char* name) const
 {
     return findChild<T*>(QString::fromLatin1(name));
+}
+
+HostsDocument& FormMain::hosts()
+{
+    return m_hostsPage->hosts();
+}
+
+QString FormMain::queueText() const
+{
+    return m_batchPage->queueText();
 }
 
 // ---- building the window ----
@@ -113,20 +112,14 @@ void FormMain::buildControls()
         }
     }
     m_tabStrip = control<QTabWidget>(Control::TabStrip);
-    m_frame1 = control<QFrame>(Control::HostsPage);
-    m_frame2 = control<QFrame>(Control::PingPage);
-    m_cmdExit = control<QPushButton>(Control::Exit);
-    m_textIp = control<QPlainTextEdit>(Control::Queue);
-    m_textN = control<QLineEdit>(Control::Count);
-    m_listLog = control<QListWidget>(Control::Log);
-    m_findBox = control<QLineEdit>(Control::FindBox);
-    m_findCount = control<QLabel>(Control::FindCount);
-
+    m_hostsFrame = control<QFrame>(Control::HostsPage);
+    m_batchFrame = control<QFrame>(Control::PingPage);
+    m_exitButton = control<QPushButton>(Control::Exit);
     setDesignTabOrder();
     setDesignState();
-    createRowsView();
     stackControls();
-    connectHandlers();
+    connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
+    connect(m_exitButton, &QPushButton::clicked, this, &FormMain::exitProgram);
 }
 
 QWidget* FormMain::makeControl(const Layout::Control& c, QWidget* parent)
@@ -194,9 +187,9 @@ void FormMain::setDesignTabOrder()
 
 void FormMain::setDesignState()
 {
-    for (const char* name : {Control::TemplateDisable, Control::TemplateHost, Control::TemplateIp,
-                             Control::TemplateDelete, Control::PingPage, Control::FindBox,
-                             Control::FindCount})
+    for (const char* name :
+         {Control::TemplateDisable, Control::TemplateHost, Control::TemplateIp, Control::TemplateDelete,
+          Control::PingPage, Control::FindBox, Control::FindCount})
         control<QWidget>(name)->hide();
 
     auto* label4 = control<QLabel>(Control::RightsNotice);
@@ -204,20 +197,6 @@ void FormMain::setDesignState()
     QPalette palette = label4->palette();
     palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     label4->setPalette(palette);
-}
-
-void FormMain::createRowsView()
-{
-    // The rows live below the buttons of the page; their positions are the page's.
-    const Layout::Control& read = Layout::control(Control::ReadHosts);
-    const int rowsTop = Layout::toPixels(read.top + read.height) + 6;
-    m_rows = new RowsView(&m_hosts, m_commonIps, rowsTop, m_frame1);
-    m_rows->setGeometry(2, rowsTop, m_frame1->width() - 4, 0);
-    m_rows->setPageHeight(m_frame1->height());
-    // The rows come after the page's last button in the keyboard order.
-    m_rows->setTabPredecessor(control<QWidget>(Control::EditHosts));
-    m_rows->setDeadLines(m_deadLines);
-    connect(m_rows, &RowsView::speedTestRequested, this, &FormMain::openSpeedTest);
 }
 
 void FormMain::stackControls()
@@ -228,40 +207,15 @@ void FormMain::stackControls()
         control<QWidget>(name)->raise();
 }
 
-void FormMain::connectHandlers()
-{
-    connect(m_tabStrip, &QTabWidget::currentChanged, this, &FormMain::showSelectedPage);
-    connect(m_pingRunner, &PingRunner::logged, this, &FormMain::log);
-    m_pingRunner->setNetwork(m_options.names, m_options.connect);
-    PingStatusWindow::addToLog(m_listLog, m_pingRunner);
-    const std::pair<const char*, void (FormMain::*)()> handlers[] = {
-        {Control::Exit, &FormMain::exitProgram},
-        {Control::ReadHosts, &FormMain::reloadHostsFile},
-        {Control::AddRow, &FormMain::addEntryRow},
-        {Control::SaveHosts, &FormMain::saveHostsFile},
-        {Control::EditHosts, &FormMain::editHostsFile},
-        {Control::EditCommonIps, &FormMain::editCommonIps},
-        {Control::StartBatch, &FormMain::startBatch},
-        {Control::SaveQueue, &FormMain::saveQueue},
-        {Control::OpenResultFolder, &FormMain::openResultFolder},
-    };
-    for (const auto& [name, handler] : handlers)
-        connect(control<QPushButton>(name), &QPushButton::clicked, this, handler);
-    connect(m_rows, &RowsView::rowMenuRequested, this, &FormMain::showRowMenu);
-    connectFind();
-}
-
 void FormMain::loadAtStartUp()
 {
-    // Each step stands alone: one that fails is abandoned and the next one runs, silently. The
-    // common IPs come first, so that every row offers them.
+    // Each step stands alone: one that fails is abandoned and the next one runs, silently.
     QString ignored;
-    prepareAppDirectory();
-    loadCommonIps(&ignored);
-    readHostsFile(&ignored);
-    loadQueue(&ignored);
-    m_frame2->move(m_frame1->x(), m_frame1->y());
-    m_frame2->resize(m_frame1->width(), m_frame2->height());
+    m_folder.prepare();
+    m_hostsPage->loadAtStartUp();
+    m_batchPage->loadQueue(&ignored);
+    m_batchFrame->move(m_hostsFrame->x(), m_hostsFrame->y());
+    m_batchFrame->resize(m_hostsFrame->width(), m_batchFrame->height());
 }
 
 void FormMain::centreOnScreen()
@@ -292,66 +246,13 @@ void FormMain::showEvent(QShowEvent* event)
         setFixedHeight(m_outerHeight - nonClientHeight());
 }
 
-// ---- where things are ----
-
-QString FormMain::executableDir() const
-{
-    return m_options.executableDir.isEmpty() ? Platform::executableDir() : m_options.executableDir;
-}
-
-QString FormMain::appDirectory() const
-{
-    return m_appDirectory;
-}
-
-QString FormMain::findAppDirectory() const
-{
-    // Decided once per start: asking whether a folder is writable costs a probe file on
-    // Windows, and the answer must not change between two files of one batch.
-    const QString exeDir = executableDir();
-    const AppPath::CopyKind kind = QFileInfo::exists(Platform::installedMarker(exeDir))
-                                       ? AppPath::CopyKind::Installed
-                                       : AppPath::CopyKind::Portable;
-    const bool writable = kind == AppPath::CopyKind::Portable && Platform::canWriteDirectory(exeDir);
-    const QString userDir = QDir::toNativeSeparators(
-        m_options.userDataDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
-                                        : m_options.userDataDir);
-    const QString dir = AppPath::ownFilesDir(QDir::toNativeSeparators(exeDir), kind, writable, userDir);
-    return AppPath::fromReportedDir(dir, Platform::separator());
-}
-
-QString FormMain::prepareAppDirectory() const
-{
-    // The user's data folder of an installed program may not exist yet. Making the
-    // executable's own directory is never tried: it exists, writable or not.
-    const QString dir = appDirectory();
-    if (dir != AppPath::fromReportedDir(QDir::toNativeSeparators(executableDir()), Platform::separator()))
-        QDir().mkpath(dir);
-    return dir;
-}
-
-QString FormMain::ownFile(const QString& name) const
-{
-    return Platform::resolveFileName(appDirectory(), name);
-}
-
-QDate FormMain::today() const
-{
-    return m_options.today ? m_options.today() : QDate::currentDate();
-}
-
-QString FormMain::resultFolder(const QString& appDir) const
-{
-    return PingCommands::resultFolder(appDir, PingCommands::dateText(today()), Platform::separator());
-}
-
-// ---- tabs and ending ----
+// ---- tabs, height and ending ----
 
 void FormMain::showSelectedPage()
 {
     const bool hostsPage = m_tabStrip->currentIndex() == 0;
-    m_frame1->setVisible(hostsPage);
-    m_frame2->setVisible(!hostsPage);
+    m_hostsFrame->setVisible(hostsPage);
+    m_batchFrame->setVisible(!hostsPage);
 }
 
 void FormMain::exitProgram()
@@ -359,8 +260,6 @@ void FormMain::exitProgram()
     close();
     QCoreApplication::quit();
 }
-
-// ---- rows ----
 
 void FormMain::fitToRows(int rows)
 {
@@ -370,325 +269,18 @@ void FormMain::fitToRows(int rows)
         maxHeight = screen ? Layout::toTwips(screen->availableGeometry().height()) : 0;
     }
     const Layout::Fit fit = Layout::refit(rows, maxHeight);
-    setHeight(m_frame1, fit.frameHeight);
-    setHeight(m_frame2, fit.frameHeight);
+    setHeight(m_hostsFrame, fit.frameHeight);
+    setHeight(m_batchFrame, fit.frameHeight);
     setHeight(m_tabStrip, fit.tabStripHeight);
     m_outerHeight = Layout::toPixels(fit.windowHeight);
     setFixedHeight(m_outerHeight - nonClientHeight());
-    m_cmdExit->move(m_cmdExit->x(), Layout::toPixels(fit.exitTop));
+    m_exitButton->move(m_exitButton->x(), Layout::toPixels(fit.exitTop));
     // The find box keeps its place beside 退出.
-    for (QWidget* w : {static_cast<QWidget*>(m_findBox), static_cast<QWidget*>(m_findCount)}) {
+    for (QWidget* w : {control<QWidget>(Control::FindBox), control<QWidget>(Control::FindCount)}) {
         const int offset = Layout::control(qPrintable(w->objectName())).top - Layout::control("CmdExit").top;
         w->move(w->x(), Layout::toPixels(fit.exitTop + offset));
     }
-    setHeight(m_textIp, fit.textIpHeight);
-    setHeight(m_listLog, fit.listLogHeight);
-    m_rows->setPageHeight(m_frame1->height());
-}
-
-void FormMain::addEntryRow()
-{
-    hideFindBox(); // the new row is among all rows, at the end
-    m_hosts.addRow();
-    fitToRows(m_hosts.rowCount());
-    m_rows->scrollToRow(m_hosts.rowCount());
-}
-
-void FormMain::showRowMenu(int row, const QPoint& globalPos)
-{
-    auto* menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("rowMenu"));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    addSpeedTestAction(*menu, row);
-    addSectionActions(*menu, row);
-    menu->popup(globalPos);
-}
-
-// ---- the hosts file ----
-
-bool FormMain::readHostsFile(QString* error)
-{
-    m_hosts.clear();
-    // A save that was cut off (the program killed, the power lost) left a kept copy of the old
-    // content: it is put right before the file is read, and the user learns how.
-    QByteArray bytes;
-    TextFile::Recovery recovered = TextFile::Recovery::Nothing;
-    QString recovery;
-    const TextFile::ReadStatus status = hostsSaver().read(&bytes, &recovered, &recovery, error);
-    if (recovered != TextFile::Recovery::Nothing)
-        MessageBox::show(this, recovery);
-    // A file that is missing may be created by a save; one that could not be read, or not be
-    // put right, must not be overwritten by the few rows that the user adds. One that only the
-    // administrator can put right is saved through the helper, which does that first.
-    m_hostsReadable = status != TextFile::ReadStatus::Failed && recovered != TextFile::Recovery::Failed;
-    m_hostsReadError = status == TextFile::ReadStatus::Failed ? *error
-                       : m_hostsReadable                      ? QString()
-                                                              : recovery;
-    if (status != TextFile::ReadStatus::Ok)
-        return false;
-    // The resolver's rule for a name on several lines, read with the file it applies to.
-    m_deadLines->setRule(Platform::hostsRule(m_options.names.withSystemDefaults().resolverSettings()));
-    m_hosts.load(bytes);
-    // No rows leave the window at the height it has.
-    if (m_hosts.rowCount() > 0)
-        fitToRows(m_hosts.rowCount());
-    return true;
-}
-
-void FormMain::reloadHostsFile()
-{
-    QString error;
-    if (!readHostsFile(&error))
-        MessageBox::show(this, QStringLiteral("读取失败！\r\n") + error);
-}
-
-QString FormMain::backupFolder() const
-{
-    return appDirectory() + QStringLiteral("backup");
-}
-
-HostsSaver FormMain::hostsSaver()
-{
-    HostsSaver saver(m_hostsPath, backupFolder());
-    if (m_options.saveFile)
-        saver.setSaveFile(m_options.saveFile);
-    saver.setElevate([this](const QByteArray& base, const QByteArray& bytes, QString* error) {
-        const int timeoutMs =
-            m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
-        return ElevatedSave::run(this, Platform::hostsElevation(executableDir()), base, bytes, timeoutMs, error,
-                                 m_options.startElevatedWriter);
-    });
-    return saver;
-}
-
-bool FormMain::writeHostsFile(QString* error)
-{
-    m_backupError.clear();
-    m_wroteHostsFile = false;
-    if (!m_hostsReadable) {
-        *error = QStringLiteral("HOST文件上次没有读取完整，保存会丢失没有读到的内容。请先重新读取HOST文件。\r\n")
-                 + m_hostsReadError;
-        return false;
-    }
-    HostsSaver saver = hostsSaver();
-    const bool saved = saver.save(m_hosts, error);
-    m_backupError = saver.backupNote();
-    m_wroteHostsFile = saver.wroteFile();
-    return saved;
-}
-
-void FormMain::saveHostsFile()
-{
-    QString error;
-    const QList<RowChange> changes = m_hosts.changes();
-    if (!writeHostsFile(&error)) {
-        MessageBox::show(this, kSaveFailed + error);
-        return;
-    }
-    // A backup that could not be written does not stop the save, but the user should know.
-    QStringList lines{kSaved};
-    if (!m_backupError.isEmpty())
-        lines << m_backupError;
-    // The file holds the new content even when it cannot be read back: that is said as it is.
-    if (!readHostsFile(&error))
-        lines << QStringLiteral("但重新读取HOST文件失败: ") + error;
-    else if (m_wroteHostsFile)
-        lines << checkEffect(changes);
-    MessageBox::show(this, lines.join(QStringLiteral("\r\n")));
-}
-
-QStringList FormMain::checkEffect(const QList<RowChange>& changes)
-{
-    // The cache is flushed after every save that changed the file; then each changed row's host
-    // is asked, side by side, as a lookup that misses the hosts file may wait on DNS.
-    const Platform::NameService names = m_options.names.withSystemDefaults();
-    const QString unavailable = names.unavailable();
-    int more = 0;
-    m_deadLines->waitUntilReady(); // the earlier lines of a large file
-    const QList<EffectCheck::Probe> probes = EffectCheck::plan(changes, m_hosts, *m_deadLines, 20, &more);
-    Platform::CacheFlush flush;
-    QList<EffectCheck::Answer> answers(probes.size());
-    if (unavailable.isEmpty()) {
-        runBeside([&] {
-            flush = names.flush();
-            std::vector<std::thread> lookups;
-            for (qsizetype i = 0; i < probes.size(); ++i) {
-                lookups.emplace_back([&, i] {
-                    answers[i].addresses = names.lookup(probes[i].host, &answers[i].error);
-                });
-            }
-            for (std::thread& t : lookups)
-                t.join();
-        });
-    } else if (probes.isEmpty() && more == 0) {
-        return {};
-    }
-    return EffectCheck::lines(probes, answers, flush, more, unavailable);
-}
-
-void FormMain::runBeside(const std::function<void()>& work)
-{
-    QEventLoop wait;
-    std::thread worker([&] {
-        work();
-        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    setEnabled(false);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
-    setEnabled(true);
-}
-
-void FormMain::addSpeedTestAction(QMenu& menu, int row)
-{
-    QAction* action = menu.addAction(QStringLiteral("测速(&T)"));
-    action->setObjectName(QStringLiteral("speedTestAction"));
-    connect(action, &QAction::triggered, this, [this, row] { openSpeedTest(row); });
-}
-
-void FormMain::openSpeedTest(int row)
-{
-    if (row < 0 || row >= m_hosts.rowCount())
-        return;
-    const HostsValues values = m_hosts.values(row);
-    QList<SpeedTest::Candidate> candidates;
-    SpeedTest::addCandidates(&candidates, {values.ip}, SpeedTest::Current);
-    SpeedTest::addCandidates(&candidates, m_commonIps->stringList(), SpeedTest::Common);
-    std::function<QStringList(QString*)> dns;
-    const QString host = values.host.trimmed();
-    if (!host.isEmpty()) {
-        const Platform::NameService names = m_options.names.withSystemDefaults();
-        dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
-    }
-    auto* dialog = new SpeedTestDialog(host, candidates, m_options.connect ? m_options.connect : Platform::tcpConnect,
-                                       dns, m_options.speedTimeoutMs, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &SpeedTestDialog::ipChosen, this, [this, row](const QString& ip) {
-        // As if typed: the row counts as edited, nothing is saved until "保存文件".
-        if (row >= m_hosts.rowCount())
-            return;
-        HostsValues v = m_hosts.values(row);
-        v.ip = ip;
-        m_hosts.setValues(row, v);
-    });
-    dialog->open();
-}
-
-bool FormMain::startAndReport(const Command& cmd)
-{
-    const StartResult result = m_options.start ? m_options.start(cmd) : Platform::start(cmd);
-    if (!result.ok)
-        MessageBox::show(this, QStringLiteral("启动失败！\r\n") + cmd.commandLine + QStringLiteral("\r\n") + result.error);
-    return result.ok;
-}
-
-void FormMain::editHostsFile()
-{
-    startAndReport(editorCommand(m_hostsPath));
-}
-
-// ---- the common IP list ----
-
-bool FormMain::loadCommonIps(QString* error)
-{
-    QStringList ips;
-    const bool ok = readFieldsFile(ownFile(QStringLiteral("IP.txt")), TextCodec(m_options.encoding), &ips, error);
-    m_commonIps->setStringList(ips); // the fields read before a failure stay
-    return ok;
-}
-
-void FormMain::editCommonIps()
-{
-    Command cmd = editorCommand(appDirectory() + QStringLiteral("ip.txt"));
-    cmd.path = ownFile(QStringLiteral("ip.txt")); // IP.txt, also where names are case-sensitive
-    startAndReport(cmd);
-}
-
-// ---- the ping queue ----
-
-QString FormMain::queueText() const
-{
-    QString text = m_textIp->toPlainText();
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return text;
-}
-
-bool FormMain::loadQueue(QString* error)
-{
-    m_textIp->clear();
-    QString text;
-    const PingQueue::LoadStatus status =
-        PingQueue::load(ownFile(QStringLiteral("Ping.txt")), TextCodec(m_options.encoding), &text, error);
-    m_queueRefusal.clear();
-    if (status == PingQueue::LoadStatus::Refused) {
-        // Start-up shows no message: the log says why the box is empty.
-        m_queueRefusal = *error;
-        log(m_queueRefusal);
-        return false;
-    }
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    m_textIp->setPlainText(text);
-    return status == PingQueue::LoadStatus::Loaded;
-}
-
-bool FormMain::writeQueue(QString* error)
-{
-    if (!m_queueRefusal.isEmpty()) {
-        // The file holds what the box could not show: a copy is kept before it is written over.
-        m_queueKept = PingQueue::keepRefused(ownFile(QStringLiteral("Ping.txt")), backupFolder(),
-                                             QDateTime::currentDateTime(), error);
-        if (m_queueKept.isEmpty())
-            return false;
-    }
-    const QString text = queueText() + QStringLiteral("\r\n");
-    QByteArray bytes;
-    const TextCodec codec(m_options.encoding);
-    prepareAppDirectory();
-    if (!codec.encode(text, &bytes)) {
-        *error = QStringLiteral("任务队列含有 %1 编码无法表示的字符").arg(QString::fromLatin1(codec.encoding()));
-        return false;
-    }
-    if (!TextFile::save(ownFile(QStringLiteral("Ping.txt")), bytes, error))
-        return false;
-    m_queueRefusal.clear();
-    return true;
-}
-
-void FormMain::saveQueue()
-{
-    QString error;
-    m_queueKept.clear();
-    if (writeQueue(&error))
-        MessageBox::show(this, m_queueKept.isEmpty()
-                                   ? kSaved
-                                   : kSaved + QStringLiteral("\r\n没有载入的原 Ping.txt 另存为 ") +
-                                         QDir::toNativeSeparators(m_queueKept));
-    else
-        MessageBox::show(this, kSaveFailed + error);
-}
-
-// ---- the batch ping ----
-
-void FormMain::log(const QString& entry)
-{
-    m_listLog->addItem(entry);
-    m_listLog->setCurrentRow(m_listLog->count() - 1);
-}
-
-void FormMain::startBatch()
-{
-    // The folder is found once per click; the date is taken anew for each target, so that a
-    // batch across midnight names the new day. The window takes no input while the pings start.
-    const QString appDir = prepareAppDirectory();
-    QString error;
-    setEnabled(false);
-    const bool started =
-        m_pingRunner->start(queueText(), m_textN->text(), [&] { return resultFolder(appDir); }, &error);
-    setEnabled(true);
-    MessageBox::show(this, started ? QStringLiteral("后台启动完成!") : QStringLiteral("后台启动失败！\r\n") + error);
-}
-
-void FormMain::openResultFolder()
-{
-    startAndReport(PingCommands::explorerCommand(resultFolder(appDirectory())));
+    setHeight(control<QWidget>(Control::Queue), fit.textIpHeight);
+    setHeight(control<QWidget>(Control::Log), fit.listLogHeight);
+    m_hostsPage->setPageHeight(m_hostsFrame->height());
 }

@@ -102,6 +102,10 @@ QStringList lines(const QList<Probe>& probes, const QList<Answer>& answers, cons
     for (qsizetype i = 0; i < probes.size() && i < answers.size(); ++i) {
         const Probe& p = probes[i];
         const Answer& a = answers[i];
+        if (!a.answered) {
+            out << QStringLiteral("%1 → %2: 未检查完").arg(p.host, p.ip);
+            continue;
+        }
         const bool won = wins(p, a);
         const QString answered = firstOfFamily(a.addresses, p.family);
         if (p.win) {

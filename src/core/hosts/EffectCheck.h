@@ -29,6 +29,7 @@ struct Probe {
 struct Answer {
     QStringList addresses; // as the resolver gave them
     QString error;         // why it gave none
+    bool answered = true;  // false: no answer within the check's limit
 };
 
 // The probes of a save, in row order: each changed row that now maps a host to a valid

@@ -428,6 +428,18 @@ bool HostsDocument::rowBytes(int i, QByteArray* out, QString* error) const
     return true;
 }
 
+std::unique_ptr<HostsDocument> HostsDocument::snapshot() const
+{
+    auto copy = std::make_unique<HostsDocument>(m_baseEncoding);
+    copy->m_codec = m_codec;
+    copy->m_bytes = m_bytes; // shared, not copied
+    copy->m_bom = m_bom;
+    copy->m_lineEnd = m_lineEnd;
+    copy->m_rows = m_rows;
+    copy->m_edits = m_edits;
+    return copy;
+}
+
 bool HostsDocument::toBytes(QByteArray* out, QString* error) const
 {
     QByteArray bytes;

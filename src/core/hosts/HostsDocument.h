@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 // What a line of the hosts file shows in its row.
@@ -68,6 +69,9 @@ public:
     // mark makes the file UTF-8 and is not part of the first row.
     void load(const QByteArray& bytes);
     void clear();
+    // A copy of the rows as they are now, which a save reads beside the window while the user
+    // edits on. It has no views.
+    std::unique_ptr<HostsDocument> snapshot() const;
 
     int rowCount() const { return static_cast<int>(m_rows.size()); }
     void addRow(); // an empty row, not from the file

@@ -95,4 +95,9 @@ QString keepRefused(const QString& path, const QString& folder, const QDateTime&
     return QString();
 }
 
+bool save(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return TextFile::save(path, bytes, error);
+}
+
 } // namespace PingQueue

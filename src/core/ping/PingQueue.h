@@ -43,4 +43,8 @@ LoadStatus load(const QString& path, const TextCodec& codec, QString* queue, QSt
 // made (the queue must then not be written).
 QString keepRefused(const QString& path, const QString& folder, const QDateTime& now, QString* error);
 
+// Writes the queue's bytes to path as a safe save does: the old file stays whole until the new
+// one is complete. False with *error when the system refuses.
+bool save(const QString& path, const QByteArray& bytes, QString* error);
+
 } // namespace PingQueue

@@ -1,13 +1,13 @@
-#include "gui/ElevatedSave.h"
+#include "core/hosts/ElevatedSave.h"
 
 #include "platform/HostsHelper.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QProcess>
 #include <QThread>
-#include <QTimer>
-#include <QWidget>
+
+#include <atomic>
 
 #include <memory>
 
@@ -73,31 +73,17 @@ bool canHandOver(const Platform::Elevation& elevation, const QByteArray& base, c
     return true;
 }
 
-// Waits for the process's end, at most timeoutMs, while the window keeps painting but takes
-// no input, as while a batch starts. True if it ended.
-bool waitForEnd(QWidget* window, QProcess& process, int timeoutMs)
+// Waits for the process's end, at most timeoutMs. True if it ended.
+bool waitForEnd(QProcess& process, int timeoutMs)
 {
-    if (process.state() == QProcess::NotRunning)
-        return true;
-    QEventLoop wait;
-    QObject::connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
-    timeout.start(timeoutMs);
-    window->setEnabled(false);
-    if (process.state() != QProcess::NotRunning)
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-    window->setEnabled(true);
-    return process.state() == QProcess::NotRunning;
+    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
 }
 
 // The writer started through the UAC prompt (Windows). The start blocks while the prompt is
-// shown, so it runs on a thread beside the window, which keeps painting but takes no input
-// meanwhile. A start that outlives the time given (a prompt left open) is abandoned: the
-// writer gets no input when the prompt is answered.
-bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::Start& start,
-               const QByteArray& base, const QByteArray& bytes, int timeoutMs, QString* error)
+// shown, so it runs on a thread of its own. A start that outlives the time given (a prompt left
+// open) is abandoned: the writer gets no input when the prompt is answered.
+bool runWriter(const QString& program, const ElevatedWriter::Start& start, const QByteArray& base,
+               const QByteArray& bytes, int timeoutMs, QString* error, OpenPrompts* openPrompts)
 {
     struct Shared {
         std::atomic<bool> abandoned{false};
@@ -105,30 +91,23 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
     };
     const auto shared = std::make_shared<Shared>();
     const ElevatedWriter::Start run = start ? start : ElevatedWriter::start;
-    QThread* thread = QThread::create([shared, run, frame = HostsHelper::frame(base, bytes), timeoutMs] {
-        shared->outcome = run(frame, timeoutMs, shared->abandoned);
-    });
-    QEventLoop wait;
-    QObject::connect(thread, &QThread::finished, &wait, &QEventLoop::quit);
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    QObject::connect(&timeout, &QTimer::timeout, &wait, &QEventLoop::quit);
+    std::unique_ptr<QThread> thread(
+        QThread::create([shared, run, frame = HostsHelper::frame(base, bytes), timeoutMs] {
+            shared->outcome = run(frame, timeoutMs, shared->abandoned);
+        }));
     thread->start();
     // The writer's own waits end at timeoutMs after the prompt; a little more for its report.
-    timeout.start(timeoutMs + 2000);
-    window->setEnabled(false);
-    if (!thread->isFinished())
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-    window->setEnabled(true);
-    if (!thread->isFinished()) {
+    if (!thread->wait(QDeadlineTimer(timeoutMs + 2000))) {
         shared->abandoned = true;
-        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        if (openPrompts)
+            openPrompts->adopt(std::move(thread));
+        else
+            thread->wait();
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
         return false;
     }
-    thread->wait();
-    delete thread;
+    thread.reset();
 
     const ElevatedWriter::Outcome& outcome = shared->outcome;
     const QString name =
@@ -161,13 +140,25 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
 
 } // namespace
 
-bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
-         const QByteArray& bytes, int timeoutMs, QString* error, const ElevatedWriter::Start& startWriter)
+OpenPrompts::~OpenPrompts()
+{
+    for (const std::unique_ptr<QThread>& thread : m_threads)
+        thread->wait();
+}
+
+void OpenPrompts::adopt(std::unique_ptr<QThread> thread)
+{
+    const QMutexLocker locker(&m_lock);
+    m_threads.push_back(std::move(thread));
+}
+
+bool run(const Platform::Elevation& elevation, const QByteArray& base, const QByteArray& bytes, int timeoutMs,
+         QString* error, const ElevatedWriter::Start& startWriter, OpenPrompts* openPrompts)
 {
     if (!canHandOver(elevation, base, bytes, error))
         return false;
     if (elevation.status == Platform::Elevation::Status::Writer)
-        return runWriter(window, elevation.program, startWriter, base, bytes, timeoutMs, error);
+        return runWriter(elevation.program, startWriter, base, bytes, timeoutMs, error, openPrompts);
 
     // pkexec shows polkit's password dialog and then runs the helper, which reads the content
     // from its standard input.
@@ -182,13 +173,13 @@ bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray
     }
     process.write(HostsHelper::frame(base, bytes));
     process.closeWriteChannel();
-    if (waitForEnd(window, process, timeoutMs))
+    if (waitForEnd(process, timeoutMs))
         return outcome(process, elevation.program, elevation.arguments.value(0), error);
 
     // No answer in time: pkexec is stopped while it waits for the password. A helper that
     // already runs as root cannot be stopped from here; its outcome is waited for.
     process.kill();
-    if (!waitForEnd(window, process, 30 * 1000)) {
+    if (!waitForEnd(process, 30 * 1000)) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
         return false;

@@ -1,6 +1,6 @@
-// The find box and the switching of sections: the parts of the window that narrow the rows in
+// The find box and the switching of sections: the parts of the HOST page that narrow the rows in
 // view and switch many rows at once. The rules are in core (HostsFilter, HostsSections).
-#include "gui/FormMain.h"
+#include "gui/HostsPage.h"
 
 #include "core/hosts/HostsFilter.h"
 #include "core/hosts/HostsSections.h"
@@ -24,17 +24,17 @@ QString grouped(qsizetype n)
 
 } // namespace
 
-void FormMain::connectFind()
+void HostsPage::connectFind()
 {
     m_filterTimer = new QTimer(this);
-    connect(m_filterTimer, &QTimer::timeout, this, &FormMain::filterStep);
-    connect(m_findBox, &QLineEdit::textChanged, this, &FormMain::startFilter);
+    connect(m_filterTimer, &QTimer::timeout, this, &HostsPage::filterStep);
+    connect(m_findBox, &QLineEdit::textChanged, this, &HostsPage::startFilter);
     // A text box that has the focus takes "/" as a character before the shortcut sees it.
     for (const QKeySequence& keys : {QKeySequence(QKeySequence::Find), QKeySequence(Qt::Key_Slash)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &FormMain::showFindBox);
+        connect(new QShortcut(keys, m_window), &QShortcut::activated, this, &HostsPage::showFindBox);
     // Esc is the find box's only while the box is shown.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), m_findBox, nullptr, nullptr, Qt::WindowShortcut),
-            &QShortcut::activated, this, &FormMain::hideFindBox);
+            &QShortcut::activated, this, &HostsPage::hideFindBox);
     // A reading makes other rows: the search runs again over them.
     connect(&m_hosts, &QAbstractItemModel::modelReset, this, [this] {
         m_foundText.clear(); // the rows found were other lines
@@ -44,7 +44,7 @@ void FormMain::connectFind()
     m_findCount->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-void FormMain::showFindBox()
+void HostsPage::showFindBox()
 {
     m_tabStrip->setCurrentIndex(0);
     m_findBox->show();
@@ -53,14 +53,14 @@ void FormMain::showFindBox()
     m_findBox->selectAll();
 }
 
-void FormMain::hideFindBox()
+void HostsPage::hideFindBox()
 {
     m_findBox->clear(); // every row again, at the scroll position before the search
     m_findBox->hide();
     m_findCount->hide();
 }
 
-void FormMain::startFilter(const QString& text)
+void HostsPage::startFilter(const QString& text)
 {
     m_filter.reset();
     m_filterTimer->stop();
@@ -80,7 +80,7 @@ void FormMain::startFilter(const QString& text)
         m_filterTimer->start(0);
 }
 
-void FormMain::filterStep()
+void HostsPage::filterStep()
 {
     // A long list is searched a few milliseconds at a time, so that typing goes on meanwhile;
     // each key starts the search anew.
@@ -94,14 +94,14 @@ void FormMain::filterStep()
     }
     m_filterTimer->stop();
     const std::unique_ptr<HostsFilter> done = std::move(m_filter);
-    m_findCount->setText(QStringLiteral("%1 / %2").arg(grouped(qsizetype(done->rows().size())),
-                                                      grouped(m_hosts.rowCount())));
+    m_findCount->setText(
+        QStringLiteral("%1 / %2").arg(grouped(qsizetype(done->rows().size())), grouped(m_hosts.rowCount())));
     m_rows->setRowFilter(done->rows());
     m_foundText = m_filterText;
     emit filterApplied();
 }
 
-void FormMain::addSectionActions(QMenu& menu, int row)
+void HostsPage::addSectionActions(QMenu& menu, int row)
 {
     // The section is found again when an entry is chosen: the rows may have changed meanwhile.
     // Only a row that heads a section has them.
