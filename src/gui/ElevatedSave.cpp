@@ -97,7 +97,7 @@ bool waitForEnd(QWidget* window, QProcess& process, int timeoutMs)
 // meanwhile. A start that outlives the time given (a prompt left open) is abandoned: the
 // writer gets no input when the prompt is answered.
 bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::Start& start,
-               const QByteArray& base, const QByteArray& bytes, int timeoutMs, QString* error)
+               const QByteArray& base, const QByteArray& bytes, int timeoutMs, QString* error, bool* unknown)
 {
     struct Shared {
         std::atomic<bool> abandoned{false};
@@ -125,6 +125,7 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
         QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
+        *unknown = true;
         return false;
     }
     thread->wait();
@@ -149,6 +150,7 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
         *error += QStringLiteral("\r\n无法以管理员身份启动 %1: %2").arg(name, outcome.error);
         return false;
     case ElevatedWriter::Outcome::Status::TimedOut:
+        *unknown = outcome.delivered;
         *error =
             outcome.delivered
                 ? QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
@@ -162,12 +164,15 @@ bool runWriter(QWidget* window, const QString& program, const ElevatedWriter::St
 } // namespace
 
 bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
-         const QByteArray& bytes, int timeoutMs, QString* error, const ElevatedWriter::Start& startWriter)
+         const QByteArray& bytes, int timeoutMs, QString* error, const ElevatedWriter::Start& startWriter,
+         bool* unknownOutcome)
 {
+    bool ignored = false;
+    bool* unknown = unknownOutcome ? unknownOutcome : &ignored;
     if (!canHandOver(elevation, base, bytes, error))
         return false;
     if (elevation.status == Platform::Elevation::Status::Writer)
-        return runWriter(window, elevation.program, startWriter, base, bytes, timeoutMs, error);
+        return runWriter(window, elevation.program, startWriter, base, bytes, timeoutMs, error, unknown);
 
     // pkexec shows polkit's password dialog and then runs the helper, which reads the content
     // from its standard input.
@@ -191,6 +196,7 @@ bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray
     if (!waitForEnd(window, process, 30 * 1000)) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
+        *unknown = true;
         return false;
     }
     if (process.exitStatus() == QProcess::CrashExit) {

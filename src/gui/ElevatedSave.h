@@ -21,9 +21,10 @@ namespace ElevatedSave {
 // returns false and sets *error to what the user is told: the reason of the direct save (the
 // text *error holds on entry) with a hint where pkexec, the helper or the start is missing, or
 // why the save through the writer did not happen (prompt cancelled, not authorised, timed out,
-// the writer's own report). Unsupported elevation leaves *error as it is.
+// the writer's own report). Unsupported elevation leaves *error as it is. *unknownOutcome (if
+// given) is set when the writer may still write: it had its input but did not end in time.
 bool run(QWidget* window, const Platform::Elevation& elevation, const QByteArray& base,
          const QByteArray& bytes, int timeoutMs, QString* error,
-         const ElevatedWriter::Start& startWriter = ElevatedWriter::Start());
+         const ElevatedWriter::Start& startWriter = ElevatedWriter::Start(), bool* unknownOutcome = nullptr);
 
 } // namespace ElevatedSave

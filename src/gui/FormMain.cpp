@@ -447,11 +447,11 @@ HostsSaver FormMain::hostsSaver()
     HostsSaver saver(m_hostsPath, backupFolder());
     if (m_options.saveFile)
         saver.setSaveFile(m_options.saveFile);
-    saver.setElevate([this](const QByteArray& base, const QByteArray& bytes, QString* error) {
+    saver.setElevate([this](const QByteArray& base, const QByteArray& bytes, QString* error, bool* unknown) {
         const int timeoutMs =
             m_options.elevatedSaveTimeoutMs > 0 ? m_options.elevatedSaveTimeoutMs : 10 * 60 * 1000;
         return ElevatedSave::run(this, Platform::hostsElevation(executableDir()), base, bytes, timeoutMs, error,
-                                 m_options.startElevatedWriter);
+                                 m_options.startElevatedWriter, unknown);
     });
     return saver;
 }
