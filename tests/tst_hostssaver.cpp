@@ -74,7 +74,8 @@ void tst_HostsSaver::saveOutcomes_data()
         << "write fails" << QStringLiteral("No space left on device") << kHosts << 0;
     // The old content comes from the cut-off save's kept copy into the backups.
     QTest::newRow("a save cut off, then the file changed: refused")
-        << "cut off, then changed" << QStringLiteral("请重新读取") << kHosts + "10.8.0.1 vpn\n" << 1;
+        << "cut off, then changed" << QStringLiteral("请重新读取") << kHosts + "10.8.0.1 vpn\n"
+        << 1;
 #ifndef Q_OS_WIN
     // The helper may still write after the window stopped waiting: the backup stays, and is named.
     QTest::newRow("the helper's outcome unknown: its backup stays")
@@ -104,7 +105,8 @@ void tst_HostsSaver::saveOutcomes()
     if (meanwhile == QLatin1String("cut off, then changed")) {
         const QByteArray next = QByteArray(kHosts).replace("10.0.0.3 c", "#10.0.0.3 c");
         QVERIFY(writeBytes(TextFile::keptCopyPath(path),
-                           QByteArray::fromStdString(KeptCopy::header(kHosts.size(), next.size())) + kHosts + next));
+                           QByteArray::fromStdString(KeptCopy::header(kHosts.size(), next.size())) + kHosts +
+                               next));
         QVERIFY(writeBytes(path, kHosts + "10.8.0.1 vpn\n"));
     }
     HostsSaver saver(path, folder);
@@ -117,8 +119,10 @@ void tst_HostsSaver::saveOutcomes()
     }
     saver.setElevate([&](const QByteArray&, const QByteArray&, QString* error, bool* unknown) {
         *unknown = meanwhile == QLatin1String("helper unknown");
-        *error = *unknown ? QStringLiteral("等待管理员授权超时（1 秒），保存是否完成不得而知，请重新读取HOST文件。")
-                          : QStringLiteral("管理员授权已取消，HOST文件没有改动。");
+        *error =
+            *unknown
+                ? QStringLiteral("等待管理员授权超时（1 秒），保存是否完成不得而知，请重新读取HOST文件。")
+                : QStringLiteral("管理员授权已取消，HOST文件没有改动。");
         return false;
     });
 #ifndef Q_OS_WIN

@@ -261,9 +261,11 @@ bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& b
         }
         copied += n;
     }
-    const QByteArray head = QByteArray::fromStdString(KeptCopy::header(quint64(copied), quint64(bytes.size())));
-    if (what.isEmpty() && (!writeAll(k, bytes.constData(), bytes.size(), qint64(KeptCopy::kHeaderSize) + copied) ||
-                           !writeAll(k, head.constData(), head.size(), 0))) {
+    const QByteArray head =
+        QByteArray::fromStdString(KeptCopy::header(quint64(copied), quint64(bytes.size())));
+    if (what.isEmpty() &&
+        (!writeAll(k, bytes.constData(), bytes.size(), qint64(KeptCopy::kHeaderSize) + copied) ||
+         !writeAll(k, head.constData(), head.size(), 0))) {
         what = QStringLiteral("无法保留原内容的副本");
         err = errno;
     }

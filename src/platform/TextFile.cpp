@@ -144,8 +144,8 @@ bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool
 namespace KeptCopyStep {
 
 TextFile::Recovery keepChanged(const QString& path, const QString& kept, const QByteArray& old,
-                               const TextFile::KeepOld& keepOld, const std::function<bool(QString* why)>& dropKept,
-                               QString* message)
+                               const TextFile::KeepOld& keepOld,
+                               const std::function<bool(QString* why)>& dropKept, QString* message)
 {
     const std::wstring shown = QDir::toNativeSeparators(path).toStdWString();
     const std::wstring copy = QDir::toNativeSeparators(kept).toStdWString();

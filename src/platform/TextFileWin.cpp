@@ -48,8 +48,8 @@ Recovery recover(const QString& path, QString* message, const KeepOld& keepOld)
             winapi::dropKeptCopy(file);
             return true;
         };
-        return KeptCopyStep::keepChanged(path, keptCopyPath(path), QByteArray::fromStdString(changedOld), keepOld,
-                                         drop, message);
+        return KeptCopyStep::keepChanged(path, keptCopyPath(path), QByteArray::fromStdString(changedOld),
+                                         keepOld, drop, message);
     }
     case winapi::Recovery::Failed:
         return Recovery::Failed;

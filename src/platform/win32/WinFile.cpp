@@ -271,19 +271,20 @@ Recovery recoverFile(const std::wstring& path, std::wstring* message, std::strin
     Handle f(openRegular(path, GENERIC_READ | GENERIC_WRITE, &code));
     std::string now;
     if (!f.valid() || !readAll(f.get(), &now)) {
-        *message = KeptCopy::Say::failed(path, L"无法恢复保存前的内容", errorText(f.valid() ? GetLastError() : code),
-                                         kept);
+        *message = KeptCopy::Say::failed(path, L"无法恢复保存前的内容",
+                                         errorText(f.valid() ? GetLastError() : code), kept);
         return Recovery::Failed;
     }
-    const KeptCopy::Found found =
-        KeptCopy::classify(now.data(), now.size(), old, oldSize, old + oldSize, static_cast<size_t>(h.newSize));
+    const KeptCopy::Found found = KeptCopy::classify(now.data(), now.size(), old, oldSize, old + oldSize,
+                                                     static_cast<size_t>(h.newSize));
     if (found == KeptCopy::Found::ChangedSince) {
         // Another program wrote the file after the save was cut off: its content stays, and the
         // caller keeps the old content elsewhere before the copy goes.
         *changedOld = std::string(old, oldSize);
         return Recovery::Changed;
     }
-    if (found == KeptCopy::Found::Torn && !(writeAllAt0(f.get(), old, oldSize) && FlushFileBuffers(f.get()))) {
+    if (found == KeptCopy::Found::Torn &&
+        !(writeAllAt0(f.get(), old, oldSize) && FlushFileBuffers(f.get()))) {
         *message = KeptCopy::Say::failed(path, L"无法恢复保存前的内容", errorText(GetLastError()), kept);
         return Recovery::Failed;
     }
