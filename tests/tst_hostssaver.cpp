@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <string.h>
 #include <thread>
 
 #ifndef Q_OS_WIN
@@ -82,6 +83,9 @@ void tst_HostsSaver::saveOutcomes_data()
         << "helper unknown" << QStringLiteral("保存前的内容已备份在") << kHosts << 1;
     QTest::newRow("the helper refuses: its backup is dropped")
         << "helper refuses" << QStringLiteral("管理员授权已取消") << kHosts << 0;
+    // Made read-only by its owner: refused with the system's reason, never handed to the helper.
+    QTest::newRow("a read-only file (0444): refused, not elevated")
+        << "read-only" << QString::fromLocal8Bit(strerror(EACCES)) << kHosts << 0;
 #endif
 }
 
@@ -118,6 +122,8 @@ void tst_HostsSaver::saveOutcomes()
         });
     }
     saver.setElevate([&](const QByteArray&, const QByteArray&, QString* error, bool* unknown) {
+        if (!helper)
+            QTest::qFail("handed to the helper", __FILE__, __LINE__);
         *unknown = meanwhile == QLatin1String("helper unknown");
         *error =
             *unknown
@@ -129,6 +135,8 @@ void tst_HostsSaver::saveOutcomes()
     // A folder only root may write: the save needs the helper.
     if (helper)
         QVERIFY(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("etc"))).constData(), 0555) == 0);
+    if (meanwhile == QLatin1String("read-only"))
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
     WithoutFileOverride asUser;
 #endif
     QString error;
@@ -259,7 +267,18 @@ void tst_HostsSaver::lockHeldByAnotherProgram()
     readAndTick(doc, path, 2);
     HostsSaver saver(path, QString());
     QString error;
-    QVERIFY(!saver.save(doc, &error)); // the lock's own wait
+    std::atomic<bool> done{false};
+    bool saved = true;
+    std::thread saving([&] { // with the lock's own wait
+        saved = saver.save(doc, &error);
+        done = true;
+    });
+    const bool answered = QTest::qWaitFor([&] { return done.load(); }, 15000);
+    if (!answered)
+        ::close(folder); // the lock is free: the save goes on, and the test ends
+    saving.join();
+    QVERIFY2(answered, "the save waited for the lock far longer than a few seconds");
+    QVERIFY(!saved);
     QVERIFY2(error.contains(QStringLiteral("另一个程序正在保存这个文件")), qPrintable(error));
     QVERIFY2(error.contains(QStringLiteral("tst_hostssaver，进程 %1").arg(::getpid())), qPrintable(error));
     QCOMPARE(readBytes(path), kHosts);

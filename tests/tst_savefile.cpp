@@ -146,17 +146,23 @@ void tst_SaveFile::saveFailures_data()
 {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("folder missing") << "missing/hosts" << reason(ENOENT);
-    QTest::newRow("folder is a file") << "file/hosts" << reason(ENOTDIR);
-    QTest::newRow("path is a folder") << "folder" << QStringLiteral("不是普通文件");
+    QTest::addColumn<bool>("asRoot"); // with the rights that override file permissions, as the helper
+    QTest::newRow("folder missing") << "missing/hosts" << reason(ENOENT) << false;
+    QTest::newRow("folder is a file") << "file/hosts" << reason(ENOTDIR) << false;
+    QTest::newRow("path is a folder") << "folder" << QStringLiteral("不是普通文件") << false;
     // Made read-only by its owner in a folder the user may write: not replaced behind its back.
-    QTest::newRow("read-only file (0444)") << "read-only" << reason(EACCES);
+    QTest::newRow("read-only file (0444)") << "read-only" << reason(EACCES) << false;
+#ifndef Q_OS_WIN
+    if (geteuid() == 0)
+        QTest::newRow("read-only file (0444), saved as root") << "read-only" << reason(EACCES) << true;
+#endif
 }
 
 void tst_SaveFile::saveFailures()
 {
     QFETCH(QString, relative);
     QFETCH(QString, reason);
+    QFETCH(bool, asRoot);
     QTemporaryDir dir;
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("file")), "keep\n"));
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
@@ -164,7 +170,9 @@ void tst_SaveFile::saveFailures()
     QVERIFY(writeBytes(readOnly, "keep\n"));
     QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     QString error;
-    {
+    if (asRoot) {
+        QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    } else {
         const WithoutFileOverride asUser; // root writes a read-only file: the system lets it
         QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
     }

@@ -97,8 +97,13 @@ bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error
         *error = describe(target, QStringLiteral("不是普通文件"), 0);
         return false;
     }
-    // A file its owner made read-only is not replaced behind its back: the save fails with the
-    // system's reason, as writing it would. Root, whom the system lets write it, writes it.
+    // A file its owner made read-only (no write bit for anyone) is the owner's word: refused
+    // with the system's reason, whoever saves, root's helper too, whom the system would let
+    // write it. One the process may not write is refused the same way.
+    if (exists && (st.st_mode & 0222) == 0) {
+        *error = describe(target, QStringLiteral("无法写入文件"), EACCES);
+        return false;
+    }
     if (exists && m_fs.access(encoded(target), W_OK) != 0) {
         *error = describe(target, QStringLiteral("无法写入文件"), errno);
         return false;

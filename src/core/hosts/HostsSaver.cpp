@@ -19,6 +19,12 @@ const QString kReadAgain = QStringLiteral("\r\n请重新读取HOST文件后再�
 // they cannot help with.
 bool needsAdministrator(const QString& path)
 {
+    // A file its owner made read-only (no write bit for anyone) is refused whoever saves: the
+    // administrator's rights are not asked for it.
+    const QFileInfo file(path);
+    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (file.exists() && !(file.permissions() & anyWrite))
+        return false;
     switch (Platform::writeAccess(path)) {
     case Platform::WriteAccess::Denied:
         return true;
@@ -78,19 +84,17 @@ TextFile::ReadStatus HostsSaver::readWithoutLock(QByteArray* bytes, QString* err
                                                  const QString& lockError) const
 {
     // A save that replaces the file renames a complete file over it: a read sees the old content
-    // or the new one. An in-place save first keeps its copy, then writes over the file: with no
-    // kept copy before or after the read, and the file's time and size unchanged across it, the
-    // read is whole. Recovery needs the lock (a save under way has a kept copy too), so it waits
-    // for the next read.
+    // or the new one. An in-place save first keeps its copy, then writes over the file, then
+    // drops the copy: with no kept copy after the read, and the file's time and size unchanged
+    // across it, the read is whole. Recovery needs the lock (a save under way has a kept copy too), so it
+    // waits for the next read.
     const QString kept = TextFile::keptCopyPath(m_hostsPath);
     const QFileInfo before(m_hostsPath);
     const QDateTime time = before.lastModified();
     const qint64 size = before.size();
-    const bool keptBefore = QFileInfo::exists(kept);
-    const TextFile::ReadStatus status =
-        keptBefore ? TextFile::ReadStatus::Failed : TextFile::read(m_hostsPath, bytes, error);
+    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, bytes, error);
     const QFileInfo after(m_hostsPath);
-    if (keptBefore || QFileInfo::exists(kept) || after.lastModified() != time || after.size() != size) {
+    if (QFileInfo::exists(kept) || after.lastModified() != time || after.size() != size) {
         bytes->clear();
         *error = lockError;
         return TextFile::ReadStatus::Failed;
