@@ -16,6 +16,11 @@ enum class ReadStatus { Ok, Missing, Failed };
 // the path and the system's description.
 ReadStatus read(const QString& path, QByteArray* bytes, QString* error);
 
+// Reads a file of the program's own (IP.txt, Ping.txt) as read() does, but only a regular file
+// that its name itself gives: a symbolic link, a FIFO or a device is refused at once (Failed,
+// "不是普通文件"), never followed and never waited on.
+ReadStatus readOwn(const QString& path, QByteArray* bytes, QString* error);
+
 // The size of the file in bytes; 0 if it is missing.
 qint64 size(const QString& path);
 

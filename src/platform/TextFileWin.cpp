@@ -22,6 +22,17 @@ QString target(const QString& path)
 
 namespace TextFile {
 
+ReadStatus readOwn(const QString& path, QByteArray* bytes, QString* error)
+{
+    // Windows has no FIFOs among files; a link (symbolic link, junction) is not followed.
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction()) {
+        *error = QDir::toNativeSeparators(path) + QStringLiteral(": 不是普通文件（符号链接），没有读取");
+        return ReadStatus::Failed;
+    }
+    return read(path, bytes, error);
+}
+
 bool save(const QString& path, const QByteArray& bytes, QString* error)
 {
     std::wstring reason;
