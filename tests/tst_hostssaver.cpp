@@ -52,6 +52,8 @@ private slots:
     void twoSavesAtOnceKeepBoth();
     void readDuringASaveRecoversNothing();
     void backupJustWrittenIsKept();
+    void helperRefusesWhatTheWindowRefuses_data();
+    void helperRefusesWhatTheWindowRefuses();
     void lockHeldByAnotherProgram();
     void keptCopyThatIsNoFile_data();
     void keptCopyThatIsNoFile();
@@ -73,6 +75,11 @@ void tst_HostsSaver::saveOutcomes_data()
         << "empty" << QStringLiteral("被其他程序清空了") << QByteArray() << 0;
     QTest::newRow("the write fails: its backup is dropped")
         << "write fails" << QStringLiteral("No space left on device") << kHosts << 0;
+    // A file read in the code page gains a byte-order mark meanwhile: ASCII rows are the same
+    // bytes in both encodings, so the save goes on, and the mark stays.
+    QTest::newRow("a byte-order mark added, ASCII rows: saved") << "mark added"
+                                                                << ""
+                                                                << "\xEF\xBB\xBF" + ticked << 1;
     // The old content comes from the cut-off save's kept copy into the backups.
     QTest::newRow("a save cut off, then the file changed: refused")
         << "cut off, then changed" << QStringLiteral("请重新读取") << kHosts + "10.8.0.1 vpn\n"
@@ -100,8 +107,10 @@ void tst_HostsSaver::saveOutcomes()
     const QString path = dir.filePath(QStringLiteral("etc/hosts"));
     const QString folder = dir.filePath(QStringLiteral("backup"));
     QVERIFY(writeBytes(path, kHosts));
-    HostsDocument doc("UTF-8");
+    HostsDocument doc(meanwhile == QLatin1String("mark added") ? "GBK" : "UTF-8");
     readAndTick(doc, path, 3);
+    if (meanwhile == QLatin1String("mark added"))
+        QVERIFY(writeBytes(path, "\xEF\xBB\xBF" + kHosts));
     if (meanwhile == QLatin1String("append"))
         QVERIFY(writeBytes(path, kHosts + "10.8.0.1 vpn\n"));
     else if (meanwhile == QLatin1String("empty"))
@@ -146,7 +155,7 @@ void tst_HostsSaver::saveOutcomes()
     QCOMPARE(backups(folder).size(), backupCount);
     if (backupCount > 0) {
         const QString backup = folder + QLatin1Char('/') + backups(folder).first();
-        QCOMPARE(readBytes(backup).left(kHosts.size()), kHosts);
+        QVERIFY(readBytes(backup).contains(kHosts)); // with the mark the file had then
         if (helper)
             QVERIFY2(error.contains(QDir::toNativeSeparators(backup)), qPrintable(error));
     }
@@ -249,6 +258,44 @@ void tst_HostsSaver::backupJustWrittenIsKept()
     const QStringList left = backups(dir.path());
     QCOMPARE(left.size(), HostsBackups::kKept);
     QVERIFY(!left.contains(HostsBackups::fileName(ahead))); // the oldest of the others went
+}
+
+void tst_HostsSaver::helperRefusesWhatTheWindowRefuses_data()
+{
+    // The base the window read, the result it sends, and the file when the helper writes.
+    QTest::addColumn<QByteArray>("base");
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<QByteArray>("current");
+    QTest::addColumn<bool>("saved");
+    const QByteArray bom = "\xEF\xBB\xBF", base = "10.0.0.1 a\n10.0.0.2 b\n";
+    const QByteArray gbk = "10.0.0.1 a\n10.0.0.2 \xD6\xD0\xCE\xC4\n"; // "中文" in the code page
+    const QByteArray utf8 = "10.0.0.1 a\n10.0.0.2 \xE4\xB8\xAD\xE6\x96\x87\n";
+    QTest::newRow("mark added, a row in the code page: refused") << base << gbk << bom + base << false;
+    QTest::newRow("mark dropped, a row not ASCII: refused") << bom + base << bom + utf8 << base << false;
+    QTest::newRow("mark added, a row in UTF-8: saved") << base << utf8 << bom + base << true;
+    QTest::newRow("mark added, ASCII rows: saved")
+        << base << QByteArray("#10.0.0.1 a\n10.0.0.2 b\n") << bom + base << true;
+    QTest::newRow("mark unchanged, a row in the code page: saved") << base << gbk << base + "10.8.0.1 vpn\n"
+                                                                   << true;
+}
+
+void tst_HostsSaver::helperRefusesWhatTheWindowRefuses()
+{
+    QFETCH(QByteArray, base);
+    QFETCH(QByteArray, result);
+    QFETCH(QByteArray, current);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hosts"));
+    QVERIFY(writeBytes(path, current));
+    QString error;
+    const HostsSaver::Outcome outcome = HostsSaver(path, QString()).mergeAndSave(base, result, &error);
+    QCOMPARE(outcome, saved ? HostsSaver::Outcome::Saved : HostsSaver::Outcome::Conflict);
+    if (!saved) {
+        QVERIFY2(error.contains(QStringLiteral("HOST文件的编码在读取之后被其他程序改变了")),
+                 qPrintable(error));
+        QCOMPARE(readBytes(path), current);
+    }
 }
 
 void tst_HostsSaver::lockHeldByAnotherProgram()

@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,6 +39,30 @@ bool needsAdministrator(const QString& path)
     default:
         return false;
     }
+}
+
+const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
+
+// The line (from 1) of result that the window's save would refuse: one that is not in base and
+// holds text that is not ASCII, when another program added or dropped the file's byte-order
+// mark since base was read (re-encoded it between UTF-8 and the code page); such text could not
+// be read back. UTF-8 text into a file that now has the mark is what the mark says. 0: none.
+qsizetype reencodedLine(const QByteArray& base, const QByteArray& result, const QByteArray& current)
+{
+    const bool hadMark = base.startsWith(kBom), hasMark = current.startsWith(kBom);
+    if (hadMark == hasMark)
+        return 0;
+    const QList<QByteArray> baseLines = base.mid(hadMark ? kBom.size() : 0).split('\n');
+    const QSet<QByteArray> known(baseLines.cbegin(), baseLines.cend());
+    const QList<QByteArray> lines = result.mid(result.startsWith(kBom) ? kBom.size() : 0).split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray& line = lines[i];
+        const bool ascii = std::all_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) < 0x80; });
+        if (ascii || known.contains(line) || (hasMark && QString::fromUtf8(line).toUtf8() == line))
+            continue;
+        return i + 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -191,6 +218,15 @@ HostsSaver::Outcome HostsSaver::mergeAndSave(const QByteArray& base, const QByte
     QByteArray current;
     if (TextFile::read(m_hostsPath, &current, error) == TextFile::ReadStatus::Failed)
         return Outcome::Failed;
+    if (const qsizetype line = reencodedLine(base, result, current)) {
+        *error =
+            QStringLiteral(
+                "%1 的第 %2 行：HOST文件的编码在读取之后被其他程序改变了，这一行的文字无法按原来的编码写入。"
+                "文件没有保存。请重新读取HOST文件，再做修改。")
+                .arg(QDir::toNativeSeparators(m_hostsPath))
+                .arg(line);
+        return Outcome::Conflict;
+    }
     QByteArray merged;
     qsizetype conflict = -1;
     if (!HostsMerge::mergeResult(base, result, current, &merged, &conflict)) {

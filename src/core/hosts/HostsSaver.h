@@ -61,8 +61,10 @@ public:
     enum class Outcome { Saved, Conflict, Recovered, Failed };
     // The helper's merge and save: result, made from base, merged onto the file as it is now
     // (HostsMerge::mergeResult), saved and read back. Conflict: another program changed a line
-    // that result changed too, or emptied the file; Recovered: a cut-off save was put right
-    // first and nothing was written; Failed: the system refused. *error says which, in Chinese.
+    // that result changed too, emptied the file, or re-encoded it (added or dropped its
+    // byte-order mark) while result brings new text that is not ASCII, as the window refuses;
+    // Recovered: a cut-off save was put right first and nothing was written; Failed: the
+    // system refused. *error says which, in Chinese.
     Outcome mergeAndSave(const QByteArray& base, const QByteArray& result, QString* error);
 
 private:
