@@ -105,7 +105,7 @@ private slots:
 };
 
 // Kills at every call on a file of a few pieces; killedAtRandomMoments takes a large one.
-constexpr int kLines = 60000; // 2.4 MB: three pieces of the write
+constexpr int kLines = 40000; // 1.6 MB: two pieces of the write
 
 void tst_KillSave::killedAtEveryCall_data()
 {
@@ -145,7 +145,7 @@ void tst_KillSave::killedAtEveryCall()
                  qPrintable(QStringLiteral("killed before call %1").arg(n)));
     }
     qInfo("killed before each of %d calls; %d left a torn file, all old or new after recovery", calls, torn);
-    QVERIFY(torn >= 2); // the pieces of the write were reached
+    QVERIFY(torn >= 1); // the pieces of the write were reached
 }
 
 void tst_KillSave::killedAtTheTruncate()
@@ -167,7 +167,7 @@ void tst_KillSave::killedAtTheTruncate()
 
 void tst_KillSave::killedAtRandomMoments()
 {
-    Setup s(250000); // 10 MB
+    Setup s(150000); // 6 MB
     // A second name makes the program save in place, as over a bind-mounted /etc/hosts.
     QVERIFY(::link(QFile::encodeName(s.path).constData(),
                    QFile::encodeName(s.path + QStringLiteral(".link")).constData()) == 0);
