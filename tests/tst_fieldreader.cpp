@@ -8,6 +8,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 class tst_FieldReader : public QObject
 {
     Q_OBJECT
@@ -17,6 +26,8 @@ private slots:
     void fields();
     void fieldsFileMissingIsCreatedEmpty();
     void fieldsFileUnclosedQuoteKeepsEarlierFields();
+    void fieldsFileThatIsNoFile_data();
+    void fieldsFileThatIsNoFile();
 };
 
 void tst_FieldReader::fields_data()
@@ -37,7 +48,8 @@ void tst_FieldReader::fields_data()
     QTest::newRow("comma then line end") << "a,\r\nb" << QStringList{"a", "", "b"};
     QTest::newRow("leading spaces skipped, tabs kept") << "  a\r\n\tb" << QStringList{"a", "\tb"};
     QTest::newRow("text after closing quote dropped") << "\"a\"xyz,b" << QStringList{"a", "b"};
-    QTest::newRow("trailing blanks of an unquoted field dropped") << "10.0.0.1   \r\nb  ,c" << QStringList{"10.0.0.1", "b", "c"};
+    QTest::newRow("trailing blanks of an unquoted field dropped")
+        << "10.0.0.1   \r\nb  ,c" << QStringList{"10.0.0.1", "b", "c"};
     QTest::newRow("trailing blanks inside quotes kept") << "\"a  \"\r\n" << QStringList{"a  "};
     QTest::newRow("plain text and duplicates kept") << "my nas\r\nx\r\nx" << QStringList{"my nas", "x", "x"};
 }
@@ -83,6 +95,51 @@ void tst_FieldReader::fieldsFileUnclosedQuoteKeepsEarlierFields()
     QVERIFY(!readFieldsFile(path, TextCodec("UTF-8"), &fields, &error));
     QCOMPARE(fields, QStringList{QStringLiteral("10.0.0.1")});
     QCOMPARE(readBytes(path), QByteArray("10.0.0.1\r\n\"10.0.0.2\r\n10.0.0.3\r\n"));
+}
+
+void tst_FieldReader::fieldsFileThatIsNoFile_data()
+{
+    QTest::addColumn<bool>("fifo");
+#ifndef Q_OS_WIN
+    QTest::newRow("a FIFO: never waited on") << true;
+#endif
+    QTest::newRow("a symbolic link: not followed") << false;
+}
+
+void tst_FieldReader::fieldsFileThatIsNoFile()
+{
+    QFETCH(bool, fifo);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Ping.txt"));
+    const QString target = dir.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(writeBytes(target, "10.0.0.1\r\n"));
+#ifndef Q_OS_WIN
+    if (fifo)
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+#endif
+    if (!fifo && !QFile::link(target, path))
+        QSKIP("no symbolic links here");
+    std::atomic<bool> done{false};
+    bool read = true;
+    QStringList fields;
+    QString error;
+    std::thread reader([&] {
+        read = readFieldsFile(path, TextCodec("UTF-8"), &fields, &error);
+        done = true;
+    });
+    const bool answered = QTest::qWaitFor([&] { return done.load(); }, 10000);
+#ifndef Q_OS_WIN
+    if (!answered) { // a writer lets the waiting open() go on, so that the test ends
+        const int w = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0)
+            ::close(w);
+    }
+#endif
+    reader.join();
+    QVERIFY2(answered, "reading waited on the FIFO");
+    QVERIFY(!read);
+    QVERIFY2(error.contains(QStringLiteral("不是普通文件")), qPrintable(error));
+    QVERIFY(fields.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_FieldReader)

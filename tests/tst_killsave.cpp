@@ -39,7 +39,7 @@ private slots:
 namespace {
 
 // Written in pieces of 1 MiB; the new content drops lines, so a truncate follows; or it has
-// the old one's size, each line changed by one letter.
+// the old one's size, each line changed by one letter; or it is longer, each line changed.
 QByteArray hostsFile(int lines, int dropEvery, char letter = 's')
 {
     QByteArray out = "127.0.0.1 localhost\n";
@@ -51,6 +51,21 @@ QByteArray hostsFile(int lines, int dropEvery, char letter = 's')
     return out;
 }
 
+enum class NewContent { Shorter, SameSize, Longer };
+
+QByteArray newContent(int lines, NewContent kind)
+{
+    switch (kind) {
+    case NewContent::Shorter:
+        return hostsFile(lines, 7);
+    case NewContent::SameSize:
+        return hostsFile(lines, 0, 'z');
+    case NewContent::Longer:
+        break;
+    }
+    return hostsFile(lines + lines / 4, 0, 'z');
+}
+
 struct Setup {
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("hosts"));
@@ -58,8 +73,8 @@ struct Setup {
     QByteArray old;
     QByteArray next;
 
-    explicit Setup(int lines, bool sameSize = false)
-        : old(hostsFile(lines, 0)), next(sameSize ? hostsFile(lines, 0, 'z') : hostsFile(lines, 7))
+    explicit Setup(int lines, NewContent kind = NewContent::Shorter)
+        : old(hostsFile(lines, 0)), next(newContent(lines, kind))
     {
         writeBytes(content, next);
         reset();
@@ -89,18 +104,23 @@ private slots:
     void killedAtRandomMoments();
 };
 
+// Kills at every call on a file of a few pieces; killedAtRandomMoments takes a large one.
+constexpr int kLines = 40000; // 1.6 MB: two pieces of the write
+
 void tst_KillSave::killedAtEveryCall_data()
 {
-    QTest::addColumn<bool>("sameSize");
-    QTest::newRow("new content shorter") << false;
+    QTest::addColumn<int>("kind");
+    QTest::newRow("new content shorter") << int(NewContent::Shorter);
     // A torn file then has the new content's size: only its bytes tell it from the new one.
-    QTest::newRow("new content of the same size") << true;
+    QTest::newRow("new content of the same size") << int(NewContent::SameSize);
+    // A torn file's size lies between the old and the new one: neither size alone tells.
+    QTest::newRow("new content longer") << int(NewContent::Longer);
 }
 
 void tst_KillSave::killedAtEveryCall()
 {
-    QFETCH(bool, sameSize);
-    Setup s(100000, sameSize); // 4 MB
+    QFETCH(int, kind);
+    Setup s(kLines, NewContent(kind));
     int calls = 0;
     {
         TestFileSystem fs;
@@ -125,12 +145,12 @@ void tst_KillSave::killedAtEveryCall()
                  qPrintable(QStringLiteral("killed before call %1").arg(n)));
     }
     qInfo("killed before each of %d calls; %d left a torn file, all old or new after recovery", calls, torn);
-    QVERIFY(torn >= 3); // the pieces of the write were reached
+    QVERIFY(torn >= 1); // the pieces of the write were reached
 }
 
 void tst_KillSave::killedAtTheTruncate()
 {
-    Setup s(100000);
+    Setup s(kLines);
     QProcess p;
     p.start(child(), {QStringLiteral("stop-at"), QStringLiteral("ftruncate hosts"), s.path, s.content});
     QVERIFY(p.waitForFinished(60000));
@@ -147,7 +167,7 @@ void tst_KillSave::killedAtTheTruncate()
 
 void tst_KillSave::killedAtRandomMoments()
 {
-    Setup s(250000); // 10 MB
+    Setup s(150000); // 6 MB
     // A second name makes the program save in place, as over a bind-mounted /etc/hosts.
     QVERIFY(::link(QFile::encodeName(s.path).constData(),
                    QFile::encodeName(s.path + QStringLiteral(".link")).constData()) == 0);
@@ -177,7 +197,7 @@ void tst_KillSave::killedAtRandomMoments()
     }
     QRandomGenerator random(20261207); // fixed: a failure can be run again
     int killed = 0, torn = 0;
-    const int tries = 150;
+    const int tries = 30;
     for (int i = 0; i < tries; ++i) {
         s.reset();
         const qint64 at = qint64(random.bounded(double(span)));

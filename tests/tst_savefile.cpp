@@ -3,6 +3,7 @@
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/HostsBackups.h"
+#include "platform/KeptCopy.h"
 #include "platform/TextFile.h"
 #ifndef Q_OS_WIN
 #include "TestFileSystem.h"
@@ -99,6 +100,8 @@ private slots:
     void stopAtEveryCallThenRecover();
     void recoveryTellsWhatItFound_data();
     void recoveryTellsWhatItFound();
+    void tornOrChangedSince_data();
+    void tornOrChangedSince();
     void saveAfterCutOffSaveRestoresFirst();
     void propertiesKeptAcrossReplace_data();
     void propertiesKeptAcrossReplace();
@@ -143,17 +146,23 @@ void tst_SaveFile::saveFailures_data()
 {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("folder missing") << "missing/hosts" << reason(ENOENT);
-    QTest::newRow("folder is a file") << "file/hosts" << reason(ENOTDIR);
-    QTest::newRow("path is a folder") << "folder" << QStringLiteral("不是普通文件");
+    QTest::addColumn<bool>("asRoot"); // with the rights that override file permissions, as the helper
+    QTest::newRow("folder missing") << "missing/hosts" << reason(ENOENT) << false;
+    QTest::newRow("folder is a file") << "file/hosts" << reason(ENOTDIR) << false;
+    QTest::newRow("path is a folder") << "folder" << QStringLiteral("不是普通文件") << false;
     // Made read-only by its owner in a folder the user may write: not replaced behind its back.
-    QTest::newRow("read-only file (0444)") << "read-only" << reason(EACCES);
+    QTest::newRow("read-only file (0444)") << "read-only" << reason(EACCES) << false;
+#ifndef Q_OS_WIN
+    if (geteuid() == 0)
+        QTest::newRow("read-only file (0444), saved as root") << "read-only" << reason(EACCES) << true;
+#endif
 }
 
 void tst_SaveFile::saveFailures()
 {
     QFETCH(QString, relative);
     QFETCH(QString, reason);
+    QFETCH(bool, asRoot);
     QTemporaryDir dir;
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("file")), "keep\n"));
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
@@ -161,7 +170,9 @@ void tst_SaveFile::saveFailures()
     QVERIFY(writeBytes(readOnly, "keep\n"));
     QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     QString error;
-    {
+    if (asRoot) {
+        QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
+    } else {
         const WithoutFileOverride asUser; // root writes a read-only file: the system lets it
         QVERIFY(!TextFile::save(dir.filePath(relative), "new\n", &error));
     }
@@ -457,33 +468,45 @@ void tst_SaveFile::recoveryTellsWhatItFound_data()
 #ifdef Q_OS_WIN
     QSKIP(kPosixSave);
 #else
-    QTest::addColumn<QString>("stopAt");    // the save stops right before this call
-    QTest::addColumn<QByteArray>("then");   // appended to the file afterwards, as a VPN client does
-    QTest::addColumn<int>("recovery");      // TextFile::Recovery
-    QTest::addColumn<QString>("message");   // part of the message
-    QTest::addColumn<QByteArray>("holds");  // "old", "new", or "left": the file as the stop and then left it
+    QTest::addColumn<QString>("stopAt");                   // the save stops right before this call
+    QTest::addColumn<QByteArray>("then");  // appended to the file afterwards, as a VPN client does
+    QTest::addColumn<int>("recovery");     // TextFile::Recovery
+    QTest::addColumn<QString>("message");  // part of the message
+    QTest::addColumn<QByteArray>("holds"); // "old", "new", or "left": the file as the stop and then left it
+    QTest::addColumn<QString>("variant");  // "longer": the new content is longer than the old;
+                                           // "keep fails": the old content cannot be kept elsewhere
     const QByteArray none;
     QTest::newRow("before the kept copy is complete")
-        << "fsync .hosts.tarvix-kept.new" << none << int(TextFile::Recovery::Nothing) << QString() << QByteArray("old");
-    QTest::newRow("kept, file untouched")
-        << "pwrite hosts" << none << int(TextFile::Recovery::Restored) << QStringLiteral("文件没有改动")
-        << QByteArray("old");
+        << "fsync .hosts.tarvix-kept.new" << none << int(TextFile::Recovery::Nothing) << QString()
+        << QByteArray("old") << QString();
+    QTest::newRow("kept, file untouched") << "pwrite hosts" << none << int(TextFile::Recovery::Restored)
+                                          << QStringLiteral("文件没有改动") << QByteArray("old") << QString();
     QTest::newRow("at the truncate") << "ftruncate hosts" << none << int(TextFile::Recovery::Restored)
-                                     << QStringLiteral("文件已从保留的副本恢复") << QByteArray("old");
-    QTest::newRow("written, not yet flushed")
-        << "fsync hosts" << none << int(TextFile::Recovery::Nothing) << QString() << QByteArray("new");
+                                     << QStringLiteral("文件已从保留的副本恢复") << QByteArray("old")
+                                     << QString();
+    QTest::newRow("written, not yet flushed") << "fsync hosts" << none << int(TextFile::Recovery::Nothing)
+                                              << QString() << QByteArray("new") << QString();
     QTest::newRow("only the kept copy left")
-        << "unlink .hosts.tarvix-kept" << none << int(TextFile::Recovery::Nothing) << QString() << QByteArray("new");
+        << "unlink .hosts.tarvix-kept" << none << int(TextFile::Recovery::Nothing) << QString()
+        << QByteArray("new") << QString();
     // Changed again after the cut-off save: the later lines stay, the old content is kept elsewhere.
     QTest::newRow("completed, then a line appended")
         << "unlink .hosts.tarvix-kept" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
-        << QStringLiteral("之后文件又被修改过") << QByteArray("left");
+        << QStringLiteral("之后文件又被修改过") << QByteArray("left") << QString();
     QTest::newRow("torn, then a line appended")
         << "ftruncate hosts" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
-        << QStringLiteral("保存前的内容已放在") << QByteArray("left");
+        << QStringLiteral("保存前的内容已放在") << QByteArray("left") << QString();
     QTest::newRow("untouched, then a line appended")
         << "pwrite hosts" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
-        << QStringLiteral("文件保持现在的内容") << QByteArray("left");
+        << QStringLiteral("文件保持现在的内容") << QByteArray("left") << QString();
+    // A line appended to the old content leaves a size between the old and a longer new one.
+    QTest::newRow("new content longer: untouched, then a line appended")
+        << "pwrite hosts" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Kept)
+        << QStringLiteral("文件保持现在的内容") << QByteArray("left") << QStringLiteral("longer");
+    // Neither content may be lost: the file and the kept copy stay as they are.
+    QTest::newRow("changed since, and the old content cannot be kept elsewhere")
+        << "pwrite hosts" << QByteArray("10.8.0.1 vpn\n") << int(TextFile::Recovery::Failed)
+        << QStringLiteral("保存前的内容在") << QByteArray("left") << QStringLiteral("keep fails");
 #endif
 }
 
@@ -497,10 +520,13 @@ void tst_SaveFile::recoveryTellsWhatItFound()
     QFETCH(int, recovery);
     QFETCH(QString, message);
     QFETCH(QByteArray, holds);
+    QFETCH(QString, variant);
     QTemporaryDir dir, elsewhere;
     const QString path = dir.filePath(QStringLiteral("hosts"));
     const QByteArray old = "127.0.0.1 localhost\n10.0.0.1 deleted-by-the-user\n";
-    const QByteArray next = "::1 localhost\n";
+    const QByteArray next = variant == QLatin1String("longer")
+                                ? old + "10.9.9.9 added-by-the-user\n10.9.9.10 and-another-one\n"
+                                : QByteArray("::1 localhost\n");
     QVERIFY(writeBytes(path, old));
     TestFileSystem fs;
     renameFailsAsOverBindMount(fs);
@@ -524,8 +550,13 @@ void tst_SaveFile::recoveryTellsWhatItFound()
     const QString keptOld = elsewhere.filePath(QStringLiteral("old"));
     auto keepOld = [&](const QByteArray& bytes, QString* where, QString* why) {
         *where = keptOld;
+        if (variant == QLatin1String("keep fails")) {
+            *why = keptOld + QStringLiteral(": No space left on device");
+            return false;
+        }
         return TextFile::writeNew(keptOld, bytes, why);
     };
+    const QByteArray keptBefore = readBytes(TextFile::keptCopyPath(path));
     QCOMPARE(int(TextFile::recover(path, &text, keepOld)), recovery);
     QVERIFY2(text.contains(message), qPrintable(text));
     if (!message.isEmpty())
@@ -535,8 +566,61 @@ void tst_SaveFile::recoveryTellsWhatItFound()
         QVERIFY2(text.contains(keptOld), qPrintable(text));
         QCOMPARE(readBytes(keptOld), old);
     }
+    if (recovery == int(TextFile::Recovery::Failed)) {
+        QVERIFY2(text.contains(QStringLiteral("No space left on device")), qPrintable(text));
+        QCOMPARE(readBytes(TextFile::keptCopyPath(path)), keptBefore);
+        QCOMPARE(entries(dir.path()),
+                 (QStringList{QStringLiteral(".hosts.tarvix-kept"), QStringLiteral("hosts")}));
+        return;
+    }
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("hosts")});
 #endif
+}
+
+void tst_SaveFile::tornOrChangedSince_data()
+{
+    // What recovery finds, with the kept copy's old and new content: both systems decide so.
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<QByteArray>("next");
+    QTest::addColumn<QByteArray>("now");
+    QTest::addColumn<int>("found"); // KeptCopy::Found
+    const int newContent = int(KeptCopy::Found::NewContent), oldContent = int(KeptCopy::Found::OldContent),
+              torn = int(KeptCopy::Found::Torn), changed = int(KeptCopy::Found::ChangedSince);
+    const QByteArray old = "10.0.0.1 a\n10.0.0.2 b\n";
+    const QByteArray shorter = "#10.0.0.1 a\n";
+    const QByteArray longer = "#10.0.0.1 a\n10.0.0.2 b\n10.0.0.3 c\n";
+    QTest::newRow("the new content, complete") << old << longer << longer << newContent;
+    QTest::newRow("the old content, untouched") << old << longer << old << oldContent;
+    QTest::newRow("shorter: the new content over the old one's rest")
+        << old << shorter << shorter + old.mid(12) << torn;
+    QTest::newRow("longer: a prefix of the new content over the old one's rest")
+        << old << longer << longer.left(5) + old.mid(5) << torn;
+    QTest::newRow("longer: cut off past the old end") << old << longer << longer.left(30) << torn;
+    QTest::newRow("longer: pages written out of order")
+        << old << longer << old.left(12) + longer.mid(12) << torn;
+    QTest::newRow("longer: the new content's start, then zero bytes")
+        << old << longer << longer.left(10) + old.mid(10) + QByteArray(longer.size() - old.size(), '\0')
+        << torn;
+    QTest::newRow("cut short to nothing") << old << longer << QByteArray() << torn;
+    QTest::newRow("longer: a line appended to the old content") << old << longer << old + "10.8.0.1 vpn\n"
+                                                                << changed;
+    QTest::newRow("zero bytes within the old content")
+        << old << shorter << QByteArray(old.size(), '\0') << changed;
+    QTest::newRow("one byte neither old nor new")
+        << old << longer << QByteArray(old).replace('b', 'x') << changed;
+    QTest::newRow("longer than both") << old << longer << longer + "\n" << changed;
+    QTest::newRow("shorter than both") << old << longer << shorter.left(5) << changed;
+}
+
+void tst_SaveFile::tornOrChangedSince()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(QByteArray, next);
+    QFETCH(QByteArray, now);
+    QFETCH(int, found);
+    QCOMPARE(int(KeptCopy::classify(now.constData(), size_t(now.size()), old.constData(), size_t(old.size()),
+                                    next.constData(), size_t(next.size()))),
+             found);
 }
 
 void tst_SaveFile::saveAfterCutOffSaveRestoresFirst()
@@ -572,7 +656,7 @@ void tst_SaveFile::propertiesKeptAcrossReplace_data()
     QSKIP(kPosixSave);
 #else
     QTest::addColumn<QString>("property");
-    QTest::newRow("mode 0444") << "mode 0444";
+    QTest::newRow("mode 0640") << "mode 0640";
     QTest::newRow("owner 1000:1000") << "owner";
     QTest::newRow("setuid bit") << "setuid";
     QTest::newRow("user xattr") << "user.tarvix.note";
@@ -594,8 +678,8 @@ void tst_SaveFile::propertiesKeptAcrossReplace()
     QVERIFY(writeBytes(path, "old\n"));
     QCOMPARE(::chmod(encoded.constData(), 0644), 0);
     const QByteArray value = "kept across a save";
-    if (property == QLatin1String("mode 0444")) {
-        QCOMPARE(::chmod(encoded.constData(), 0444), 0);
+    if (property == QLatin1String("mode 0640")) {
+        QCOMPARE(::chmod(encoded.constData(), 0640), 0);
     } else if (property == QLatin1String("owner")) {
         QCOMPARE(::chown(encoded.constData(), 1000, 1000), 0);
     } else if (property == QLatin1String("setuid")) {
@@ -664,8 +748,9 @@ void tst_SaveFile::saveOverBindMount()
     const bool ok = TextFile::save(path, "new\n", &error);
     const QByteArray afterWritable = readBytes(source);
     // Read-only: nothing can be written, and the old bytes stay.
-    const bool readOnly = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"),
-                                            QStringLiteral("remount,ro,bind"), path}) == 0;
+    const bool readOnly =
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), path}) == 0;
     QString roError;
     const bool roOk = readOnly && TextFile::save(path, "other\n", &roError);
     const QByteArray afterReadOnly = readBytes(source);

@@ -18,9 +18,15 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
+    // How long a save, a read or the helper waits for another holder: any local user can open
+    // the folder and hold its flock, so no one may stall a save for long. The merge before
+    // every write, not the lock, protects against changes by other programs.
+    static constexpr int kWaitMs = 3000;
+
     // Waits up to waitMs for the lock of path's file. Returns false and sets *error (the folder
-    // and the system's reason, or that another save holds it) if it cannot be had.
-    bool lock(const QString& path, QString* error, int waitMs = 60 * 1000);
+    // and the system's reason, or "另一个程序正在保存这个文件" with the holder's program and
+    // process id where the system tells them) if it cannot be had.
+    bool lock(const QString& path, QString* error, int waitMs = kWaitMs);
     void unlock();
 
 private:

@@ -10,7 +10,42 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+namespace {
+
+// Who holds the flock on the folder open as fd, as /proc/locks tells it: "（名字，进程 PID）", or
+// empty if the system does not say (another system, a holder in another PID namespace).
+QString holderOf(int fd)
+{
+    struct stat st;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &st) != 0 || !locks.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    // "1: FLOCK  ADVISORY  WRITE 1234 fe:00:131 0 EOF": the device's major and minor in hex,
+    // then the inode. Lines with "->" are waiters, not holders.
+    const QByteArray inode = ':' + QByteArray::number(qulonglong(st.st_ino));
+    const QByteArray device = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + inode;
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 6 || f[1] != "FLOCK" || f[5] != device)
+            continue;
+        const QByteArray pid = f[4];
+        if (pid.toLongLong() <= 0)
+            return QString();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid)));
+        const QString name =
+            comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
+        return name.isEmpty() ? QStringLiteral("（进程 %1）").arg(QString::fromLatin1(pid))
+                              : QStringLiteral("（%1，进程 %2）").arg(name, QString::fromLatin1(pid));
+    }
+    return QString();
+}
+
+} // namespace
 
 bool FileLock::lock(const QString& path, QString* error, int waitMs)
 {
@@ -35,11 +70,11 @@ bool FileLock::lock(const QString& path, QString* error, int waitMs)
         }
         const int err = errno;
         if ((err != EWOULDBLOCK && err != EINTR) || deadline.hasExpired()) {
-            ::close(fd);
             *error = QDir::toNativeSeparators(target) +
                      (err == EWOULDBLOCK
-                          ? QStringLiteral(": 另一个程序正在保存这个文件，请稍后再试。")
+                          ? QStringLiteral(": 另一个程序正在保存这个文件%1，请稍后再试。").arg(holderOf(fd))
                           : QStringLiteral(": 无法锁定文件: ") + QString::fromLocal8Bit(strerror(err)));
+            ::close(fd);
             return false;
         }
         QThread::msleep(10);

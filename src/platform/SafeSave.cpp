@@ -97,8 +97,13 @@ bool SafeSave::save(const QString& path, const QByteArray& bytes, QString* error
         *error = describe(target, QStringLiteral("不是普通文件"), 0);
         return false;
     }
-    // A file its owner made read-only is not replaced behind its back: the save fails with the
-    // system's reason, as writing it would. Root, whom the system lets write it, writes it.
+    // A file its owner made read-only (no write bit for anyone) is the owner's word: refused
+    // with the system's reason, whoever saves, root's helper too, whom the system would let
+    // write it. One the process may not write is refused the same way.
+    if (exists && (st.st_mode & 0222) == 0) {
+        *error = describe(target, QStringLiteral("无法写入文件"), EACCES);
+        return false;
+    }
     if (exists && m_fs.access(encoded(target), W_OK) != 0) {
         *error = describe(target, QStringLiteral("无法写入文件"), errno);
         return false;
@@ -254,16 +259,18 @@ bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& b
         }
         if (n == 0)
             break;
-        if (!writeAll(k, buffer.constData(), n, kHeaderSize + copied)) {
+        if (!writeAll(k, buffer.constData(), n, qint64(KeptCopy::kHeaderSize) + copied)) {
             what = QStringLiteral("无法保留原内容的副本");
             err = errno;
             break;
         }
         copied += n;
     }
-    const QByteArray head = header(copied, bytes.size());
-    if (what.isEmpty() && (!writeAll(k, bytes.constData(), bytes.size(), kHeaderSize + copied) ||
-                           !writeAll(k, head.constData(), head.size(), 0))) {
+    const QByteArray head =
+        QByteArray::fromStdString(KeptCopy::header(quint64(copied), quint64(bytes.size())));
+    if (what.isEmpty() &&
+        (!writeAll(k, bytes.constData(), bytes.size(), qint64(KeptCopy::kHeaderSize) + copied) ||
+         !writeAll(k, head.constData(), head.size(), 0))) {
         what = QStringLiteral("无法保留原内容的副本");
         err = errno;
     }
@@ -292,42 +299,27 @@ bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& b
     return true;
 }
 
-bool SafeSave::putBack(int fd, int keptFd, qint64 headerSize, qint64 oldSize, int* err)
+bool SafeSave::putBack(int fd, const char* old, qint64 oldSize, int* err)
 {
-    QByteArray buffer(int(kChunk), Qt::Uninitialized);
-    QByteArray check(int(kChunk), Qt::Uninitialized);
-    for (qint64 done = 0; done < oldSize;) {
-        const ssize_t n =
-            m_fs.pread(keptFd, buffer.data(), size_t(qMin(kChunk, oldSize - done)), off_t(headerSize + done));
-        if (n <= 0 || !writeAll(fd, buffer.constData(), n, done)) {
-            *err = n == 0 ? EIO : errno;
-            return false;
-        }
-        done += n;
-    }
-    if (m_fs.ftruncate(fd, oldSize) != 0 || m_fs.fsync(fd) != 0) {
+    if (!writeAll(fd, old, oldSize, 0) || m_fs.ftruncate(fd, oldSize) != 0 || m_fs.fsync(fd) != 0) {
         *err = errno;
         return false;
     }
     // Read back: the old content must really be there before its copy goes.
-    for (qint64 done = 0; done < oldSize;) {
-        const size_t want = size_t(qMin(kChunk, oldSize - done));
-        const ssize_t a = m_fs.pread(keptFd, buffer.data(), want, off_t(headerSize + done));
-        const ssize_t b = m_fs.pread(fd, check.data(), want, off_t(done));
-        if (a <= 0 || a != b || memcmp(buffer.constData(), check.constData(), size_t(a)) != 0) {
-            *err = a < 0 || b < 0 ? errno : EIO;
-            return false;
-        }
-        done += a;
-    }
-    return true;
+    *err = 0;
+    if (sameContent(fd, old, oldSize, err))
+        return true;
+    if (*err == 0)
+        *err = EIO;
+    return false;
 }
 
 bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QString* error)
 {
-    const int fd = m_fs.open(encoded(target), O_RDWR, 0);
+    int openErr = 0;
+    const int fd = openRegular(target, O_RDWR, &openErr);
     if (fd < 0) {
-        *error = describe(target, QStringLiteral("无法打开文件写入"), errno);
+        *error = describe(target, QStringLiteral("无法打开文件写入"), openErr);
         return false;
     }
     qint64 oldSize = 0;
@@ -363,9 +355,12 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
     }
     *error = describe(target, what, err);
     // Put the old content back from its copy, which stays until that worked.
-    const int keptFd = m_fs.open(encoded(kept), O_RDONLY, 0);
-    int putErr = keptFd < 0 ? errno : 0;
-    const bool restored = keptFd >= 0 && putBack(fd, keptFd, kHeaderSize, oldSize, &putErr);
+    QByteArray keptBytes;
+    int putErr = 0;
+    const int keptFd = openRegular(kept, O_RDONLY, &putErr);
+    const bool restored = keptFd >= 0 && readWhole(keptFd, &keptBytes, &putErr) &&
+                          keptBytes.size() == qint64(KeptCopy::kHeaderSize) + oldSize + bytes.size() &&
+                          putBack(fd, keptBytes.constData() + KeptCopy::kHeaderSize, oldSize, &putErr);
     if (keptFd >= 0)
         m_fs.close(keptFd);
     m_fs.close(fd);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
+#include "platform/KeptCopy.h"
 #include "platform/TextFile.h"
 
 #include <QByteArray>
@@ -16,11 +17,12 @@
 //
 // In place (a bind mount, several hard links, properties that cannot be copied): the old
 // content goes to ".NAME.tarvix-kept.new", which is flushed and renamed to ".NAME.tarvix-kept"
-// (the kept copy) and the folder flushed; then the new content is written over the file,
-// truncated, flushed and read back; then the kept copy is removed and the folder flushed. The
-// kept copy holds a header with both sizes, the old content and the new, so that the next
-// recover() can tell the new content, the old one, a mixture of both (a write cut off) and a
-// file that was changed again after the save was cut off, which it never overwrites.
+// (the kept copy, in KeptCopy's format) and the folder flushed; then the new content is written
+// over the file, truncated, flushed and read back; then the kept copy is removed and the folder
+// flushed. The next recover() tells the new content, the old one, a torn mixture (a write cut
+// off) and a file that was changed again after the save was cut off, which it never overwrites
+// (KeptCopy::classify). Kept copies and the file are opened without following a link or waiting
+// on a FIFO, and only as regular files.
 class SafeSave
 {
 public:
@@ -40,10 +42,16 @@ private:
     bool saveInPlace(const QString& target, const QByteArray& bytes, QString* error);
     bool keepOldContent(const QString& target, int fd, const QByteArray& bytes, qint64* oldSize,
                         QString* error);
-    bool putBack(int fd, int keptFd, qint64 headerSize, qint64 oldSize, int* err);
-    // What the file holds after a save was cut off, compared with the kept copy.
-    enum class Found { New, Old, Mixture, Other, Unreadable };
-    Found compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, int* err);
+    bool putBack(int fd, const char* old, qint64 oldSize, int* err);
+    // Opens a regular file, never a link, a FIFO or a device: -1 with *err (ELOOP for those).
+    int openRegular(const QString& path, int flags, int* err);
+    bool readWhole(int fd, QByteArray* bytes, int* err);
+    // The kept copy, whole and checked; false with what recovery then says in *otherwise.
+    bool readKept(const QString& kept, const QString& target, QByteArray* bytes, QString* message,
+                  TextFile::Recovery* otherwise);
+    // What the file holds after a save was cut off; *err set if it cannot be read.
+    KeptCopy::Found compareWithKept(const QString& target, const char* old, quint64 oldSize, const char* next,
+                                    quint64 newSize, int* err);
     bool dropKept(const QString& kept, int* err);
     TextFile::Recovery notPermittedOr(const QString& kept, int err, const QString& what, QString* message);
     void removeLeftovers(const QString& target);

@@ -1,12 +1,25 @@
-// SafeSave's recovery: what a save that was cut off left behind is finished or put right.
+// SafeSave's recovery: what a save that was cut off left behind is finished or put right. What
+// the file is, compared with the kept copy, and the words said, are KeptCopy's, shared with the
+// Windows save.
 #include "platform/SafeSave.h"
 
+#include "platform/KeptCopy.h"
+#include "platform/KeptCopyStep.h"
 #include "platform/SafeSaveCommon.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 using namespace SafeSaveCommon;
+
+namespace {
+
+std::wstring wide(const QString& path)
+{
+    return native(path).toStdWString();
+}
+
+} // namespace
 
 void SafeSave::removeLeftovers(const QString& target)
 {
@@ -20,41 +33,42 @@ void SafeSave::removeLeftovers(const QString& target)
     }
 }
 
-SafeSave::Found SafeSave::compareWithKept(int fd, int keptFd, qint64 oldSize, qint64 newSize, int* err)
+int SafeSave::openRegular(const QString& path, int flags, int* err)
+{
+    // O_NONBLOCK: a FIFO would wait for a writer in open(); a regular file ignores the flag.
+    const int fd = m_fs.open(encoded(path), flags | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+        *err = errno;
+        return -1;
+    }
+    struct stat st;
+    if (m_fs.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *err = ELOOP; // not a regular file: refused as a link is
+        m_fs.close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SafeSave::readWhole(int fd, QByteArray* bytes, int* err)
 {
     struct stat st;
     if (m_fs.fstat(fd, &st) != 0) {
         *err = errno;
-        return Found::Unreadable;
+        return false;
     }
-    const qint64 size = st.st_size;
-    bool isOld = size == oldSize, isNew = size == newSize;
-    // A write cut off leaves the new content's first bytes over the old one's, at any size
-    // between the two: each byte is the old one's or the new one's at its place.
-    bool mixture = size >= qMin(oldSize, newSize) && size <= qMax(oldSize, newSize);
-    QByteArray now(int(kChunk), Qt::Uninitialized), old(int(kChunk), Qt::Uninitialized),
-        next(int(kChunk), Qt::Uninitialized);
-    for (qint64 done = 0; (isOld || isNew || mixture) && done < size;) {
-        const qint64 want = qMin(kChunk, size - done);
-        const qint64 fromOld = qBound<qint64>(0, oldSize - done, want);
-        const qint64 fromNew = qBound<qint64>(0, newSize - done, want);
-        if (m_fs.pread(fd, now.data(), size_t(want), off_t(done)) != want ||
-            m_fs.pread(keptFd, old.data(), size_t(fromOld), off_t(kHeaderSize + done)) != fromOld ||
-            m_fs.pread(keptFd, next.data(), size_t(fromNew), off_t(kHeaderSize + oldSize + done)) !=
-                fromNew) {
-            *err = errno ? errno : EIO;
-            return Found::Unreadable;
+    bytes->resize(qsizetype(st.st_size));
+    qint64 done = 0;
+    while (done < bytes->size()) {
+        const ssize_t n =
+            m_fs.pread(fd, bytes->data() + done, size_t(qMin(kChunk, bytes->size() - done)), off_t(done));
+        if (n <= 0) {
+            *err = n < 0 ? errno : EIO;
+            return false;
         }
-        for (qint64 i = 0; i < want; ++i) {
-            const bool o = i < fromOld && now[i] == old[i];
-            const bool n = i < fromNew && now[i] == next[i];
-            isOld = isOld && o;
-            isNew = isNew && n;
-            mixture = mixture && (o || n);
-        }
-        done += want;
+        done += n;
     }
-    return isNew ? Found::New : isOld ? Found::Old : mixture ? Found::Mixture : Found::Other;
+    return true;
 }
 
 bool SafeSave::dropKept(const QString& kept, int* err)
@@ -67,6 +81,52 @@ bool SafeSave::dropKept(const QString& kept, int* err)
     return flushFolder(kept, err);
 }
 
+bool SafeSave::readKept(const QString& kept, const QString& target, QByteArray* bytes, QString* message,
+                        TextFile::Recovery* otherwise)
+{
+    int err = 0;
+    const int k = openRegular(kept, O_RDONLY, &err);
+    if (k < 0) {
+        if (err == ENOENT || err == ENOTDIR) {
+            *otherwise = TextFile::Recovery::Nothing;
+        } else if (err == ELOOP) {
+            *message = QString::fromStdWString(KeptCopy::Say::notRegular(wide(kept)));
+            *otherwise = TextFile::Recovery::Failed;
+        } else {
+            *otherwise = notPermittedOr(kept, err, QStringLiteral("无法打开保留的原内容副本"), message);
+        }
+        return false;
+    }
+    const bool read = readWhole(k, bytes, &err);
+    m_fs.close(k);
+    if (!read) {
+        *otherwise = notPermittedOr(kept, err, QStringLiteral("无法读取保留的原内容副本"), message);
+        return false;
+    }
+    const KeptCopy::Header h = KeptCopy::parseHeader(bytes->constData(), size_t(bytes->size()));
+    if (!h.ok || quint64(bytes->size()) != KeptCopy::kHeaderSize + h.oldSize + h.newSize) {
+        *message = QString::fromStdWString(KeptCopy::Say::incomplete(wide(kept), wide(target)));
+        *otherwise = TextFile::Recovery::Failed;
+        return false;
+    }
+    return true;
+}
+
+KeptCopy::Found SafeSave::compareWithKept(const QString& target, const char* old, quint64 oldSize,
+                                          const char* next, quint64 newSize, int* err)
+{
+    const int fd = openRegular(target, O_RDONLY, err);
+    if (fd < 0)
+        return KeptCopy::Found::ChangedSince; // *err tells
+    QByteArray now;
+    const bool read = readWhole(fd, &now, err);
+    m_fs.close(fd);
+    if (!read)
+        return KeptCopy::Found::ChangedSince;
+    *err = 0;
+    return KeptCopy::classify(now.constData(), size_t(now.size()), old, oldSize, next, newSize);
+}
+
 TextFile::Recovery SafeSave::recover(const QString& path, QString* message, const TextFile::KeepOld& keepOld)
 {
     const QString target = resolveLinks(path);
@@ -74,91 +134,53 @@ TextFile::Recovery SafeSave::recover(const QString& path, QString* message, cons
     removeLeftovers(target);
     // A copy that was never finished: the file was not touched yet.
     m_fs.unlink(encoded(kept + QStringLiteral(".new")));
-    const int k = m_fs.open(encoded(kept), O_RDONLY, 0);
-    if (k < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return TextFile::Recovery::Nothing;
-        return notPermittedOr(kept, errno, QStringLiteral("无法打开保留的原内容副本"), message);
-    }
-    QByteArray head(int(kHeaderSize), Qt::Uninitialized);
-    struct stat ks;
-    const bool headRead = m_fs.pread(k, head.data(), size_t(kHeaderSize), 0) == kHeaderSize;
-    const Header h = parseHeader(headRead ? head : QByteArray());
-    if (!h.ok || m_fs.fstat(k, &ks) != 0 || ks.st_size != kHeaderSize + h.oldSize + h.newSize) {
-        m_fs.close(k);
-        *message = describe(
-            kept, kInterrupted + QStringLiteral("保留的原内容副本不完整，请查看它和 %1").arg(native(target)),
-            0);
-        return TextFile::Recovery::Failed;
-    }
+    QByteArray keptBytes;
+    TextFile::Recovery otherwise = TextFile::Recovery::Nothing;
+    if (!readKept(kept, target, &keptBytes, message, &otherwise))
+        return otherwise;
+    const KeptCopy::Header h = KeptCopy::parseHeader(keptBytes.constData(), size_t(keptBytes.size()));
+    const char* old = keptBytes.constData() + KeptCopy::kHeaderSize;
+    const char* next = old + h.oldSize;
 
     auto failed = [&](const QString& what, int err) {
-        m_fs.close(k);
         if (notPermitted(err))
             return notPermittedOr(kept, err, what, message);
-        *message =
-            describe(target, kInterrupted + what, err) + QStringLiteral("\r\n保存前的内容在 ") + native(kept);
+        *message = QString::fromStdWString(
+            KeptCopy::Say::failed(wide(target), what.toStdWString(),
+                                  QString::fromLocal8Bit(strerror(err)).toStdWString(), wide(kept)));
         return TextFile::Recovery::Failed;
     };
-    int fd = m_fs.open(encoded(target), O_RDONLY, 0);
-    if (fd < 0)
-        return failed(QStringLiteral("无法恢复保存前的内容"), errno);
     int err = 0;
-    const Found found = compareWithKept(fd, k, h.oldSize, h.newSize, &err);
-    m_fs.close(fd);
-    switch (found) {
-    case Found::Unreadable:
+    const KeptCopy::Found found = compareWithKept(target, old, h.oldSize, next, h.newSize, &err);
+    if (err != 0)
         return failed(QStringLiteral("无法读取文件"), err);
-    case Found::New:
-        m_fs.close(k);
-        if (!dropKept(kept, &err))
-            return failed(QStringLiteral("无法删除保留的原内容副本"), err);
-        return TextFile::Recovery::Nothing;
-    case Found::Other: {
+    if (found == KeptCopy::Found::Torn) {
+        const int fd = openRegular(target, O_RDWR, &err);
+        const bool putBackDone = fd >= 0 && putBack(fd, old, qint64(h.oldSize), &err);
+        if (fd >= 0)
+            m_fs.close(fd);
+        if (!putBackDone)
+            return failed(QStringLiteral("无法恢复保存前的内容"), err);
+    }
+    if (found == KeptCopy::Found::ChangedSince) {
         // Changed after the save was cut off (by the user, a VPN client): the file stays as it
         // is, and the old content is kept elsewhere before its copy goes.
-        QByteArray old(qsizetype(h.oldSize), Qt::Uninitialized);
-        if (m_fs.pread(k, old.data(), size_t(h.oldSize), off_t(kHeaderSize)) != h.oldSize)
-            return failed(QStringLiteral("无法读取保留的原内容副本"), errno ? errno : EIO);
-        QString where, why;
-        if (!keepOld || !keepOld(old, &where, &why)) {
-            m_fs.close(k);
-            *message =
-                describe(target, kInterrupted + QStringLiteral("之后文件又被修改过，文件保持现在的内容。"),
-                         0) +
-                QStringLiteral("\r\n保存前的内容在 ") + native(kept) +
-                (why.isEmpty() ? QString() : QStringLiteral("\r\n") + why);
-            return TextFile::Recovery::Failed;
-        }
-        m_fs.close(k);
-        if (!dropKept(kept, &err))
-            return failed(QStringLiteral("无法删除保留的原内容副本"), err);
-        *message = describe(target,
-                            kInterrupted + QStringLiteral("之后文件又被修改过，文件保持现在的内容；"
-                                                          "保存前的内容已放在 %1")
-                                               .arg(native(where)),
-                            0);
-        return TextFile::Recovery::Kept;
+        auto drop = [&](QString* why) {
+            int dropErr = 0;
+            if (dropKept(kept, &dropErr))
+                return true;
+            *why = describe(kept, QStringLiteral("无法删除保留的原内容副本"), dropErr);
+            return false;
+        };
+        return KeptCopyStep::keepChanged(target, kept, QByteArray(old, qsizetype(h.oldSize)), keepOld, drop,
+                                         message);
     }
-    case Found::Mixture:
-        fd = m_fs.open(encoded(target), O_RDWR, 0);
-        if (fd < 0)
-            return failed(QStringLiteral("无法恢复保存前的内容"), errno);
-        if (!putBack(fd, k, kHeaderSize, h.oldSize, &err)) {
-            m_fs.close(fd);
-            return failed(QStringLiteral("无法恢复保存前的内容"), err);
-        }
-        m_fs.close(fd);
-        break;
-    case Found::Old:
-        break;
-    }
-    m_fs.close(k);
     if (!dropKept(kept, &err))
         return failed(QStringLiteral("无法删除保留的原内容副本"), err);
-    *message = native(target) + QStringLiteral(": ") + kInterrupted +
-               (found == Found::Old ? QStringLiteral("文件没有改动，仍是保存前的内容。")
-                                    : QStringLiteral("文件已从保留的副本恢复为保存前的内容。"));
+    if (found == KeptCopy::Found::NewContent)
+        return TextFile::Recovery::Nothing;
+    *message =
+        QString::fromStdWString(KeptCopy::Say::restored(wide(target), found == KeptCopy::Found::OldContent));
     return TextFile::Recovery::Restored;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/TextFile.h"
 
+#include "platform/KeptCopy.h"
+#include "platform/KeptCopyStep.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -159,3 +161,23 @@ bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool
 }
 
 } // namespace TextFile
+
+namespace KeptCopyStep {
+
+TextFile::Recovery keepChanged(const QString& path, const QString& kept, const QByteArray& old,
+                               const TextFile::KeepOld& keepOld,
+                               const std::function<bool(QString* why)>& dropKept, QString* message)
+{
+    const std::wstring shown = QDir::toNativeSeparators(path).toStdWString();
+    const std::wstring copy = QDir::toNativeSeparators(kept).toStdWString();
+    QString where, why;
+    if (!keepOld || !keepOld(old, &where, &why) || !dropKept(&why)) {
+        *message = QString::fromStdWString(KeptCopy::Say::notKeptElsewhere(shown, copy, why.toStdWString()));
+        return TextFile::Recovery::Failed;
+    }
+    *message = QString::fromStdWString(
+        KeptCopy::Say::keptElsewhere(shown, QDir::toNativeSeparators(where).toStdWString()));
+    return TextFile::Recovery::Kept;
+}
+
+} // namespace KeptCopyStep

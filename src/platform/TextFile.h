@@ -21,6 +21,12 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error);
 // Missing or Failed as read() does.
 ReadStatus readHead(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error);
 
+// Reads a file of the program's own (IP.txt, Ping.txt) as read() does, but only a regular file
+// that its name itself gives: a symbolic link, a FIFO or a device is refused at once (Failed,
+// "不是普通文件"), never followed and never waited on. maxBytes >= 0 reads no more than that, as
+// readHead() does.
+ReadStatus readOwn(const QString& path, QByteArray* bytes, QString* error, qint64 maxBytes = -1);
+
 // The size of the file in bytes; 0 if it is missing.
 qint64 size(const QString& path);
 

@@ -3,6 +3,7 @@
 // alternate streams.
 #include "platform/TextFile.h"
 
+#include "platform/KeptCopyStep.h"
 #include "platform/win32/WinApi.h"
 
 #include <QDir>
@@ -20,6 +21,17 @@ QString target(const QString& path)
 } // namespace
 
 namespace TextFile {
+
+ReadStatus readOwn(const QString& path, QByteArray* bytes, QString* error, qint64 maxBytes)
+{
+    // Windows has no FIFOs among files; a link (symbolic link, junction) is not followed.
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction()) {
+        *error = QDir::toNativeSeparators(path) + QStringLiteral(": 不是普通文件（符号链接），没有读取");
+        return ReadStatus::Failed;
+    }
+    return maxBytes < 0 ? read(path, bytes, error) : readHead(path, maxBytes, bytes, error);
+}
 
 bool save(const QString& path, const QByteArray& bytes, QString* error)
 {
@@ -43,18 +55,12 @@ Recovery recover(const QString& path, QString* message, const KeepOld& keepOld)
     case winapi::Recovery::Changed: {
         // The lines another program wrote since stay; the content from before the cut-off save
         // is kept elsewhere before its copy goes, so neither is lost.
-        const QString shown = QDir::toNativeSeparators(path);
-        const QString kept = QDir::toNativeSeparators(keptCopyPath(path));
-        QString where, why;
-        if (!keepOld || !keepOld(QByteArray::fromStdString(changedOld), &where, &why)) {
-            *message = QStringLiteral("%1: 上次保存时程序被中断，之后文件又被改动，保持不变；保存前的内容留在 %2%3")
-                           .arg(shown, kept, why.isEmpty() ? QString() : QStringLiteral("（") + why + QStringLiteral("）"));
-            return Recovery::Failed;
-        }
-        winapi::dropKeptCopy(file);
-        *message = QStringLiteral("%1: 上次保存时程序被中断，之后文件又被改动：文件保持现在的内容，保存前的内容在 %2")
-                       .arg(shown, QDir::toNativeSeparators(where));
-        return Recovery::Kept;
+        auto drop = [&file](QString*) {
+            winapi::dropKeptCopy(file);
+            return true;
+        };
+        return KeptCopyStep::keepChanged(path, keptCopyPath(path), QByteArray::fromStdString(changedOld),
+                                         keepOld, drop, message);
     }
     case winapi::Recovery::Failed:
         return Recovery::Failed;

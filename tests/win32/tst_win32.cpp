@@ -1,6 +1,7 @@
 // Tests of the Windows side of the platform layer, run under Wine with the ANSI code page 936.
 // Plain Win32 and the standard library only. Pings 127.0.0.1 and nothing else.
 #include "core/app/AppPath.h"
+#include "platform/KeptCopy.h"
 #include "platform/win32/WinApi.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -363,11 +364,11 @@ void saving(const std::wstring& appDir)
 
     // An in-place save cut off: the kept copy holds the old content and the new one.
     const std::wstring keptPath = winapi::keptCopyPath(file);
-    const std::string kept = "TARVIX-KEPT 2 5 13\nOLD\r\nNEW CONTENT\r\n";
+    const std::string kept = KeptCopy::header(5, 13) + "OLD\r\nNEW CONTENT\r\n";
     std::wstring message;
     std::string changedOld;
     struct Case {
-        const char* now;
+        std::string now;
         winapi::Recovery result;
         const char* after;
         const char* what;
@@ -380,6 +381,9 @@ void saving(const std::wstring& appDir)
         {"OLD\r\n10.8.0.1 vpn\r\n", winapi::Recovery::Changed, "OLD\r\n10.8.0.1 vpn\r\n",
          "a line another program appended since stays; the old content is handed back"},
         {"OTHER", winapi::Recovery::Changed, "OTHER", "a file rewritten since to the old content's size stays"},
+        {std::string("NEW C\0\0\0\0\0\0\0\0", 13), winapi::Recovery::Restored, "OLD\r\n",
+         "a torn save whose end a power cut left as zero bytes is put back"},
+        {"", winapi::Recovery::Restored, "OLD\r\n", "a file cut short to nothing during a save is put back"},
     };
     for (const Case& c : cases) {
         setFile(keptPath, kept);
@@ -393,7 +397,7 @@ void saving(const std::wstring& appDir)
               c.what);
         winapi::dropKeptCopy(file);
     }
-    setFile(keptPath, "TARVIX-KEPT 2 50 13\nOLD");
+    setFile(keptPath, KeptCopy::header(50, 13) + "OLD");
     check(winapi::recoverFile(file, &message, &changedOld) == winapi::Recovery::Failed && !noKeptCopy(file),
           "a kept copy that is cut short is left for the user and reported");
     DeleteFileW(keptPath.c_str());

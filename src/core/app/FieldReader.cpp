@@ -62,7 +62,7 @@ bool readFieldsFile(const QString& path, const TextCodec& codec, QStringList* fi
 {
     fields->clear();
     QByteArray bytes;
-    switch (TextFile::read(path, &bytes, error)) {
+    switch (TextFile::readOwn(path, &bytes, error)) {
     case TextFile::ReadStatus::Missing:
         return TextFile::createEmpty(path, error);
     case TextFile::ReadStatus::Failed:

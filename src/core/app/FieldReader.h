@@ -38,5 +38,6 @@ bool readFields(QStringView text, QStringList* fields, QString* error);
 // Reads every field of a text file of the program's own (IP.txt, Ping.txt) into *fields.
 // A missing file is created empty and gives no fields. Returns false and sets *error if the
 // file cannot be read or created, or if a field cannot be read; *fields then holds the fields
-// read before the failure. The file is closed in every case.
+// read before the failure. The file is closed in every case. A symbolic link, a FIFO or a
+// device in the file's place is refused at once (TextFile::readOwn).
 bool readFieldsFile(const QString& path, const TextCodec& codec, QStringList* fields, QString* error);

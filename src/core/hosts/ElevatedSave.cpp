@@ -83,7 +83,7 @@ bool waitForEnd(QProcess& process, int timeoutMs)
 // shown, so it runs on a thread of its own. A start that outlives the time given (a prompt left
 // open) is abandoned: the writer gets no input when the prompt is answered.
 bool runWriter(const QString& program, const ElevatedWriter::Start& start, const QByteArray& base,
-               const QByteArray& bytes, int timeoutMs, QString* error, OpenPrompts* openPrompts)
+               const QByteArray& bytes, int timeoutMs, QString* error, OpenPrompts* openPrompts, bool* unknown)
 {
     struct Shared {
         std::atomic<bool> abandoned{false};
@@ -105,6 +105,7 @@ bool runWriter(const QString& program, const ElevatedWriter::Start& start, const
             thread->wait();
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
+        *unknown = true;
         return false;
     }
     thread.reset();
@@ -128,6 +129,7 @@ bool runWriter(const QString& program, const ElevatedWriter::Start& start, const
         *error += QStringLiteral("\r\n无法以管理员身份启动 %1: %2").arg(name, outcome.error);
         return false;
     case ElevatedWriter::Outcome::Status::TimedOut:
+        *unknown = outcome.delivered;
         *error =
             outcome.delivered
                 ? QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
@@ -153,12 +155,14 @@ void OpenPrompts::adopt(std::unique_ptr<QThread> thread)
 }
 
 bool run(const Platform::Elevation& elevation, const QByteArray& base, const QByteArray& bytes, int timeoutMs,
-         QString* error, const ElevatedWriter::Start& startWriter, OpenPrompts* openPrompts)
+         QString* error, const ElevatedWriter::Start& startWriter, OpenPrompts* openPrompts, bool* unknownOutcome)
 {
+    bool ignored = false;
+    bool* unknown = unknownOutcome ? unknownOutcome : &ignored;
     if (!canHandOver(elevation, base, bytes, error))
         return false;
     if (elevation.status == Platform::Elevation::Status::Writer)
-        return runWriter(elevation.program, startWriter, base, bytes, timeoutMs, error, openPrompts);
+        return runWriter(elevation.program, startWriter, base, bytes, timeoutMs, error, openPrompts, unknown);
 
     // pkexec shows polkit's password dialog and then runs the helper, which reads the content
     // from its standard input.
@@ -182,6 +186,7 @@ bool run(const Platform::Elevation& elevation, const QByteArray& base, const QBy
     if (!waitForEnd(process, 30 * 1000)) {
         *error = QStringLiteral("等待管理员授权超时（%1 秒），保存是否完成不得而知，请重新读取HOST文件。")
                      .arg(seconds(timeoutMs));
+        *unknown = true;
         return false;
     }
     if (process.exitStatus() == QProcess::CrashExit) {

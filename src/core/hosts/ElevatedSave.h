@@ -25,14 +25,15 @@ namespace ElevatedSave {
 // returns false and sets *error to what the user is told: the reason of the direct save (the
 // text *error holds on entry) with a hint where pkexec, the helper or the start is missing, or
 // why the save through the writer did not happen (prompt cancelled, not authorised, timed out,
-// the writer's own report). Unsupported elevation leaves *error as it is.
+// the writer's own report). Unsupported elevation leaves *error as it is. *unknownOutcome (if
+// given) is set when the writer may still write: it had its input but did not end in time.
 // A UAC prompt left open past the time given is abandoned (the writer gets no input when it
 // is answered), but its thread still waits for the answer: openPrompts (may be null: then the
 // call waits for it) holds it until its owner ends.
 class OpenPrompts;
 bool run(const Platform::Elevation& elevation, const QByteArray& base, const QByteArray& bytes, int timeoutMs,
          QString* error, const ElevatedWriter::Start& startWriter = ElevatedWriter::Start(),
-         OpenPrompts* openPrompts = nullptr);
+         OpenPrompts* openPrompts = nullptr, bool* unknownOutcome = nullptr);
 
 // The threads of prompts left open, joined when it ends.
 class OpenPrompts

@@ -14,11 +14,11 @@ HostsSaver makeSaver(const HostsSaveSettings& settings, ElevatedSave::OpenPrompt
     if (settings.saveFile)
         saver.setSaveFile(settings.saveFile);
     saver.setElevate(
-        [settings, openPrompts](const QByteArray& base, const QByteArray& bytes, QString* error) {
+        [settings, openPrompts](const QByteArray& base, const QByteArray& bytes, QString* error, bool* unknown) {
             const int timeoutMs =
                 settings.elevatedSaveTimeoutMs > 0 ? settings.elevatedSaveTimeoutMs : 10 * 60 * 1000;
             return ElevatedSave::run(Platform::hostsElevation(settings.executableDir), base, bytes, timeoutMs,
-                                     error, settings.startElevatedWriter, openPrompts);
+                                     error, settings.startElevatedWriter, openPrompts, unknown);
         });
     return saver;
 }

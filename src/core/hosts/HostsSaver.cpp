@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -19,6 +22,12 @@ const QString kReadAgain = QStringLiteral("\r\n请重新读取HOST文件后再�
 // they cannot help with.
 bool needsAdministrator(const QString& path)
 {
+    // A file its owner made read-only (no write bit for anyone) is refused whoever saves: the
+    // administrator's rights are not asked for it.
+    const QFileInfo file(path);
+    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (file.exists() && !(file.permissions() & anyWrite))
+        return false;
     switch (Platform::writeAccess(path)) {
     case Platform::WriteAccess::Denied:
         return true;
@@ -32,11 +41,40 @@ bool needsAdministrator(const QString& path)
     }
 }
 
+const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
+
+// The line (from 1) of result that the window's save would refuse: one that is not in base and
+// holds text that is not ASCII, when another program added or dropped the file's byte-order
+// mark since base was read (re-encoded it between UTF-8 and the code page); such text could not
+// be read back. UTF-8 text into a file that now has the mark is what the mark says. 0: none.
+qsizetype reencodedLine(const QByteArray& base, const QByteArray& result, const QByteArray& current)
+{
+    const bool hadMark = base.startsWith(kBom), hasMark = current.startsWith(kBom);
+    if (hadMark == hasMark)
+        return 0;
+    const QList<QByteArray> baseLines = base.mid(hadMark ? kBom.size() : 0).split('\n');
+    const QSet<QByteArray> known(baseLines.cbegin(), baseLines.cend());
+    const QList<QByteArray> lines = result.mid(result.startsWith(kBom) ? kBom.size() : 0).split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray& line = lines[i];
+        const bool ascii = std::all_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) < 0x80; });
+        if (ascii || known.contains(line) || (hasMark && QString::fromUtf8(line).toUtf8() == line))
+            continue;
+        return i + 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 HostsSaver::HostsSaver(const QString& hostsPath, const QString& backupFolder)
-    : m_hostsPath(hostsPath), m_backupFolder(backupFolder)
+    : m_hostsPath(hostsPath), m_backupFolder(backupFolder), m_lockWaitMs(FileLock::kWaitMs)
 {
+}
+
+TextFile::KeepOld HostsSaver::keeper() const
+{
+    return [this](const QByteArray& old, QString* where, QString* why) { return keepOld(old, where, why); };
 }
 
 bool HostsSaver::keepOld(const QByteArray& old, QString* where, QString* error) const
@@ -62,13 +100,50 @@ TextFile::ReadStatus HostsSaver::read(QByteArray* bytes, TextFile::Recovery* rec
     FileLock lock;
     message->clear();
     *recovery = TextFile::Recovery::Nothing;
-    if (!lock.lock(m_hostsPath, error))
-        return TextFile::ReadStatus::Failed;
-    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
-        return keepOld(old, where, why);
-    };
-    *recovery = TextFile::recover(m_hostsPath, message, keep);
+    QString lockError;
+    if (!lock.lock(m_hostsPath, &lockError, m_lockWaitMs))
+        return readWithoutLock(bytes, error, lockError);
+    *recovery = TextFile::recover(m_hostsPath, message, keeper());
     return TextFile::read(m_hostsPath, bytes, error);
+}
+
+TextFile::ReadStatus HostsSaver::readWithoutLock(QByteArray* bytes, QString* error,
+                                                 const QString& lockError) const
+{
+    // A save that replaces the file renames a complete file over it: a read sees the old content
+    // or the new one. An in-place save first keeps its copy, then writes over the file, then
+    // drops the copy: with no kept copy after the read, and the file's time and size unchanged
+    // across it, the read is whole. Recovery needs the lock (a save under way has a kept copy too), so it
+    // waits for the next read.
+    const QString kept = TextFile::keptCopyPath(m_hostsPath);
+    const QFileInfo before(m_hostsPath);
+    const QDateTime time = before.lastModified();
+    const qint64 size = before.size();
+    const TextFile::ReadStatus status = TextFile::read(m_hostsPath, bytes, error);
+    const QFileInfo after(m_hostsPath);
+    if (QFileInfo::exists(kept) || after.lastModified() != time || after.size() != size) {
+        bytes->clear();
+        *error = lockError;
+        return TextFile::ReadStatus::Failed;
+    }
+    return status;
+}
+
+HostsSaver::Recovered HostsSaver::recoverBeforeSave(QString* error)
+{
+    switch (TextFile::recover(m_hostsPath, error, keeper())) {
+    case TextFile::Recovery::Nothing:
+        return Recovered::Nothing;
+    case TextFile::Recovery::Restored:
+    case TextFile::Recovery::Kept:
+        *error += kReadAgain;
+        return Recovered::ReadAgain;
+    case TextFile::Recovery::Failed:
+        return Recovered::Failed;
+    case TextFile::Recovery::NotPermitted:
+        return Recovered::AdministratorOnly; // the helper finishes the recovery first
+    }
+    return Recovered::Failed;
 }
 
 bool HostsSaver::save(const HostsDocument& document, QString* error)
@@ -76,27 +151,15 @@ bool HostsSaver::save(const HostsDocument& document, QString* error)
     m_backupNote.clear();
     m_wroteFile = false;
     FileLock lock;
-    if (!lock.lock(m_hostsPath, error))
+    if (!lock.lock(m_hostsPath, error, m_lockWaitMs))
         return false;
     QString recovered;
-    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
-        return keepOld(old, where, why);
-    };
-    bool adminOnly = false;
-    switch (TextFile::recover(m_hostsPath, &recovered, keep)) {
-    case TextFile::Recovery::Nothing:
-        break;
-    case TextFile::Recovery::Restored:
-    case TextFile::Recovery::Kept:
-        *error = recovered + kReadAgain;
-        return false;
-    case TextFile::Recovery::Failed:
+    const Recovered before = recoverBeforeSave(&recovered);
+    if (before == Recovered::ReadAgain || before == Recovered::Failed) {
         *error = recovered;
         return false;
-    case TextFile::Recovery::NotPermitted:
-        adminOnly = true; // the helper finishes the recovery first
-        break;
     }
+    const bool adminOnly = before == Recovered::AdministratorOnly;
 
     // The file as it is now: another program may have changed it since it was read.
     QByteArray current;
@@ -119,44 +182,51 @@ bool HostsSaver::save(const HostsDocument& document, QString* error)
         }
     }
     bool saved = false;
+    bool unknown = false;
     if (adminOnly)
         *error = recovered;
     else
         saved = saveFile(bytes, error);
     if (!saved && m_elevate && (adminOnly || needsAdministrator(m_hostsPath))) {
         lock.unlock(); // the helper takes it, and merges again against the file as it is then
-        saved = m_elevate(current, bytes, error);
+        saved = m_elevate(current, bytes, error, &unknown);
     }
-    if (!saved && !backup.isEmpty())
+    if (!saved && unknown && !backup.isEmpty()) {
+        // The helper may still write: the content it would replace stays in the backups.
+        *error += QStringLiteral("\r\n保存前的内容已备份在 ") + QDir::toNativeSeparators(backup);
+    } else if (!saved && !backup.isEmpty()) {
         HostsBackups::discard(backup); // the file still holds what it would have kept
+    }
     m_wroteFile = saved;
     return saved;
 }
 
-HostsSaver::Outcome HostsSaver::saveResult(const QByteArray& base, const QByteArray& result, QString* error)
+HostsSaver::Outcome HostsSaver::mergeAndSave(const QByteArray& base, const QByteArray& result, QString* error)
 {
     FileLock lock;
-    if (!lock.lock(m_hostsPath, error))
+    if (!lock.lock(m_hostsPath, error, m_lockWaitMs))
         return Outcome::Failed;
-    QString recovered;
-    auto keep = [this](const QByteArray& old, QString* where, QString* why) {
-        return keepOld(old, where, why);
-    };
-    switch (TextFile::recover(m_hostsPath, &recovered, keep)) {
-    case TextFile::Recovery::Nothing:
+    switch (recoverBeforeSave(error)) {
+    case Recovered::Nothing:
         break;
-    case TextFile::Recovery::Restored:
-    case TextFile::Recovery::Kept:
-        *error = recovered + kReadAgain;
+    case Recovered::ReadAgain:
         return Outcome::Recovered;
-    case TextFile::Recovery::Failed:
-    case TextFile::Recovery::NotPermitted:
-        *error = recovered;
+    case Recovered::Failed:
+    case Recovered::AdministratorOnly:
         return Outcome::Failed;
     }
     QByteArray current;
     if (TextFile::read(m_hostsPath, &current, error) == TextFile::ReadStatus::Failed)
         return Outcome::Failed;
+    if (const qsizetype line = reencodedLine(base, result, current)) {
+        *error =
+            QStringLiteral(
+                "%1 的第 %2 行：HOST文件的编码在读取之后被其他程序改变了，这一行的文字无法按原来的编码写入。"
+                "文件没有保存。请重新读取HOST文件，再做修改。")
+                .arg(QDir::toNativeSeparators(m_hostsPath))
+                .arg(line);
+        return Outcome::Conflict;
+    }
     QByteArray merged;
     qsizetype conflict = -1;
     if (!HostsMerge::mergeResult(base, result, current, &merged, &conflict)) {

@@ -18,16 +18,19 @@ class HostsDocument;
 //   have changed it), its previous content goes to the backups, the merged content is saved;
 //   where only the administrator may write the file, the base and the merged content go to the
 //   helper (elevate), which merges again against the file as it is when it writes. A backup
-//   of a save that then failed is dropped.
-// The helper itself saves with saveResult().
+//   of a save that then failed is dropped; one of a save whose outcome is unknown stays.
+// The lock is waited for at most lockWait (FileLock::kWaitMs): any local user can hold it.
+// The helper itself saves with mergeAndSave().
 class HostsSaver
 {
 public:
     using SaveFile = std::function<bool(const QString& path, const QByteArray& bytes, QString* error)>;
     // Hands base (the file as this save read it) and result (the merged content) to the
     // administrator's helper. Returns true when the helper wrote the file; otherwise false and
-    // sets *error (it holds the direct save's reason on entry).
-    using Elevate = std::function<bool(const QByteArray& base, const QByteArray& result, QString* error)>;
+    // sets *error (it holds the direct save's reason on entry), and *unknown when the helper may
+    // still write (it did not end in time).
+    using Elevate =
+        std::function<bool(const QByteArray& base, const QByteArray& result, QString* error, bool* unknown)>;
 
     // backupFolder may be empty: the old content of a file changed after a cut-off save is then
     // kept beside the file (as the helper does), and a save makes no backup.
@@ -36,10 +39,13 @@ public:
     void setSaveFile(const SaveFile& save) { m_saveFile = save; }
     void setElevate(const Elevate& elevate) { m_elevate = elevate; }
     void setClock(const std::function<QDateTime()>& now) { m_now = now; }
+    void setLockWait(int ms) { m_lockWaitMs = ms; }
 
     // Finishes a cut-off save, then reads the file into *bytes. *recovery and *message tell what
     // the recovery did (message empty for Nothing). Returns the read status; sets *error for
-    // Missing and Failed.
+    // Missing and Failed. If another program holds the lock past the wait, the file is read
+    // without it and nothing is recovered, unless an in-place save is under way (its kept copy is
+    // there, or the file changed during the read): then Failed with the lock's reason.
     TextFile::ReadStatus read(QByteArray* bytes, TextFile::Recovery* recovery, QString* message,
                               QString* error);
 
@@ -53,21 +59,29 @@ public:
     bool wroteFile() const { return m_wroteFile; }
 
     enum class Outcome { Saved, Conflict, Recovered, Failed };
-    // The helper's save: result, made from base, merged onto the file as it is now
+    // The helper's merge and save: result, made from base, merged onto the file as it is now
     // (HostsMerge::mergeResult), saved and read back. Conflict: another program changed a line
-    // that result changed too, or emptied the file; Recovered: a cut-off save was put right
-    // first and nothing was written; Failed: the system refused. *error says which, in Chinese.
-    Outcome saveResult(const QByteArray& base, const QByteArray& result, QString* error);
+    // that result changed too, emptied the file, or re-encoded it (added or dropped its
+    // byte-order mark) while result brings new text that is not ASCII, as the window refuses;
+    // Recovered: a cut-off save was put right first and nothing was written; Failed: the
+    // system refused. *error says which, in Chinese.
+    Outcome mergeAndSave(const QByteArray& base, const QByteArray& result, QString* error);
 
 private:
+    enum class Recovered { Nothing, ReadAgain, Failed, AdministratorOnly };
+    // Finishes a cut-off save before a save; sets *error unless Nothing.
+    Recovered recoverBeforeSave(QString* error);
+    TextFile::KeepOld keeper() const;
     bool keepOld(const QByteArray& old, QString* where, QString* error) const;
     bool saveFile(const QByteArray& bytes, QString* error) const;
+    TextFile::ReadStatus readWithoutLock(QByteArray* bytes, QString* error, const QString& lockError) const;
 
     QString m_hostsPath;
     QString m_backupFolder;
     SaveFile m_saveFile;
     Elevate m_elevate;
     std::function<QDateTime()> m_now;
+    int m_lockWaitMs;
     QString m_backupNote;
     bool m_wroteFile = false;
 };

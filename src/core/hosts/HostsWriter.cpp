@@ -30,7 +30,7 @@ HostsHelper::Status writeFromFrame(QIODevice* in, const QString& path, QString* 
     // No backup folder: a process with the administrator's rights writes no user's folder; the
     // window kept the backup.
     HostsSaver saver(path, QString());
-    switch (saver.saveResult(base, content, error)) {
+    switch (saver.mergeAndSave(base, content, error)) {
     case HostsSaver::Outcome::Saved:
         return HostsHelper::Written;
     case HostsSaver::Outcome::Conflict:

@@ -12,7 +12,7 @@ class QIODevice;
 namespace HostsWriter {
 
 // Reads one frame (HostsHelper::readFrame: the base the window read and its result) from in,
-// merges the result onto path as it is now and saves it (HostsSaver::saveResult). path is the
+// merges the result onto path as it is now and saves it (HostsSaver::mergeAndSave). path is the
 // system's hosts file that the caller names from its constant, never from its input: it must
 // be a safe target (HelperProcess::isSafeTarget), the content within the file size limit.
 // Returns Written, or the status that refuses (a conflict with another program's change

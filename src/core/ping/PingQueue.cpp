@@ -39,7 +39,7 @@ LoadStatus load(const QString& path, const TextCodec& codec, QString* queue, QSt
     const QString name = QDir::toNativeSeparators(path);
     // The limit is checked on what is read, not on a size taken before: the file may grow.
     QByteArray bytes;
-    switch (TextFile::readHead(path, kMaxFileBytes + 1, &bytes, error)) {
+    switch (TextFile::readOwn(path, &bytes, error, kMaxFileBytes + 1)) {
     case TextFile::ReadStatus::Missing:
         return TextFile::createEmpty(path, error) ? LoadStatus::Loaded : LoadStatus::Failed;
     case TextFile::ReadStatus::Failed:

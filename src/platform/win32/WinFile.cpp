@@ -2,6 +2,8 @@
 // cannot be replaced. See WinApi.h.
 #include "platform/win32/WinApi.h"
 
+#include "platform/KeptCopy.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -33,8 +35,6 @@ public:
 private:
     HANDLE m_h;
 };
-
-const char kKeptMagic[] = "TARVIX-KEPT 2 ";
 
 std::wstring beside(const std::wstring& path, const std::wstring& suffix)
 {
@@ -90,12 +90,26 @@ bool readAll(HANDLE h, std::string* out)
     return true;
 }
 
-std::string keptHeader(size_t oldSize, size_t newSize)
+// Opens path without following a link (a reparse point), and only if it is a file on disk: a
+// pipe, a device or a link is refused at once with ERROR_CANT_ACCESS_FILE, so that recovery
+// never waits and never reads or writes what a link names.
+HANDLE openRegular(const std::wstring& path, DWORD access, DWORD* code)
 {
-    char line[96];
-    std::snprintf(line, sizeof line, "%s%llu %llu\n", kKeptMagic, static_cast<unsigned long long>(oldSize),
-                  static_cast<unsigned long long>(newSize));
-    return line;
+    HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *code = GetLastError();
+        return h;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        CloseHandle(h);
+        *code = ERROR_CANT_ACCESS_FILE;
+        return INVALID_HANDLE_VALUE;
+    }
+    *code = 0;
+    return h;
 }
 
 // The old and the new content, flushed to the kept copy before the file is touched: with both,
@@ -110,7 +124,7 @@ bool keepOldContent(const std::wstring& path, const std::string& old, const char
                              nullptr));
         if (!k.valid())
             return false;
-        const std::string bytes = keptHeader(old.size(), size) + old + std::string(data, size);
+        const std::string bytes = KeptCopy::header(old.size(), size) + old + std::string(data, size);
         if (!writeAllAt0(k.get(), bytes.data(), bytes.size()) || !FlushFileBuffers(k.get())) {
             k.close();
             DeleteFileW(partial.c_str());
@@ -230,80 +244,55 @@ bool saveFile(const std::wstring& path, const char* data, size_t size, std::wstr
     return false;
 }
 
-// A save in place writes the new content over the old from the start: cut off after k bytes,
-// the file holds the new content's first k bytes and then the old content's rest, or only
-// those k bytes where they reach past the old content's end.
-bool tornBetween(const std::string& now, const std::string& old, const std::string& neu)
-{
-    size_t fromNew = 0; // how far now agrees with the new content
-    while (fromNew < now.size() && fromNew < neu.size() && now[fromNew] == neu[fromNew])
-        ++fromNew;
-    if (fromNew == now.size() && now.size() >= old.size())
-        return true; // cut off past the old content's end
-    if (now.size() != old.size())
-        return false;
-    size_t oldFrom = now.size(); // from where on now agrees with the old content
-    while (oldFrom > 0 && now[oldFrom - 1] == old[oldFrom - 1])
-        --oldFrom;
-    return oldFrom <= fromNew;
-}
-
 Recovery recoverFile(const std::wstring& path, std::wstring* message, std::string* changedOld)
 {
     const std::wstring kept = keptCopyPath(path);
-    const std::wstring interrupted = L"上次保存时程序被中断，";
     DeleteFileW((kept + L".new").c_str()); // a copy never finished: the file was not touched yet
-    Handle k(CreateFileW(kept.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD code = 0;
+    Handle k(openRegular(kept, GENERIC_READ, &code));
     if (!k.valid()) {
-        const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
             return Recovery::Nothing;
-        *message = describe(kept, interrupted + L"无法打开保留的原内容副本", code);
+        *message = code == ERROR_CANT_ACCESS_FILE
+                       ? KeptCopy::Say::notRegular(kept)
+                       : KeptCopy::Say::failed(kept, L"无法打开保留的原内容副本", errorText(code), kept);
         return Recovery::Failed;
     }
     std::string keptBytes;
-    unsigned long long oldSize = 0, newSize = 0;
-    const size_t eol = readAll(k.get(), &keptBytes) ? keptBytes.find('\n') : std::string::npos;
+    const bool keptRead = readAll(k.get(), &keptBytes);
     k.close();
-    if (eol == std::string::npos || keptBytes.compare(0, sizeof kKeptMagic - 1, kKeptMagic) != 0 ||
-        std::sscanf(keptBytes.c_str() + sizeof kKeptMagic - 1, "%llu %llu", &oldSize, &newSize) != 2 ||
-        keptBytes.size() - eol - 1 != oldSize + newSize) {
-        *message = describe(kept, interrupted + L"保留的原内容副本不完整，请查看它和 " + path, 0);
+    const KeptCopy::Header h = KeptCopy::parseHeader(keptBytes.data(), keptRead ? keptBytes.size() : 0);
+    if (!h.ok || keptBytes.size() != KeptCopy::kHeaderSize + h.oldSize + h.newSize) {
+        *message = KeptCopy::Say::incomplete(kept, path);
         return Recovery::Failed;
     }
-    const std::string oldContent = keptBytes.substr(eol + 1, static_cast<size_t>(oldSize));
-    const std::string newContent = keptBytes.substr(eol + 1 + static_cast<size_t>(oldSize));
-    const char* old = oldContent.data();
-    Handle f(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         0, nullptr));
+    const char* old = keptBytes.data() + KeptCopy::kHeaderSize;
+    const size_t oldSize = static_cast<size_t>(h.oldSize);
+    Handle f(openRegular(path, GENERIC_READ | GENERIC_WRITE, &code));
     std::string now;
     if (!f.valid() || !readAll(f.get(), &now)) {
-        *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) +
-                   L"\r\n保存前的内容在 " + kept;
+        *message = KeptCopy::Say::failed(path, L"无法恢复保存前的内容",
+                                         errorText(f.valid() ? GetLastError() : code), kept);
         return Recovery::Failed;
     }
-    if (now == newContent) {
-        f.close();
-        DeleteFileW(kept.c_str()); // the new content was complete; only the copy was left
-        return Recovery::Nothing;
-    }
-    const bool untouched = now == oldContent;
-    if (!untouched && !tornBetween(now, oldContent, newContent)) {
+    const KeptCopy::Found found = KeptCopy::classify(now.data(), now.size(), old, oldSize, old + oldSize,
+                                                     static_cast<size_t>(h.newSize));
+    if (found == KeptCopy::Found::ChangedSince) {
         // Another program wrote the file after the save was cut off: its content stays, and the
         // caller keeps the old content elsewhere before the copy goes.
-        *changedOld = oldContent;
+        *changedOld = std::string(old, oldSize);
         return Recovery::Changed;
     }
-    if (!untouched &&
-        !(writeAllAt0(f.get(), old, static_cast<size_t>(oldSize)) && FlushFileBuffers(f.get()))) {
-        *message = describe(path, interrupted + L"无法恢复保存前的内容", GetLastError()) +
-                   L"\r\n保存前的内容在 " + kept;
+    if (found == KeptCopy::Found::Torn &&
+        !(writeAllAt0(f.get(), old, oldSize) && FlushFileBuffers(f.get()))) {
+        *message = KeptCopy::Say::failed(path, L"无法恢复保存前的内容", errorText(GetLastError()), kept);
         return Recovery::Failed;
     }
     f.close();
     DeleteFileW(kept.c_str());
-    *message = path + L": " + interrupted +
-               (untouched ? L"文件没有改动，仍是保存前的内容。" : L"文件已从保留的副本恢复为保存前的内容。");
+    if (found == KeptCopy::Found::NewContent)
+        return Recovery::Nothing; // the new content was complete; only the copy was left
+    *message = KeptCopy::Say::restored(path, found == KeptCopy::Found::OldContent);
     return Recovery::Restored;
 }
 
