@@ -73,7 +73,7 @@ FormMain::FormMain(const FormMainOptions& options, QWidget* parent)
       m_options(options),
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
       m_hosts(options.encoding),
-      m_deadLines(new DeadLines(&m_hosts, this)),
+      m_deadLines(new DeadLines(&m_hosts, DeadLines::Indexing::WhenStarted, this)),
       m_commonIps(new QStringListModel(this)),
       m_pingRunner(new PingRunner(options.encoding, options.start, this))
 {
@@ -283,6 +283,7 @@ int FormMain::nonClientHeight() const
 void FormMain::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_deadLines->start(); // once the window shows: nothing of it is needed for the first paint
     // The rows set the window's outer height: with the real frame known, the client gets the
     // rest of it.
     if (m_outerHeight > 0 && height() != m_outerHeight - nonClientHeight())

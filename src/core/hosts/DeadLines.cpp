@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -37,7 +38,43 @@ quint32 lineKey(QByteArrayView ip, QByteArrayView host)
 // Below this many rows the index is made at once: it takes a few milliseconds.
 const int kIndexAside = 50000;
 
+// Calls name(key, row) for each host name that a line of the reading maps with a valid address,
+// in row order: the rows lines of bytes from offset from. Returns false if it saw cancel.
+template <typename Name>
+bool forEachName(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
+                 const Name& name)
+{
+    qsizetype pos = from;
+    for (int row = 0; row < rows && pos < bytes.size(); ++row) {
+        if ((row & 0xffff) == 0 && cancel)
+            return false;
+        const HostsMerge::LineSpan line = HostsMerge::lineAt(bytes, pos);
+        QByteArrayView ip, host;
+        if (lineMapping(QByteArrayView(bytes).sliced(pos, line.length), &ip, &host)) {
+            if (const quint32 key = lineKey(ip, host))
+                name(key, row);
+        }
+        pos += line.length + line.endLength;
+    }
+    return true;
+}
+
 } // namespace
+
+DeadLines::DeadLines(const HostsDocument* document, QObject* parent)
+    : DeadLines(document, Indexing::OnReading, parent)
+{
+}
+
+DeadLines::DeadLines(const HostsDocument* document, Indexing indexing, QObject* parent)
+    : QObject(parent), m_document(document), m_started(indexing == Indexing::OnReading)
+{
+    connect(document, &QAbstractItemModel::modelReset, this, &DeadLines::rebuild);
+    connect(document, &QAbstractItemModel::rowsInserted, this, &DeadLines::changed); // added rows are empty
+    connect(document, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& a, const QModelIndex& b) { update(a.row(), b.row()); });
+    rebuild();
+}
 
 DeadLines::~DeadLines()
 {
@@ -56,64 +93,33 @@ void DeadLines::stopIndexing()
     m_cancel = false;
 }
 
-void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
-                           std::vector<quint32>* keys, std::vector<Entry>* index)
+bool DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, const std::atomic<bool>& cancel,
+                           std::vector<Entry>* index)
 {
-    keys->assign(size_t(rows), 0);
-    index->clear();
-    index->reserve(size_t(rows));
-    qsizetype pos = from;
-    for (int row = 0; row < rows && pos < bytes.size(); ++row) {
-        if ((row & 0xffff) == 0 && cancel)
-            return;
-        const HostsMerge::LineSpan line = HostsMerge::lineAt(bytes, pos);
-        QByteArrayView ip, host;
-        if (lineMapping(QByteArrayView(bytes).sliced(pos, line.length), &ip, &host)) {
-            const quint32 key = lineKey(ip, host);
-            (*keys)[size_t(row)] = key;
-            if (key != 0)
-                index->push_back({key, row});
-        }
-        pos += line.length + line.endLength;
+    // Two passes over the lines, so that the index is the only array as large as the file's
+    // names (a pass and a sort would need a second one): the first counts the names per upper
+    // 16 bits of their keys, the second puts each name in its place, in row order. Then each
+    // such run of a few names is sorted by key.
+    std::vector<size_t> start(65537, 0);
+    const bool counted =
+        forEachName(bytes, from, rows, cancel, [&](quint32 key, int) { ++start[(key >> 16) + 1]; });
+    if (!counted)
+        return false;
+    for (size_t i = 1; i < start.size(); ++i)
+        start[i] += start[i - 1];
+    index->assign(start.back(), Entry{0, 0});
+    std::vector<size_t> next(start.begin(), start.end() - 1);
+    const bool placed = forEachName(bytes, from, rows, cancel, [&](quint32 key, int row) {
+        (*index)[next[key >> 16]++] = Entry{key, row};
+    });
+    if (!placed)
+        return false;
+    for (size_t b = 0; b + 1 < start.size(); ++b) {
+        if ((b & 0xfff) == 0 && cancel)
+            return false;
+        std::sort(index->begin() + qsizetype(start[b]), index->begin() + qsizetype(start[b + 1]));
     }
-    // The entries are in row order: a stable sort by key, 16 bits at a time, leaves each key's
-    // rows in order. Two passes over the entries, with a look at cancel between them, where a
-    // comparison sort of a million entries would take several times as long.
-    std::vector<Entry> other(index->size());
-    for (const int shift : {0, 16}) {
-        if (cancel)
-            return;
-        std::vector<size_t> start(65537, 0);
-        for (const Entry& e : *index)
-            ++start[((e.key >> shift) & 0xffff) + 1];
-        for (size_t i = 1; i < start.size(); ++i)
-            start[i] += start[i - 1];
-        for (const Entry& e : *index)
-            other[start[(e.key >> shift) & 0xffff]++] = e;
-        index->swap(other);
-    }
-}
-
-DeadLines::DeadLines(const HostsDocument* document, QObject* parent) : QObject(parent), m_document(document)
-{
-    connect(document, &QAbstractItemModel::modelReset, this, &DeadLines::rebuild);
-    connect(document, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int first, int last) { insertRows(first, last); });
-    connect(document, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& a, const QModelIndex& b) { update(a.row(), b.row()); });
-    rebuild();
-}
-
-quint32 DeadLines::keyOf(int row, int* family) const
-{
-    QByteArrayView ip, host;
-    QByteArray storage;
-    if (!m_document->mapping(row, &ip, &host, &storage))
-        return 0;
-    const int f = Platform::addressFamily(ip);
-    if (family)
-        *family = f;
-    return f == 0 ? 0 : hostKey(host, f);
+    return true;
 }
 
 void DeadLines::rebuild()
@@ -122,23 +128,25 @@ void DeadLines::rebuild()
     stopIndexing();
     ++m_generation;
     m_dirty.clear();
-    m_index.clear();
+    m_index = std::vector<Entry>(); // its memory too
     m_added.clear();
-    m_keyOf.clear();
+    m_ready = false;
+    if (!m_started) {
+        emit changed(); // invalid addresses are marked meanwhile
+        return;
+    }
     const int rows = m_document->rowCount();
     const QByteArray bytes = m_document->fileBytes(); // shared, not copied
     const qsizetype from = m_document->firstLineOffset();
     if (rows < kIndexAside) {
-        indexLines(bytes, from, rows, m_cancel, &m_keyOf, &m_index);
-        m_ready = true;
-        emit changed();
+        std::vector<Entry> index;
+        indexLines(bytes, from, rows, m_cancel, &index);
+        setReady(std::move(index));
         return;
     }
-    m_ready = false;
     const int generation = m_generation;
     m_indexer = QThread::create([this, bytes, from, rows, generation] {
-        indexLines(bytes, from, rows, m_cancel, &m_newKeys, &m_newIndex);
-        if (!m_cancel)
+        if (indexLines(bytes, from, rows, m_cancel, &m_newIndex))
             QMetaObject::invokeMethod(
                 this, [this, generation] { takeIndex(generation); }, Qt::QueuedConnection);
     });
@@ -148,23 +156,38 @@ void DeadLines::rebuild()
     emit changed(); // invalid addresses are marked meanwhile
 }
 
+void DeadLines::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    // After the events waiting now: those of a window that is being shown come first.
+    const int generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == m_generation && !m_ready && !m_indexer)
+            rebuild();
+    });
+}
+
 void DeadLines::takeIndex(int generation)
 {
-    if (generation != m_generation || m_ready)
+    if (generation != m_generation || m_ready || !m_indexer)
         return;
-    if (m_indexer) {
-        m_indexer->wait();
-        delete m_indexer;
-        m_indexer = nullptr;
-    }
-    m_keyOf = std::move(m_newKeys);
-    m_index = std::move(m_newIndex);
-    m_keyOf.resize(size_t(m_document->rowCount()), 0); // rows added meanwhile
+    m_indexer->wait();
+    delete m_indexer;
+    m_indexer = nullptr;
+    setReady(std::move(m_newIndex));
+    m_newIndex = std::vector<Entry>();
+}
+
+void DeadLines::setReady(std::vector<Entry> index)
+{
+    m_index = std::move(index);
     m_ready = true;
     const std::vector<int> dirty = std::move(m_dirty);
     m_dirty.clear();
     for (const int row : dirty)
-        update(row, row);
+        update(row, row); // emits changed
     emit changed();
 }
 
@@ -172,18 +195,16 @@ void DeadLines::waitUntilReady()
 {
     if (m_ready)
         return;
-    if (m_indexer)
+    if (m_indexer) {
         m_indexer->setPriority(QThread::NormalPriority); // someone waits for it now
-    takeIndex(m_generation);
-}
-
-void DeadLines::insertRows(int first, int last)
-{
-    // Rows are only ever added at the end, empty.
-    Q_UNUSED(first);
-    if (m_ready)
-        m_keyOf.resize(size_t(last) + 1, 0);
-    emit changed();
+        takeIndex(m_generation);
+        return;
+    }
+    // Not started yet: made here.
+    std::vector<Entry> index;
+    indexLines(m_document->fileBytes(), m_document->firstLineOffset(), m_document->rowCount(), m_cancel,
+               &index);
+    setReady(std::move(index));
 }
 
 void DeadLines::update(int first, int last)
@@ -194,14 +215,16 @@ void DeadLines::update(int first, int last)
         emit changed();
         return;
     }
-    // The index of the reading stays as it is: an edit only sets the row's key, and a key that
-    // the index lacks goes into a small sorted list beside it. An edit thus moves no memory of
-    // the whole file; an entry whose row has another key now is passed over.
+    // The index of the reading stays as it is: an edit only puts the row's names that the index
+    // lacks into a small sorted list beside it. An edit thus moves no memory of the whole file;
+    // an entry whose row maps another name now is passed over.
     for (int row = first; row <= last; ++row) {
-        const quint32 key = keyOf(row);
-        m_keyOf[size_t(row)] = key;
-        const Entry entry{key, row};
-        if (key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry) ||
+        QByteArrayView ip, host;
+        QByteArray storage;
+        if (!m_document->mapping(row, &ip, &host, &storage))
+            continue;
+        const Entry entry{lineKey(ip, host), row};
+        if (entry.key == 0 || std::binary_search(m_index.begin(), m_index.end(), entry) ||
             std::binary_search(m_added.begin(), m_added.end(), entry))
             continue;
         m_added.insert(std::lower_bound(m_added.begin(), m_added.end(), entry), entry);
@@ -223,11 +246,12 @@ int DeadLines::firstMapping(QByteArrayView host, int family) const
         return -1;
     const quint32 key = hostKey(host, family);
     int first = -1;
-    // Within a key the entries are in row order: the first that still holds is each list's.
+    // Within a key the entries are in row order: the first whose row still maps the host is
+    // each list's.
     for (const std::vector<Entry>* list : {&m_index, &m_added}) {
         for (auto it = std::lower_bound(list->begin(), list->end(), Entry{key, -1});
              it != list->end() && it->key == key && (first < 0 || it->row < first); ++it) {
-            if (m_keyOf[size_t(it->row)] == key && sameHost(it->row, host, family)) {
+            if (sameHost(it->row, host, family)) {
                 first = it->row;
                 break;
             }
