@@ -1101,7 +1101,9 @@ void tst_FormMain::untouchedLongHostKeepsItsBytes()
 void tst_FormMain::oversizedQueueFileIsLeftAlone_data()
 {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("reason"); // empty: the file is loaded
+    QTest::newRow("a line of exactly 4,096 characters")
+        << "127.0.0.1\r\n" + QByteArray(4096, 'a') + "\r\n" << QString();
     QTest::newRow("a line over 4,096 characters") << "127.0.0.1\r\n" + QByteArray(4097, 'a') + "\r\n"
                                                   << QStringLiteral("第 2 项有 4097 个字符");
     QTest::newRow("a file of 1 MiB + 1 byte")
@@ -1117,9 +1119,14 @@ void tst_FormMain::oversizedQueueFileIsLeftAlone()
     const QString ping = f.path(QStringLiteral("Ping.txt"));
     writeBytes(ping, file);
     FormMain form(f.options);
+    auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
+    if (reason.isEmpty()) {
+        QCOMPARE(form.queueText(), QString::fromLatin1(file));
+        QCOMPARE(log->count(), 0);
+        return;
+    }
     QVERIFY(form.queueText().isEmpty());
     QVERIFY(f.messages.isEmpty()); // start-up shows no message: the log says why
-    auto* log = child<QListWidget>(form, QStringLiteral("ListLog"));
     QCOMPARE(log->count(), 1);
     QVERIFY2(log->item(0)->text().contains(reason), qPrintable(log->item(0)->text()));
     QVERIFY(log->item(0)->text().contains(QStringLiteral("没有载入")));
@@ -1235,7 +1242,8 @@ void tst_FormMain::deadLinesMarkedAsTheUserEdits()
         return out;
     };
     auto marks = [&] { return marksOf(form); };
-    QCOMPARE(marks(), (QStringList{QString(), QStringLiteral("不起作用: 第 1 行已把 a 指向 1.1.1.1，系统用前面的这一行"), QString(),
+    // The index of duplicates is made once the window shows.
+    QTRY_COMPARE(marks(), (QStringList{QString(), QStringLiteral("不起作用: 第 1 行已把 a 指向 1.1.1.1，系统用前面的这一行"), QString(),
                                    QStringLiteral("不起作用: “3.3.3”不是有效的 IPv4/IPv6 地址")}));
     // Ticking "禁用" of the first row makes the second the one used; typing a host frees it.
     QTest::mouseClick(child<QCheckBox>(form, "Check1(1)"), Qt::LeftButton);

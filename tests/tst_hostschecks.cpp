@@ -92,6 +92,8 @@ private slots:
     void deadLines();
     void deadLinesFollowEdits();
     void largeFileIndexedAside();
+    void indexWaitsForStart_data();
+    void indexWaitsForStart();
     void effectLines_data();
     void effectLines();
     void effectCheckGivesUpAtItsLimit();
@@ -241,6 +243,47 @@ void tst_HostsChecks::largeFileIndexedAside()
     QCOMPARE(mark(dead, 60000), QStringLiteral("dup 2"));
     QCOMPARE(mark(dead, 3), QString());
     QCOMPARE(dead.firstMapping("a", 4), 1);
+}
+
+void tst_HostsChecks::indexWaitsForStart_data()
+{
+    QTest::addColumn<int>("rows");     // of the file, beyond its first three
+    QTest::addColumn<bool>("waitFor"); // waitUntilReady() instead of start()
+    QTest::newRow("small file, started") << 3 << false;
+    QTest::newRow("small file, waited for") << 3 << true;
+    QTest::newRow("large file, started") << 60000 << false;
+}
+
+void tst_HostsChecks::indexWaitsForStart()
+{
+    // A window starts the index once it shows: until then only invalid addresses are marked,
+    // and an edit made meanwhile is not lost. Once started, later readings are indexed as they
+    // come; waitUntilReady makes only the index of the reading at hand.
+    QFETCH(int, rows);
+    QFETCH(bool, waitFor);
+    QByteArray file = "1.1.1.1 a\n2.2.2.2 a\n3.3.3 b\n";
+    for (int i = 3; i < rows; ++i)
+        file += "0.0.0.0 h" + QByteArray::number(i) + "\n";
+    file += "4.4.4.4 c\n";
+    HostsDocument doc("UTF-8");
+    DeadLines dead(&doc, DeadLines::Indexing::WhenStarted);
+    doc.load(file);
+    doc.setValues(rows, {false, QStringLiteral("5.5.5.5"), QStringLiteral("a")});
+    QCoreApplication::processEvents();
+    QVERIFY(!dead.isReady());
+    QCOMPARE(mark(dead, 1), QString());
+    QCOMPARE(mark(dead, 2), QStringLiteral("ip"));
+    if (waitFor)
+        dead.waitUntilReady();
+    else
+        dead.start();
+    QTRY_VERIFY_WITH_TIMEOUT(dead.isReady(), 120000); // made at idle priority
+    QCOMPARE(mark(dead, 1), QStringLiteral("dup 1"));
+    QCOMPARE(mark(dead, rows), QStringLiteral("dup 1"));
+    if (!waitFor) {
+        doc.load("6.6.6.6 d\n7.7.7.7 d\n");
+        QCOMPARE(mark(dead, 1), QStringLiteral("dup 1"));
+    }
 }
 
 void tst_HostsChecks::effectLines_data()

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+
 namespace {
 
 const QByteArray kBase = "127.0.0.1 localhost\n"
@@ -52,13 +54,34 @@ QByteArray lines(const QList<QByteArray>& list)
     return out;
 }
 
-// diff3 -m MINE OLDER YOURS from diffutils: the reference merge. Returns false if it found a
-// conflict; *out is its merged file otherwise.
-bool diff3(const QTemporaryDir& dir, const QByteArray& base, const QByteArray& mine, const QByteArray& yours,
-           QByteArray* out)
+// What diff3 -m MINE OLDER YOURS from diffutils, the reference merge, gives for one case: the
+// merged file, or a conflict.
+struct Reference {
+    bool merged = false;
+    QByteArray bytes;
+};
+
+// Cases per run of diff3: with a few thousand lines and changes in each run, diff's search for
+// the shortest difference stays far below the cost at which it settles for a longer one.
+const size_t kCasesPerRun = 100;
+
+// diff3 over many cases (each its base, mine and other) in one run: a process per case took most
+// of the test's time. The three files hold the cases one after another, each after a line of its
+// own that all three files share. No line of one case equals a line of another, so the common sequences that
+// diff3 works from pair each case's lines only with the same case's and keep every shared line; diff3 joins
+// only changes that overlap or touch, and a shared line lies between any two cases' changes. Each case's part
+// of the output is therefore what diff3 gives for that case alone.
+std::vector<Reference> diff3(const QTemporaryDir& dir, const std::vector<std::array<QByteArray, 3>>& cases)
 {
+    auto marker = [](size_t i) { return "@@ case " + QByteArray::number(qulonglong(i)) + " @@\n"; };
+    QByteArray contents[3]; // mine, older, yours
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& [base, mine, other] = cases[i];
+        contents[0] += marker(i) + mine;
+        contents[1] += marker(i) + base;
+        contents[2] += marker(i) + other;
+    }
     const QStringList names{QStringLiteral("mine"), QStringLiteral("older"), QStringLiteral("yours")};
-    const QByteArray contents[] = {mine, base, yours};
     QStringList paths;
     for (int i = 0; i < 3; ++i) {
         QFile f(dir.filePath(names[i]));
@@ -68,26 +91,40 @@ bool diff3(const QTemporaryDir& dir, const QByteArray& base, const QByteArray& m
     }
     QProcess p;
     p.start(QStringLiteral("diff3"), QStringList{QStringLiteral("-m")} + paths);
-    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() > 1)
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() > 1)
         qFatal("diff3 failed: %s", p.readAllStandardError().constData());
-    *out = p.readAllStandardOutput();
-    return p.exitCode() == 0;
+    const QByteArray out = p.readAllStandardOutput();
+    std::vector<Reference> references(cases.size());
+    qsizetype at = 0;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const QByteArray m = marker(i);
+        if (out.mid(at, m.size()) != m)
+            qFatal("diff3's output lost the line before case %zu", i);
+        const qsizetype from = at + m.size();
+        at = i + 1 < cases.size() ? out.indexOf("\n" + marker(i + 1), from - 1) + 1 : out.size();
+        if (at <= 0)
+            qFatal("diff3's output lost the line before case %zu", i + 1);
+        references[i].bytes = out.mid(from, at - from);
+        references[i].merged =
+            !references[i].bytes.startsWith("<<<<<<< ") && !references[i].bytes.contains("\n<<<<<<< ");
+    }
+    return references;
 }
 
 // A random three-way case: base lines, the user's changes (changed, deleted, rows added at the
 // end) and another program's (lines changed, deleted, inserted anywhere). Every line is unique,
-// so that the longest common sequence, and with it the reference's result, is unambiguous.
+// across all cases that share the counter fresh, so that the longest common sequence, and with
+// it the reference's result, is unambiguous.
 struct Case {
     std::vector<QByteArray> base, other;
     std::vector<HostsMerge::Change> changes;
     std::vector<QByteArray> added;
 };
 
-Case generate(QRandomGenerator& random, int maxLines, int percentChanged)
+Case generate(QRandomGenerator& random, int maxLines, int percentChanged, int* fresh)
 {
-    int fresh = 0;
     auto line = [&](const char* who) {
-        return QByteArray("10.0.") + who + ' ' + QByteArray::number(++fresh);
+        return QByteArray("10.0.") + who + ' ' + QByteArray::number(++*fresh);
     };
     auto chance = [&](int percent) { return int(random.bounded(100)) < percent; };
     Case c;
@@ -310,11 +347,13 @@ void tst_HostsMerge::mergeAgreesWithDiff3()
     QFETCH(int, maxLines);
     QFETCH(int, percentChanged);
     QFETCH(quint32, seed);
-    QTemporaryDir dir;
     QRandomGenerator random(seed);
-    int compared = 0;
+    int fresh = 0;
+    std::vector<Case> generated;
+    std::vector<std::array<QByteArray, 3>> files; // base, mine, other
     for (int i = 0; i < cases; ++i) {
-        const Case c = generate(random, maxLines, percentChanged);
+        generated.push_back(generate(random, maxLines, percentChanged, &fresh));
+        const Case& c = generated.back();
         std::vector<QByteArray> mineLines;
         for (size_t j = 0; j < c.base.size(); ++j) {
             if (c.changes[j].kind != HostsMerge::Change::Deleted)
@@ -322,7 +361,22 @@ void tst_HostsMerge::mergeAgreesWithDiff3()
                                                                                      : c.base[j]);
         }
         mineLines.insert(mineLines.end(), c.added.begin(), c.added.end());
-        const QByteArray base = joined(c.base), mine = joined(mineLines), other = joined(c.other);
+        files.push_back({joined(c.base), joined(mineLines), joined(c.other)});
+    }
+    QTemporaryDir dir;
+    std::vector<Reference> references;
+    for (size_t from = 0; from < files.size(); from += kCasesPerRun) {
+        const std::vector<std::array<QByteArray, 3>> run(
+            files.begin() + qsizetype(from),
+            files.begin() + qsizetype(std::min(files.size(), from + kCasesPerRun)));
+        const std::vector<Reference> part = diff3(dir, run);
+        references.insert(references.end(), part.begin(), part.end());
+    }
+    int compared = 0;
+    for (int i = 0; i < cases; ++i) {
+        const Case& c = generated[size_t(i)];
+        const QByteArray &base = files[size_t(i)][0], &mine = files[size_t(i)][1],
+                         &other = files[size_t(i)][2];
         bool bom = false;
         QByteArray window, helper;
         qsizetype conflict = 0, helperConflict = 0;
@@ -336,14 +390,16 @@ void tst_HostsMerge::mergeAgreesWithDiff3()
             QVERIFY2(!windowMerged && conflict == -1 && !helperMerged, context.constData());
             continue;
         }
-        QByteArray reference;
-        if (!diff3(dir, base, mine, other, &reference))
+        const Reference& reference = references[size_t(i)];
+        if (!reference.merged)
             continue;
         ++compared;
         QVERIFY2(windowMerged, context.constData());
         QVERIFY2(helperMerged, context.constData());
-        QVERIFY2(window == reference, (context + "merged:\n" + window + "diff3:\n" + reference).constData());
-        QVERIFY2(helper == reference, (context + "merged:\n" + helper + "diff3:\n" + reference).constData());
+        QVERIFY2(window == reference.bytes,
+                 (context + "merged:\n" + window + "diff3:\n" + reference.bytes).constData());
+        QVERIFY2(helper == reference.bytes,
+                 (context + "merged:\n" + helper + "diff3:\n" + reference.bytes).constData());
     }
     qInfo("%d generated cases, %d merged by diff3 without a conflict and compared", cases, compared);
     QVERIFY(compared > cases / 4);

@@ -240,6 +240,7 @@ int FormMain::nonClientHeight() const
 void FormMain::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_hostsPage->startIndexing(); // once the window shows: nothing of it is needed for the first paint
     // The rows set the window's outer height: with the real frame known, the client gets the
     // rest of it.
     if (m_outerHeight > 0 && height() != m_outerHeight - nonClientHeight())

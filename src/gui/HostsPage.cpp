@@ -44,7 +44,7 @@ HostsPage::HostsPage(QWidget* window, const HostsPageOptions& options, const App
                      QStringListModel* commonIps)
     : QObject(window), m_window(window), m_options(options), m_folder(folder),
       m_hostsPath(options.hostsPath.isEmpty() ? Platform::hostsPath() : options.hostsPath),
-      m_hosts(options.encoding), m_deadLines(new DeadLines(&m_hosts, this)), m_commonIps(commonIps),
+      m_hosts(options.encoding), m_deadLines(new DeadLines(&m_hosts, DeadLines::Indexing::WhenStarted, this)), m_commonIps(commonIps),
       m_effectCheck(new EffectCheckService(options.names, options.effectCheckLimitMs, this)),
       m_fileService(saveSettings(options, m_hostsPath, folder))
 {
@@ -82,6 +82,11 @@ HostsPage::~HostsPage()
 {
     if (m_fileService.isBusy())
         QGuiApplication::restoreOverrideCursor();
+}
+
+void HostsPage::startIndexing()
+{
+    m_deadLines->start();
 }
 
 bool HostsPage::isChecking() const

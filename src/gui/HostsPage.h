@@ -66,6 +66,8 @@ public:
     bool isBusy() const { return m_fileService.isBusy(); }
     // The check after a save has not given its lines yet; the window answers meanwhile.
     bool isChecking() const;
+    // The index of duplicate lines is made from now on (the window calls it once it shows).
+    void startIndexing();
 
     // The common IPs, then the rows; each step that fails is abandoned silently. The reading is
     // done here, before the window shows.

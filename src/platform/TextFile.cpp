@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <limits>
+
 namespace {
 
 QString describe(const QString& path, const QString& reason)
@@ -34,9 +36,9 @@ ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
                                                                                   : ReadStatus::Failed;
     }
     const qint64 size = file.size();
-    if (size > 0 && size < (qint64(1) << 31)) {
+    if (size > 0 && size < std::numeric_limits<qsizetype>::max()) {
         // One buffer of the file's size, filled by one read: a large hosts file is read
-        // without growing copies.
+        // without growing copies, in large pages where the system has them.
         QByteArray buffer(static_cast<qsizetype>(size), Qt::Uninitialized);
         Platform::adviseLargeBuffer(buffer.data(), buffer.size());
         const qint64 got = file.read(buffer.data(), size);

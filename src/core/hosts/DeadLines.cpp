@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -98,7 +99,13 @@ void DeadLines::indexLines(const QByteArray& bytes, qsizetype from, int rows, co
     }
 }
 
-DeadLines::DeadLines(const HostsDocument* document, QObject* parent) : QObject(parent), m_document(document)
+DeadLines::DeadLines(const HostsDocument* document, QObject* parent)
+    : DeadLines(document, Indexing::OnReading, parent)
+{
+}
+
+DeadLines::DeadLines(const HostsDocument* document, Indexing indexing, QObject* parent)
+    : QObject(parent), m_document(document), m_started(indexing == Indexing::OnReading)
 {
     connect(document, &QAbstractItemModel::modelReset, this, &DeadLines::rebuild);
     connect(document, &QAbstractItemModel::rowsInserted, this,
@@ -122,8 +129,13 @@ void DeadLines::rebuild()
     stopIndexing();
     ++m_generation;
     m_dirty.clear();
-    m_index.clear();
+    m_index = std::vector<Entry>(); // its memory too
     m_added.clear();
+    if (!m_started) {
+        m_ready = false;
+        emit changed(); // invalid addresses are marked meanwhile
+        return;
+    }
     const int rows = m_document->rowCount();
     const QByteArray bytes = m_document->fileBytes(); // shared, not copied
     const qsizetype from = m_document->firstLineOffset();
@@ -145,6 +157,19 @@ void DeadLines::rebuild()
     // (SCHED_IDLE on Linux).
     m_indexer->start(QThread::IdlePriority);
     emit changed(); // invalid addresses are marked meanwhile
+}
+
+void DeadLines::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    // After the events waiting now: those of a window that is being shown come first.
+    const int generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == m_generation && !m_ready && !m_indexer)
+            rebuild();
+    });
 }
 
 void DeadLines::takeIndex(int generation)
@@ -169,7 +194,10 @@ void DeadLines::waitUntilReady()
 {
     if (m_ready)
         return;
-    if (m_indexer)
+    if (!m_indexer) // not started yet: made here
+        indexLines(m_document->fileBytes(), m_document->firstLineOffset(), m_document->rowCount(), m_cancel,
+                   &m_newIndex);
+    else
         m_indexer->setPriority(QThread::NormalPriority); // someone waits for it now
     takeIndex(m_generation);
 }

@@ -26,12 +26,20 @@ class DeadLines : public QObject
     Q_OBJECT
 
 public:
+    // When a reading is indexed: as it comes, or only once start() has been called (a window
+    // starts it once it shows, so that the index takes nothing from its first paint).
+    enum class Indexing { OnReading, WhenStarted };
+
     explicit DeadLines(const HostsDocument* document, QObject* parent = nullptr);
+    DeadLines(const HostsDocument* document, Indexing indexing, QObject* parent = nullptr);
     ~DeadLines() override;
 
     // Waits for the index of a large file, which firstMapping and the marks of duplicates need.
     void waitUntilReady();
     bool isReady() const { return m_ready; }
+    // Indexes the current reading and every later one: a small file as soon as the events
+    // waiting now are handled, a large one on its thread from then on.
+    void start();
 
     // Why row (0-based) is never used, for its tooltip; empty if it may be used, or if row is
     // out of range.
@@ -71,6 +79,7 @@ private:
     std::vector<Entry> m_index; // every name of every row of the reading, by key then row
     std::vector<Entry> m_added; // keys that edits gave rows since, by key then row
     Platform::HostsRule m_rule;
+    bool m_started = true;
     bool m_ready = true;
     std::vector<int> m_dirty; // rows changed while the index was made
     int m_generation = 0;
