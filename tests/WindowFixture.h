@@ -36,6 +36,7 @@ struct WindowFixture
     QHash<QString, QStringList> resolved; // the system resolver's answer for each name
     QHash<QString, QStringList> dns;      // DNS's
     QHash<QString, Platform::ConnectTry> connects; // by address
+    QList<int> connectTimeouts; // the time-out each try of 测速 was given
     QStringList asked; // the names asked of the resolver, in any order
 
     explicit WindowFixture(const QByteArray* hostsBytes = nullptr)
@@ -77,8 +78,9 @@ struct WindowFixture
         };
         options.names.flush = [] { return Platform::CacheFlush(); };
         options.names.unavailable = [] { return QString(); };
-        options.connect = [this](const QString& ip, quint16, int, const std::atomic<bool>*) {
+        options.connect = [this](const QString& ip, quint16, int timeoutMs, const std::atomic<bool>*) {
             const QMutexLocker locker(&namesLock);
+            connectTimeouts << timeoutMs;
             Platform::ConnectTry refused;
             refused.outcome = Platform::ConnectTry::Refused;
             return connects.value(ip, refused);

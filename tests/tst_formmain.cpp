@@ -12,7 +12,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QMenu>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -1149,6 +1149,7 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     slow.micros = 9000;
     f.connects[QStringLiteral("10.0.0.4")] = fast;
     f.connects[QStringLiteral("10.0.0.3")] = slow;
+    f.options.speedTimeoutMs = 700; // handed to every try
     f.resolved[QStringLiteral("a.example")] = QStringList{QStringLiteral("10.0.0.4")};
     FormMain form(f.options);
     form.show();
@@ -1168,14 +1169,15 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     }
     QDialog* dialog = nullptr;
     QTRY_VERIFY((dialog = form.findChild<QDialog*>(QStringLiteral("SpeedTest"))) && dialog->isVisible());
-    auto* list = child<QTreeWidget>(*dialog, "SpeedList");
+    auto* list = child<QTreeView>(*dialog, "SpeedList");
     QTRY_COMPARE(child<QLabel>(*dialog, "SpeedStatus")->text(), QStringLiteral("完成"));
+    auto text = [list](int row, int column) { return list->model()->index(row, column).data().toString(); };
     QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows << list->topLevelItem(i)->text(0) + QLatin1Char(' ') + list->topLevelItem(i)->text(1) + QLatin1Char(' ')
-                    + list->topLevelItem(i)->text(5);
+    for (int i = 0; i < list->model()->rowCount(); ++i)
+        rows << text(i, 0) + QLatin1Char(' ') + text(i, 1) + QLatin1Char(' ') + text(i, 5);
     QCOMPARE(rows, (QStringList{"DNS 10.0.0.4 可用", "常用/DNS 10.0.0.3 可用", "当前 10.0.0.1 拒绝"}));
-    QCOMPARE(list->currentItem()->text(1), QStringLiteral("10.0.0.4")); // the best, selected
+    QCOMPARE(text(list->currentIndex().row(), 1), QStringLiteral("10.0.0.4")); // the best, selected
+    QCOMPARE(QSet<int>(f.connectTimeouts.cbegin(), f.connectTimeouts.cend()), QSet<int>{700});
     QTest::keyClick(dialog, Qt::Key_Return);
     QTRY_VERIFY(!form.findChild<QDialog*>(QStringLiteral("SpeedTest")));
     QCOMPARE(child<IpBox>(form, "Combo1(2)")->ip(), QStringLiteral("10.0.0.4"));

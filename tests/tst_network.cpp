@@ -6,6 +6,7 @@
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/SpeedTest.h"
+#include "core/net/ConnectPool.h"
 #include "platform/Network.h"
 
 #include <QProcess>
@@ -40,7 +41,8 @@ void tst_Network::connectOutcomes()
             return Platform::tcpConnect(QStringLiteral("127.0.0.1"), silent.port(), timeoutMs, cancel);
         return Platform::tcpConnect(ip, p, timeoutMs, cancel);
     };
-    SpeedTest test(connector);
+    ConnectPool pool(connector);
+    SpeedTest test(&pool);
     QSignalSpy finished(&test, &SpeedTest::finished);
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, {"127.0.0.3", "127.0.0.2", "127.0.0.1"}, SpeedTest::Common);

@@ -8,6 +8,7 @@
 #include "core/hosts/EditorCommand.h"
 #include "core/hosts/EffectCheck.h"
 #include "core/hosts/HostsFilter.h"
+#include "core/net/ConnectPool.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
 #include "core/ping/PingRunner.h"
@@ -546,17 +547,16 @@ void FormMain::openSpeedTest(int row)
     if (row < 0 || row >= m_hosts.rowCount())
         return;
     const HostsValues values = m_hosts.values(row);
-    QList<SpeedTest::Candidate> candidates;
-    SpeedTest::addCandidates(&candidates, {values.ip}, SpeedTest::Current);
-    SpeedTest::addCandidates(&candidates, m_commonIps->stringList(), SpeedTest::Common);
     std::function<QStringList(QString*)> dns;
     const QString host = values.host.trimmed();
     if (!host.isEmpty()) {
         const Platform::NameService names = m_options.names.withSystemDefaults();
         dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
     }
-    auto* dialog = new SpeedTestDialog(host, candidates, m_options.connect ? m_options.connect : Platform::tcpConnect,
-                                       dns, m_options.speedTimeoutMs, this);
+    if (!m_connectPool)
+        m_connectPool = new ConnectPool(m_options.connect, this);
+    auto* dialog = new SpeedTestDialog(host, values.ip, m_commonIps->stringList(), m_connectPool, dns,
+                                       m_options.speedTimeoutMs, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &SpeedTestDialog::ipChosen, this, [this, row](const QString& ip) {
         // As if typed: the row counts as edited, nothing is saved until "保存文件".

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class ConnectPool;
 class DeadLines;
 class HostsFilter;
 class QFrame;
@@ -162,6 +163,7 @@ private:
     bool m_wroteHostsFile = false; // the last save wrote the file: it changed
     DeadLines* m_deadLines = nullptr;
     QStringListModel* m_commonIps = nullptr;
+    ConnectPool* m_connectPool = nullptr; // 测速's tries, shared by its dialogs; made at the first 测速
     int m_outerHeight = 0; // the window's height with frame and title bar, in pixels; 0: not set
     // Why Ping.txt was not loaded (too large for the task box); "保存任务" then leaves it alone.
     QString m_queueRefusal;
