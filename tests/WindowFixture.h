@@ -37,6 +37,7 @@ struct WindowFixture
     QHash<QString, QStringList> dns;      // DNS's
     QHash<QString, Platform::ConnectTry> connects; // by address
     QList<int> connectTimeouts; // the time-out each try of 测速 was given
+    QHash<QString, TlsTry> tls; // by "address host"; any other: a valid certificate
     QStringList asked; // the names asked of the resolver, in any order
 
     explicit WindowFixture(const QByteArray* hostsBytes = nullptr)
@@ -84,6 +85,13 @@ struct WindowFixture
             Platform::ConnectTry refused;
             refused.outcome = Platform::ConnectTry::Refused;
             return connects.value(ip, refused);
+        };
+        options.tlsCheck = [this](const QString& ip, quint16, const QString& host, int, const std::atomic<bool>*) {
+            const QMutexLocker locker(&namesLock);
+            TlsTry valid;
+            valid.outcome = TlsTry::Valid;
+            valid.micros = 5000;
+            return tls.value(ip + QLatin1Char(' ') + host, valid);
         };
         MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
     }

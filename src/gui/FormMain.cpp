@@ -553,8 +553,10 @@ void FormMain::openSpeedTest(int row)
         const Platform::NameService names = m_options.names.withSystemDefaults();
         dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
     }
-    if (!m_connectPool)
+    if (!m_connectPool) {
         m_connectPool = new ConnectPool(m_options.connect, this);
+        m_connectPool->setTlsChecker(m_options.tlsCheck);
+    }
     auto* dialog = new SpeedTestDialog(host, values.ip, m_commonIps->stringList(), m_connectPool, dns,
                                        m_options.speedTimeoutMs, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -2,6 +2,7 @@
 
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsSaver.h"
+#include "core/net/TlsCheck.h"
 #include "platform/Network.h"
 #include "platform/ElevatedWriter.h"
 #include "platform/Platform.h"
@@ -51,6 +52,7 @@ struct FormMainOptions
     Platform::NameService names;
     Platform::Connector connect; // 测速's TCP connections; empty: Platform::tcpConnect
     int speedTimeoutMs = 1000;   // each try of 测速 is given up after this
+    TlsChecker tlsCheck;         // 测速's certificate checks; empty: checkTls with the system's trust
     // Starts the writer through the UAC prompt on Windows (empty: ElevatedWriter::start). Tests
     // put in one that answers as a declined prompt, a failing writer or one that writes.
     ElevatedWriter::Start startElevatedWriter;

@@ -12,7 +12,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-// The entries of a SpeedTest in its order, as the columns 来源, IP, 应答, 平均, 最快, 结果. Texts
+// The entries of a SpeedTest in its order, as the columns 来源, IP, 应答, 平均, 最快, 结果, TLS. Texts
 // are made only for the rows in view; an update is one layout change, whatever the count.
 class SpeedListModel : public QAbstractTableModel
 {
@@ -20,11 +20,11 @@ public:
     explicit SpeedListModel(SpeedTest* test, QObject* parent) : QAbstractTableModel(parent), m_test(test) {}
 
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : m_rows; }
-    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 6; }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 7; }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
-        static const char* const names[] = {"来源", "IP", "应答", "平均", "最快", "结果"};
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 6)
+        static const char* const names[] = {"来源", "IP", "应答", "平均", "最快", "结果", "TLS"};
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 7)
             return {};
         return QString::fromUtf8(names[section]);
     }
@@ -78,7 +78,7 @@ SpeedTestDialog::SpeedTestDialog(const QString& host, const QString& currentIp, 
                                  ConnectPool* pool, std::function<QStringList(QString*)> dns, int timeoutMs,
                                  QWidget* parent)
     : QDialog(parent), m_currentIp(currentIp), m_commonIps(commonIps), m_dns(std::move(dns)),
-      m_timeoutMs(timeoutMs), m_pool(pool), m_test(new SpeedTest(pool, this)),
+      m_timeoutMs(timeoutMs), m_host(host), m_pool(pool), m_test(new SpeedTest(pool, this)),
       m_model(new SpeedListModel(m_test, this)), m_port(new QLineEdit(QStringLiteral("443"), this)),
       m_list(new QTreeView(this)), m_status(new QLabel(this)),
       m_use(new QPushButton(QStringLiteral("使用"), this))
@@ -95,8 +95,8 @@ SpeedTestDialog::SpeedTestDialog(const QString& host, const QString& currentIp, 
     m_list->setModel(m_model);
     // Fixed widths: sizing to the contents would measure rows at every update.
     const int unit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {10, 17, 6, 9, 9, 10};
-    for (int c = 0; c < 6; ++c)
+    const int widths[] = {10, 17, 6, 9, 9, 16, 9};
+    for (int c = 0; c < 7; ++c)
         m_list->header()->resizeSection(c, widths[c] * unit + 12);
     m_status->setObjectName(QStringLiteral("SpeedStatus"));
     m_use->setObjectName(QStringLiteral("SpeedUse"));
@@ -117,7 +117,7 @@ SpeedTestDialog::SpeedTestDialog(const QString& host, const QString& currentIp, 
     layout->addLayout(top);
     layout->addWidget(m_list);
     layout->addLayout(buttons);
-    resize(560, 320);
+    resize(640, 320);
 
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(80);
@@ -187,7 +187,7 @@ void SpeedTestDialog::restart()
     if (!dnsIps.isEmpty())
         SpeedTest::addCandidates(&m_candidates, dnsIps, SpeedTest::Dns);
     m_picked = false;
-    m_test->start(m_candidates, port, 3, m_timeoutMs);
+    m_test->start(m_candidates, port, 3, m_timeoutMs, m_host);
     if (m_dns)
         m_test->lookUp(m_dns, SpeedTest::Dns);
     m_dns = nullptr;
@@ -207,6 +207,8 @@ void SpeedTestDialog::showEntries()
         status += QStringLiteral("  DNS: ") + m_test->lookupError();
     if (!m_poolError.isEmpty())
         status += QStringLiteral("  ") + m_poolError;
+    if (!m_test->checksTls())
+        status += QStringLiteral("  不检查证书 (端口不是 443)");
     m_status->setText(status);
 }
 

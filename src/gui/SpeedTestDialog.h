@@ -44,6 +44,7 @@ private:
     QList<SpeedTest::Candidate> m_candidates;
     std::function<QStringList(QString*)> m_dns;
     int m_timeoutMs;
+    QString m_host;
     QPointer<ConnectPool> m_pool;
     SpeedTest* m_test;
     SpeedListModel* m_model;

@@ -45,10 +45,18 @@ QString SpeedTest::sourceText(int sources)
     return parts.join(QLatin1Char('/'));
 }
 
+bool SpeedTest::usable(const Result& r)
+{
+    return r.answered > 0 && (r.tls == Result::TlsNotNeeded || r.tls == Result::TlsValid);
+}
+
 bool SpeedTest::before(const Result& a, const Result& b, int tries)
 {
-    // 0: answered; 1: still measured without an answer; 2: failed every try.
-    auto rank = [tries](const Result& r) { return r.answered > 0 ? 0 : r.tries < tries ? 1 : 2; };
+    // 0: usable; 1: still measured; 2: answered, but not with a certificate for the host;
+    // 3: failed every try.
+    auto rank = [tries](const Result& r) {
+        return usable(r) ? 0 : r.tries < tries || r.tls == Result::TlsPending ? 1 : r.answered > 0 ? 2 : 3;
+    };
     if (rank(a) != rank(b))
         return rank(a) < rank(b);
     if (rank(a) != 0)
@@ -65,8 +73,14 @@ QStringList SpeedTest::resultTexts(const Result& r, int tries)
 {
     auto ms = [](qint64 micros) { return QStringLiteral("%1 ms").arg(micros / 1000.0, 0, 'f', 1); };
     QString outcome;
-    if (r.tries < tries)
+    if (r.tries < tries || r.tls == Result::TlsPending)
         outcome = QStringLiteral("测试中…");
+    else if (r.answered > 0 && r.tls == Result::TlsMismatch)
+        outcome = QStringLiteral("证书不符: ") + r.tlsNames;
+    else if (r.answered > 0 && r.tls == Result::TlsUntrusted)
+        outcome = QStringLiteral("证书不受信任");
+    else if (r.answered > 0 && r.tls == Result::TlsFailed)
+        outcome = QStringLiteral("TLS 失败");
     else if (r.answered == tries)
         outcome = QStringLiteral("可用");
     else if (r.refused > 0 && r.refused >= r.timedOut)
@@ -75,9 +89,14 @@ QStringList SpeedTest::resultTexts(const Result& r, int tries)
         outcome = QStringLiteral("超时");
     else
         outcome = r.error;
+    QString tls;
+    if (r.tls == Result::TlsNotNeeded && r.answered > 0)
+        tls = QStringLiteral("不检查");
+    else if (r.tls != Result::TlsPending && r.tlsMicros > 0)
+        tls = ms(r.tlsMicros);
     return {QStringLiteral("%1/%2").arg(r.answered).arg(r.tries),
             r.answered ? ms(r.totalMicros / r.answered) : QString(),
-            r.answered ? ms(r.bestMicros) : QString(), outcome};
+            r.answered ? ms(r.bestMicros) : QString(), outcome, tls};
 }
 
 SpeedTest::SpeedTest(ConnectPool* pool, QObject* parent) : QObject(parent), m_pool(pool) {}
@@ -100,9 +119,11 @@ void SpeedTest::stop()
     ++m_generation;
 }
 
-void SpeedTest::start(const QList<Candidate>& candidates, quint16 port, int tries, int timeoutMs)
+void SpeedTest::start(const QList<Candidate>& candidates, quint16 port, int tries, int timeoutMs,
+                      const QString& serverName)
 {
     stop();
+    m_serverName = serverName;
     m_port = port;
     m_tries = qMax(1, tries);
     m_timeoutMs = timeoutMs;
@@ -199,14 +220,46 @@ void SpeedTest::tried(int generation, int index, const Platform::ConnectTry& t)
     // One try after another: the next one of this candidate waits for this one's answer.
     if (r.tries < m_tries) {
         measure(index);
+    } else if (r.answered > 0 && checksTls() && m_pool) {
+        // One handshake, after the tries: it does not slow the TCP times down.
+        r.tls = Result::TlsPending;
+        m_pool->checkTls(
+            m_entries[index].candidate.ip, m_port, m_serverName, m_timeoutMs, this,
+            [this, generation, index](const TlsTry& t) { checked(generation, index, t); }, m_cancel);
     } else {
-        --m_pending;
-        --m_measuring;
-        measureMore();
+        ended(index);
     }
     emit changed();
     if (!running())
         emit finished();
+}
+
+void SpeedTest::checked(int generation, int index, const TlsTry& t)
+{
+    if (generation != m_generation || t.outcome == TlsTry::Cancelled)
+        return;
+    Result& r = m_entries[index].result;
+    r.tlsMicros = t.micros;
+    r.tlsNames = t.names;
+    r.tls = t.outcome == TlsTry::Valid          ? Result::TlsValid
+            : t.outcome == TlsTry::NameMismatch ? Result::TlsMismatch
+            : t.outcome == TlsTry::Untrusted    ? Result::TlsUntrusted
+                                                : Result::TlsFailed;
+    if (r.tls == Result::TlsFailed && !t.error.isEmpty())
+        r.error = t.error;
+    markChanged(index);
+    ended(index);
+    emit changed();
+    if (!running())
+        emit finished();
+}
+
+void SpeedTest::ended(int index)
+{
+    Q_UNUSED(index);
+    --m_pending;
+    --m_measuring;
+    measureMore();
 }
 
 void SpeedTest::markChanged(int index)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/net/TlsCheck.h"
 #include "platform/Network.h"
 
 #include <QList>
@@ -38,6 +39,12 @@ public:
         qint64 totalMicros = 0; // of the answered tries
         qint64 bestMicros = 0;
         QString error; // the system's reason of the last failed try that was neither
+        // The certificate (port 443 with a host name): checked once the tries end, on a
+        // candidate that answered; only a valid one makes the candidate usable.
+        enum Tls { TlsNotNeeded, TlsPending, TlsValid, TlsMismatch, TlsUntrusted, TlsFailed };
+        Tls tls = TlsNotNeeded;
+        qint64 tlsMicros = 0; // the handshake's
+        QString tlsNames;     // the names of a certificate for others
     };
 
     struct Entry {
@@ -51,12 +58,16 @@ public:
     // "当前", "常用", "DNS", joined by "/" when several.
     static QString sourceText(int sources);
 
-    // True if a is shown before b: candidates that answered, by average then best time and
-    // then by answers; then those still measured; then those that failed every try.
+    // Answered and, where needed, its certificate valid for the host.
+    static bool usable(const Result& r);
+    // True if a is shown before b: usable candidates, by average then best time and then by
+    // answers; then those still measured; then those that answered with a certificate that
+    // does not do; then those that failed every try.
     static bool before(const Result& a, const Result& b, int tries);
-    // The texts of a result for the dialog's columns 应答, 平均, 最快, 结果: "2/3",
-    // "12.3 ms", "10.1 ms", and "拒绝", "超时", the system's reason or "测试中…" where it
-    // has no answer (yet).
+    // The texts of a result for the dialog's columns 应答, 平均, 最快, 结果, TLS: "2/3",
+    // "12.3 ms", "10.1 ms", then "可用", "拒绝", "超时", "证书不符: <名称>", "证书不受信任",
+    // "TLS 失败", the system's reason or "测试中…" where it has no answer (yet), then the
+    // handshake's time or "不检查".
     static QStringList resultTexts(const Result& r, int tries);
 
     // pool runs the tries (and the DNS query); it is shared and may go before this object.
@@ -65,7 +76,12 @@ public:
 
     // Measures candidates anew (tries still running are dropped): tries connections to port per
     // candidate, each given up after timeoutMs.
-    void start(const QList<Candidate>& candidates, quint16 port, int tries = 3, int timeoutMs = 1000);
+    // serverName: the row's host: where port is 443, each candidate's certificate is checked
+    // for it (empty: not checked).
+    void start(const QList<Candidate>& candidates, quint16 port, int tries = 3, int timeoutMs = 1000,
+               const QString& serverName = QString());
+    // The certificates are checked: port 443 and a host name.
+    bool checksTls() const { return m_port == 443 && !m_serverName.isEmpty(); }
     // More candidates (from DNS), measured at once with the same port.
     void add(const QStringList& ips, Source source);
     // Runs lookup (a DNS query) on a thread of the pool and adds its addresses as candidates
@@ -93,6 +109,8 @@ private:
     void measure(int index);
     void measureMore();
     void tried(int generation, int index, const Platform::ConnectTry& t);
+    void checked(int generation, int index, const TlsTry& t);
+    void ended(int index);
     void markChanged(int index);
     bool less(int a, int b) const;
 
@@ -104,6 +122,7 @@ private:
     quint16 m_port = 443;
     int m_tries = 3;
     int m_timeoutMs = 1000;
+    QString m_serverName;
     int m_generation = 0;
     int m_pending = 0;       // candidates not measured to the end yet
     int m_measuring = 0;     // candidates whose tries are in the pool

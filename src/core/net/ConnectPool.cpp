@@ -63,6 +63,38 @@ void ConnectPool::connectTo(const QString& ip, quint16 port, int timeoutMs, QObj
     enqueue(std::move(job));
 }
 
+void ConnectPool::setTlsChecker(TlsChecker checker)
+{
+    m_tlsChecker = checker ? std::move(checker)
+                           : TlsChecker([](const QString& ip, quint16 port, const QString& host,
+                                           int timeoutMs, const std::atomic<bool>* cancel) {
+                                 return ::checkTls(ip, port, host, timeoutMs, cancel);
+                             });
+}
+
+void ConnectPool::checkTls(const QString& ip, quint16 port, const QString& host, int timeoutMs,
+                           QObject* context, TlsDone done, std::shared_ptr<std::atomic<bool>> cancel)
+{
+    Job job;
+    job.cancel = cancel ? std::move(cancel) : std::make_shared<std::atomic<bool>>(false);
+    job.context = context;
+    job.work = [checker = m_tlsChecker, ip, port, host, timeoutMs,
+                done](const std::atomic<bool>* flag) -> std::function<void()> {
+        TlsTry t;
+        if (flag->load())
+            t.outcome = TlsTry::Cancelled;
+        else
+            t = checker(ip, port, host, timeoutMs, flag);
+        return [done, t] { done(t); };
+    };
+    job.failed = [done](const QString& reason) {
+        TlsTry t;
+        t.error = reason;
+        done(t);
+    };
+    enqueue(std::move(job));
+}
+
 void ConnectPool::run(std::function<std::function<void()>()> work, QObject* context,
                       std::function<void(const QString& reason)> failed)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/net/TlsCheck.h"
 #include "platform/Network.h"
 
 #include <QObject>
@@ -52,6 +53,14 @@ public:
     // a try cancelled before it ran answers Cancelled without connecting.
     void connectTo(const QString& ip, quint16 port, int timeoutMs, QObject* context, Done done,
                    std::shared_ptr<std::atomic<bool>> cancel = {});
+    using TlsDone = std::function<void(const TlsTry& t)>;
+    // Queues one TLS handshake to ip:port for host (see checkTls), answered like a try.
+    void checkTls(const QString& ip, quint16 port, const QString& host, int timeoutMs, QObject* context,
+                  TlsDone done, std::shared_ptr<std::atomic<bool>> cancel = {});
+    // The handshakes' stand-in (tests: one that trusts the test's own authority); empty: the
+    // system's trust.
+    void setTlsChecker(TlsChecker checker);
+
     // Runs work on a thread of the pool; what it returns runs afterwards on the pool's thread
     // while context lives. If no thread can start, failed (may be empty) runs there instead
     // with the system's reason.
@@ -91,6 +100,7 @@ private:
     void deliver();
 
     Platform::Connector m_connector;
+    TlsChecker m_tlsChecker;
     ThreadStarter m_startThread;
     std::mutex m_mutex; // guards everything below but m_pending
     std::condition_variable m_wake;
