@@ -8,7 +8,6 @@
 #include "core/hosts/EditorCommand.h"
 #include "core/hosts/EffectCheck.h"
 #include "core/hosts/HostsFilter.h"
-#include "core/net/ConnectPool.h"
 #include "core/ping/PingCommands.h"
 #include "core/ping/PingQueue.h"
 #include "core/ping/PingRunner.h"
@@ -37,6 +36,8 @@
 #include <QStandardPaths>
 #include <QStringListModel>
 #include <QTabWidget>
+
+#include <thread>
 
 // The icons live in the gui library, which the linker would drop without this reference.
 static void initResources()
@@ -553,11 +554,7 @@ void FormMain::openSpeedTest(int row)
         const Platform::NameService names = m_options.names.withSystemDefaults();
         dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
     }
-    if (!m_connectPool) {
-        m_connectPool = new ConnectPool(m_options.connect, this);
-        m_connectPool->setTlsChecker(m_options.tlsCheck);
-    }
-    auto* dialog = new SpeedTestDialog(host, values.ip, m_commonIps->stringList(), m_connectPool, dns,
+    auto* dialog = new SpeedTestDialog(host, values.ip, m_commonIps->stringList(), connectPool(), dns,
                                        m_options.speedTimeoutMs, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &SpeedTestDialog::ipChosen, this, [this, row](const QString& ip) {

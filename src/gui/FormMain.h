@@ -116,12 +116,15 @@ public slots:
     void showRowMenu(int row, const QPoint& globalPos);
     // 测速 of a row: its candidates measured in a dialog; the address chosen goes into its IP box.
     void openSpeedTest(int row);
+    // 测速 of a block of rows (from 0): each host's best address goes into its IP box.
+    void openBlockSpeedTest(const std::vector<int>& rows);
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void addSpeedTestAction(QMenu& menu, int row);
+    ConnectPool* connectPool(); // made at the first 测速, shared by its dialogs
     // What the save changed, asked of the system's resolver: the success message's lines.
     QStringList checkEffect(const QList<RowChange>& changes);
     // Runs work beside the window, which keeps painting but takes no input until it is done.
