@@ -99,8 +99,8 @@ void FormMain::filterStep()
     }
     m_filterTimer->stop();
     const std::unique_ptr<HostsFilter> done = std::move(m_filter);
-    m_findCount->setText(
-        QStringLiteral("%1 / %2").arg(grouped(qsizetype(done->rows().size())), grouped(m_hosts.rowCount())));
+    m_findCount->setText(QStringLiteral("%1 / %2").arg(grouped(qsizetype(done->rows().size())),
+                                                      grouped(m_hosts.rowCount())));
     m_rows->setRowFilter(done->rows());
     m_foundText = m_filterText;
     emit filterApplied();
