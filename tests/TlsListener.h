@@ -28,17 +28,20 @@ public:
     bool ok() const { return m_ok && !m_certificates.isEmpty(); }
     const QList<QSslCertificate>& certificates() const { return m_certificates; }
 
-    // A certificate for dnsName, signed by this authority, valid for days (negative: expired
-    // that many days ago). Returns false if openssl cannot make it.
+    // A certificate for dnsName (several: separated by commas), signed by this authority, valid for days
+    // (negative: expired that many days ago). Returns false if openssl cannot make it.
     bool issue(const QString& dnsName, int days, QSslCertificate* certificate, QSslKey* key)
     {
         const QString base = QStringLiteral("c%1").arg(m_serial++);
         QFile ext(path(base + ".ext"));
-        if (!ext.open(QIODevice::WriteOnly) || ext.write("subjectAltName=DNS:" + dnsName.toUtf8() + "\n") < 0)
+        if (!ext.open(QIODevice::WriteOnly) ||
+            ext.write("subjectAltName=DNS:" +
+                      dnsName.split(QLatin1Char(',')).join(QStringLiteral(",DNS:")).toUtf8() + "\n") < 0)
             return false;
         ext.close();
         if (!run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                  path(base + ".key"), "-out", path(base + ".csr"), "-subj", "/CN=" + dnsName}) ||
+                  path(base + ".key"), "-out", path(base + ".csr"), "-subj",
+                  "/CN=" + dnsName.section(QLatin1Char(','), 0, 0)}) ||
             !run({"x509", "-req", "-in", path(base + ".csr"), "-CA", path("ca.crt"), "-CAkey", path("ca.key"),
                   "-set_serial", QString::number(m_serial), "-out", path(base + ".crt"), "-days",
                   QString::number(days), "-extfile", path(base + ".ext")}))

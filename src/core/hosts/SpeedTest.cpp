@@ -217,18 +217,19 @@ void SpeedTest::tried(int generation, int index, const Platform::ConnectTry& t)
         break;
     }
     markChanged(index);
-    // One try after another: the next one of this candidate waits for this one's answer.
-    if (r.tries < m_tries) {
-        measure(index);
-    } else if (r.answered > 0 && checksTls() && m_pool) {
-        // One handshake, after the tries: it does not slow the TCP times down.
+    // One handshake, beside the candidate's next tries once it has answered: a server that
+    // accepts and never answers the handshake costs no time of its own.
+    if (t.outcome == Platform::ConnectTry::Connected && r.answered == 1 && checksTls() && m_pool) {
         r.tls = Result::TlsPending;
         m_pool->checkTls(
             m_entries[index].candidate.ip, m_port, m_serverName, m_timeoutMs, this,
             [this, generation, index](const TlsTry& t) { checked(generation, index, t); }, m_cancel);
-    } else {
-        ended(index);
     }
+    // One try after another: the next one of this candidate waits for this one's answer.
+    if (r.tries < m_tries)
+        measure(index);
+    else if (r.tls != Result::TlsPending)
+        ended(index);
     emit changed();
     if (!running())
         emit finished();
@@ -248,7 +249,8 @@ void SpeedTest::checked(int generation, int index, const TlsTry& t)
     if (r.tls == Result::TlsFailed && !t.error.isEmpty())
         r.error = t.error;
     markChanged(index);
-    ended(index);
+    if (r.tries >= m_tries)
+        ended(index);
     emit changed();
     if (!running())
         emit finished();
