@@ -1,7 +1,9 @@
 #include "Privileges.h"
 #include "TestSystem.h"
 #include "WindowFixture.h"
+#include "core/net/ConnectPool.h"
 #include "gui/FormMain.h"
+#include "gui/SpeedTestDialog.h"
 #include "gui/IpBox.h"
 #include "platform/TextCodec.h"
 #include "core/ping/PingSummary.h"
@@ -38,6 +40,8 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QProcess>
+
+#include <system_error>
 
 namespace {
 
@@ -103,6 +107,7 @@ private slots:
     void oversizedQueueFileIsLeftAlone();
     void speedTestPutsChosenIpIntoRow_data();
     void speedTestPutsChosenIpIntoRow();
+    void speedTestWithoutThreads();
     void blockSpeedTestPutsEachHostsBest_data();
     void blockSpeedTestPutsEachHostsBest();
     void deadLinesMarkedAsTheUserEdits();
@@ -1189,6 +1194,22 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     click(form, "CmdSave");
     QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1 localhost\n10.0.0.4 a.example # note\n10.0.0.2 b.example\n"));
     QCOMPARE(f.messages, QStringList{QStringLiteral("保存成功!\r\na.example → 10.0.0.4: 已生效")});
+}
+
+void tst_FormMain::speedTestWithoutThreads()
+{
+    // The system refuses every thread (a process limit): the dialog ends with the reason.
+    ConnectPool pool({}, nullptr, [](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    SpeedTestDialog dialog(QStringLiteral("a.example"), QStringLiteral("10.0.0.1"), {QStringLiteral("10.0.0.2")},
+                           &pool, [](QString*) { return QStringList(); }, 1000);
+    dialog.show();
+    auto* status = child<QLabel>(dialog, "SpeedStatus");
+    QTRY_VERIFY2(status->text().startsWith(QStringLiteral("完成")), qPrintable(status->text()));
+    QVERIFY2(status->text().contains(QStringLiteral("无法启动线程")), qPrintable(status->text()));
+    auto* list = child<QTreeView>(dialog, "SpeedList");
+    QCOMPARE(list->model()->rowCount(), 2);
 }
 
 void tst_FormMain::blockSpeedTestPutsEachHostsBest_data()
