@@ -22,6 +22,7 @@ test_pkgs=(
   nsis unzip           # the Windows installer, and the check of it and of the zip
   locales
   diffutils            # diff3, the reference for the merge test
+  openssl              # certificates of the tests' own for 测速's TLS check
 )
 deb_pkgs=(
   debootstrap          # a fresh Debian 12 root to install the package in

@@ -36,6 +36,8 @@ struct WindowFixture
     QHash<QString, QStringList> resolved; // the system resolver's answer for each name
     QHash<QString, QStringList> dns;      // DNS's
     QHash<QString, Platform::ConnectTry> connects; // by address
+    QList<int> connectTimeouts; // the time-out each try of 测速 was given
+    QHash<QString, TlsTry> tls; // by "address host"; any other: a valid certificate
     QStringList asked; // the names asked of the resolver, in any order
     QByteArray resolverSettings; // the resolver's host.conf: empty, so the first line wins
 
@@ -79,11 +81,19 @@ struct WindowFixture
         options.hosts.names.flush = [] { return Platform::CacheFlush(); };
         options.hosts.names.unavailable = [] { return QString(); };
         options.hosts.names.resolverSettings = [this] { return resolverSettings; };
-        options.hosts.connect = [this](const QString& ip, quint16, int, const std::atomic<bool>*) {
+        options.hosts.connect = [this](const QString& ip, quint16, int timeoutMs, const std::atomic<bool>*) {
             const QMutexLocker locker(&namesLock);
+            connectTimeouts << timeoutMs;
             Platform::ConnectTry refused;
             refused.outcome = Platform::ConnectTry::Refused;
             return connects.value(ip, refused);
+        };
+        options.hosts.tlsCheck = [this](const QString& ip, quint16, const QString& host, int, const std::atomic<bool>*) {
+            const QMutexLocker locker(&namesLock);
+            TlsTry valid;
+            valid.outcome = TlsTry::Valid;
+            valid.micros = 5000;
+            return tls.value(ip + QLatin1Char(' ') + host, valid);
         };
         MessageBox::setHandler([this](QWidget*, const QString& text) { messages << text; });
     }

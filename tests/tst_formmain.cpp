@@ -1,7 +1,9 @@
 #include "Privileges.h"
 #include "TestSystem.h"
 #include "WindowFixture.h"
+#include "core/net/ConnectPool.h"
 #include "gui/FormMain.h"
+#include "gui/SpeedTestDialog.h"
 #include "gui/IpBox.h"
 #include "platform/TextCodec.h"
 #include "core/ping/PingSummary.h"
@@ -12,6 +14,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QMenu>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QComboBox>
 #include <QDir>
@@ -37,6 +40,8 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QProcess>
+
+#include <system_error>
 
 namespace {
 
@@ -102,6 +107,9 @@ private slots:
     void oversizedQueueFileIsLeftAlone();
     void speedTestPutsChosenIpIntoRow_data();
     void speedTestPutsChosenIpIntoRow();
+    void speedTestWithoutThreads();
+    void blockSpeedTestPutsEachHostsBest_data();
+    void blockSpeedTestPutsEachHostsBest();
     void deadLinesMarkedAsTheUserEdits();
 };
 
@@ -1174,6 +1182,7 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     slow.micros = 9000;
     f.connects[QStringLiteral("10.0.0.4")] = fast;
     f.connects[QStringLiteral("10.0.0.3")] = slow;
+    f.options.speedTimeoutMs = 700; // handed to every try
     f.resolved[QStringLiteral("a.example")] = QStringList{QStringLiteral("10.0.0.4")};
     FormMain form(f.options);
     form.show();
@@ -1202,14 +1211,15 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     }
     QDialog* dialog = nullptr;
     QTRY_VERIFY((dialog = form.findChild<QDialog*>(QStringLiteral("SpeedTest"))) && dialog->isVisible());
-    auto* list = child<QTreeWidget>(*dialog, "SpeedList");
+    auto* list = child<QTreeView>(*dialog, "SpeedList");
     QTRY_COMPARE(child<QLabel>(*dialog, "SpeedStatus")->text(), QStringLiteral("完成"));
+    auto text = [list](int row, int column) { return list->model()->index(row, column).data().toString(); };
     QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows << list->topLevelItem(i)->text(0) + QLatin1Char(' ') + list->topLevelItem(i)->text(1) + QLatin1Char(' ')
-                    + list->topLevelItem(i)->text(5);
+    for (int i = 0; i < list->model()->rowCount(); ++i)
+        rows << text(i, 0) + QLatin1Char(' ') + text(i, 1) + QLatin1Char(' ') + text(i, 5);
     QCOMPARE(rows, (QStringList{"DNS 10.0.0.4 可用", "常用/DNS 10.0.0.3 可用", "当前 10.0.0.1 拒绝"}));
-    QCOMPARE(list->currentItem()->text(1), QStringLiteral("10.0.0.4")); // the best, selected
+    QCOMPARE(text(list->currentIndex().row(), 1), QStringLiteral("10.0.0.4")); // the best, selected
+    QCOMPARE(QSet<int>(f.connectTimeouts.cbegin(), f.connectTimeouts.cend()), QSet<int>{700});
     QTest::keyClick(dialog, Qt::Key_Return);
     QTRY_VERIFY(!form.findChild<QDialog*>(QStringLiteral("SpeedTest")));
     QCOMPARE(child<IpBox>(form, QStringLiteral("Combo1(%1)").arg(inView))->ip(), QStringLiteral("10.0.0.4"));
@@ -1218,6 +1228,105 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     click(form, "CmdSave");
     QCOMPARE(readBytes(f.hosts), QByteArray("127.0.0.1 localhost\n10.0.0.4 a.example # note\n10.0.0.2 b.example\n"));
     QCOMPARE(f.messages, (QStringList{QStringLiteral("保存成功!"), QStringLiteral("a.example → 10.0.0.4: 已生效")}));
+}
+
+void tst_FormMain::speedTestWithoutThreads()
+{
+    // The system refuses every thread (a process limit): the dialog ends with the reason.
+    ConnectPool pool({}, nullptr, [](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    SpeedTestDialog dialog(QStringLiteral("a.example"), QStringLiteral("10.0.0.1"), {QStringLiteral("10.0.0.2")},
+                           &pool, [](QString*) { return QStringList(); }, 1000);
+    dialog.show();
+    auto* status = child<QLabel>(dialog, "SpeedStatus");
+    QTRY_VERIFY2(status->text().startsWith(QStringLiteral("完成")), qPrintable(status->text()));
+    QVERIFY2(status->text().contains(QStringLiteral("无法启动线程")), qPrintable(status->text()));
+    auto* list = child<QTreeView>(dialog, "SpeedList");
+    QCOMPARE(list->model()->rowCount(), 2);
+}
+
+void tst_FormMain::blockSpeedTestPutsEachHostsBest_data()
+{
+    QTest::addColumn<bool>("found"); // the rows a search found, or the section's row menu
+    QTest::newRow("测速本节 on the section's row") << false;
+    QTest::newRow("测速筛选出的行 while a search is on") << true;
+}
+
+void tst_FormMain::blockSpeedTestPutsEachHostsBest()
+{
+    // 10.0.0.2, the rows' address, answers fastest but serves another site; 10.0.0.1 serves
+    // good.test and api.test; nothing serves bad.test. All answered from the fixture's tables.
+    QFETCH(bool, found);
+    const QByteArray bytes = "127.0.0.1 localhost\n# blk\n10.0.0.2 good.test\n10.0.0.2 api.test\n"
+                             "10.0.0.9 bad.test\n\n10.0.0.2 other.test\n";
+    WindowFixture f(&bytes);
+    writeBytes(f.path(QStringLiteral("IP.txt")), "10.0.0.1\r\n10.0.0.3\r\n");
+    Platform::ConnectTry fast, slow;
+    fast.outcome = slow.outcome = Platform::ConnectTry::Connected;
+    fast.micros = 2000;
+    slow.micros = 9000;
+    f.connects[QStringLiteral("10.0.0.2")] = fast;
+    f.connects[QStringLiteral("10.0.0.9")] = fast;
+    f.connects[QStringLiteral("10.0.0.1")] = slow;
+    TlsTry other, untrusted;
+    other.outcome = TlsTry::NameMismatch;
+    other.names = QStringLiteral("other.test");
+    untrusted.outcome = TlsTry::Untrusted;
+    for (const char* host : {"good.test", "api.test", "bad.test"})
+        f.tls[QStringLiteral("10.0.0.2 ") + QLatin1String(host)] = other;
+    for (const char* ip : {"10.0.0.1", "10.0.0.9"})
+        f.tls[QLatin1String(ip) + QStringLiteral(" bad.test")] = untrusted;
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const char* menuRow = "Text1(2)";
+    if (found) {
+        QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(child<QLineEdit>(form, "TextFind"), QStringLiteral(".test"));
+        QTRY_VERIFY(child<QLabel>(form, "LabelFind")->text().endsWith(QStringLiteral("/ 7")));
+        menuRow = "Text1(1)";
+    }
+    QWidget* w = child<QWidget>(form, menuRow);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+    QCoreApplication::sendEvent(w, &event);
+    QMenu* menu = nullptr;
+    QTRY_VERIFY((menu = form.findChild<QMenu*>(QStringLiteral("rowMenu"))) && menu->isVisible());
+    QAction* action = menu->findChild<QAction*>(found ? "speedFoundAction" : "speedSectionAction");
+    QVERIFY(action && action->isEnabled());
+    action->trigger();
+    menu->close();
+    QDialog* dialog = nullptr;
+    QTRY_VERIFY((dialog = form.findChild<QDialog*>(QStringLiteral("SpeedBlock"))) && dialog->isVisible());
+    QVERIFY(dialog->windowTitle().startsWith(QStringLiteral("测速")));
+    QTRY_COMPARE(child<QLabel>(*dialog, "SpeedStatus")->text(), QStringLiteral("完成"));
+    auto* list = child<QTreeWidget>(*dialog, "SpeedList");
+    QStringList lines;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        lines << item->text(0) + QLatin1Char(' ') + item->text(1) + QLatin1Char(' ') + item->text(4);
+    }
+    const QStringList expected{"good.test 10.0.0.1 1/3 可用", "api.test 10.0.0.1 1/3 可用",
+                               "bad.test 10.0.0.9 无可用地址"};
+    QCOMPARE(found ? lines.mid(0, 3) : lines, expected);
+    QStringList candidates; // good.test's, opened
+    for (int i = 0; i < list->topLevelItem(0)->childCount(); ++i)
+        candidates << list->topLevelItem(0)->child(i)->text(1) + QLatin1Char(' ') +
+                          list->topLevelItem(0)->child(i)->text(4);
+    QCOMPARE(candidates, (QStringList{"10.0.0.1 3/3  可用", "10.0.0.2 3/3  证书不符: other.test",
+                                      "10.0.0.3 0/3  拒绝"}));
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTRY_VERIFY(!form.findChild<QDialog*>(QStringLiteral("SpeedBlock")));
+    QCOMPARE(f.messages, QStringList{QStringLiteral("没有可用的地址, IP 未改: bad.test")});
+    QCOMPARE(readBytes(f.hosts), bytes); // nothing saved yet
+    if (found)
+        QTest::keyClick(&form, Qt::Key_Escape);
+    f.messages.clear();
+    click(form, "CmdSave");
+    QByteArray saved = bytes;
+    saved.replace("10.0.0.2 good.test", "10.0.0.1 good.test").replace("10.0.0.2 api.test", "10.0.0.1 api.test");
+    // other.test (found too) keeps 10.0.0.2: the fastest, and it serves other.test.
+    QCOMPARE(readBytes(f.hosts), saved);
 }
 
 void tst_FormMain::deadLinesMarkedAsTheUserEdits()

@@ -6,13 +6,19 @@
 #include "core/hosts/EffectCheckService.h"
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/SpeedTest.h"
+#include "core/net/ConnectPool.h"
 
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSemaphore>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+
+#include <numeric>
+#include <system_error>
 
 namespace {
 
@@ -100,6 +106,11 @@ private slots:
     void candidates_data();
     void candidates();
     void bestFirst();
+    void shownBefore_data();
+    void shownBefore();
+    void manyCandidatesBounded();
+    void threadThatCannotStart_data();
+    void threadThatCannotStart();
     void stopDropsRunningTries();
     void dnsAddsCandidates();
 };
@@ -490,21 +501,28 @@ void tst_HostsChecks::bestFirst()
           outcome(Platform::ConnectTry::Connected, 35000)}},
     };
     std::atomic<int> calls[5] = {};
-    SpeedTest test([&](const QString& ip, quint16 port, int, const std::atomic<bool>*) {
-        Q_ASSERT(port == 8443);
+    QMutex lock;
+    QSet<QString> given; // port and time-out of every try
+    ConnectPool pool([&](const QString& ip, quint16 port, int timeoutMs, const std::atomic<bool>*) {
+        {
+            const QMutexLocker locker(&lock);
+            given << QStringLiteral("%1 %2").arg(port).arg(timeoutMs);
+        }
         const int i = ip.back().digitValue() - 1;
         return plan.value(ip).at(calls[i]++);
     });
+    SpeedTest test(&pool);
     QSignalSpy finished(&test, &SpeedTest::finished);
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, plan.keys(), SpeedTest::Common);
     std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.ip < b.ip; });
-    test.start(list, 8443, 3, 1000);
+    test.start(list, 8443, 3, 700);
     QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(given, QSet<QString>{QStringLiteral("8443 700")});
     QStringList got;
     for (const int i : test.order()) {
         const SpeedTest::Entry& e = test.entries()[i];
-        got << e.candidate.ip + QLatin1Char(' ') + SpeedTest::resultTexts(e.result, 3).join(QLatin1Char(' '));
+        got << e.candidate.ip + QLatin1Char(' ') + SpeedTest::resultTexts(e.result, 3).mid(0, 4).join(QLatin1Char(' '));
     }
     // 10.0.0.3 averages 10 ms over two answers; 10.0.0.5 20 ms (best 5); 10.0.0.1 30 ms.
     QCOMPARE(got, (QStringList{"10.0.0.3 2/3 10.0 ms 9.0 ms 超时", "10.0.0.5 3/3 20.0 ms 5.0 ms 可用",
@@ -512,18 +530,135 @@ void tst_HostsChecks::bestFirst()
                                "10.0.0.4 0/3   超时"}));
 }
 
+void tst_HostsChecks::shownBefore_data()
+{
+    // Results as "answered/tries total-ms best-ms" of three tries; "a first" says whether a is
+    // shown before b.
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("aFirst");
+    QTest::newRow("an answer before one still measured") << "1/1 50 50" << "0/1 0 0" << true;
+    QTest::newRow("still measured before failed every try") << "0/2 0 0" << "0/3 0 0" << true;
+    QTest::newRow("failed every try after one still measured") << "0/3 0 0" << "0/0 0 0" << false;
+    QTest::newRow("lower average first") << "2/3 20 5" << "3/3 33 4" << true;
+    QTest::newRow("same average: faster best first") << "2/2 20 4" << "2/2 20 6" << true;
+    QTest::newRow("same times: more answers first") << "3/3 30 10" << "2/2 20 10" << true;
+    QTest::newRow("two that failed: neither first") << "0/3 0 0" << "0/3 0 0" << false;
+}
+
+void tst_HostsChecks::shownBefore()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    auto result = [](const QString& text) {
+        const QStringList parts = text.split(QLatin1Char(' '));
+        SpeedTest::Result r;
+        r.answered = parts[0].section(QLatin1Char('/'), 0, 0).toInt();
+        r.tries = parts[0].section(QLatin1Char('/'), 1, 1).toInt();
+        r.refused = r.tries - r.answered;
+        r.totalMicros = parts[1].toLongLong() * 1000;
+        r.bestMicros = parts[2].toLongLong() * 1000;
+        return r;
+    };
+    QTEST(SpeedTest::before(result(a), result(b), 3), "aFirst");
+}
+
+void tst_HostsChecks::manyCandidatesBounded()
+{
+    // 10,000 candidates (IP.txt may hold far more): never more than the pool's tries at once,
+    // and the order kept by merging the changes in is the order of a full sort at every look.
+    std::atomic<int> running{0}, peak{0};
+    ConnectPool pool([&](const QString& ip, quint16, int, const std::atomic<bool>*) {
+        const int now = ++running;
+        for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+        }
+        QThread::usleep(200);
+        --running;
+        const uint h = qHash(ip);
+        return h % 3 == 0 ? outcome(Platform::ConnectTry::Refused)
+                          : outcome(Platform::ConnectTry::Connected, 1000 + h % 50000);
+    });
+    SpeedTest test(&pool);
+    QSignalSpy finished(&test, &SpeedTest::finished);
+    QStringList ips;
+    for (int i = 0; i < 10000; ++i)
+        ips << QStringLiteral("10.1.%1.%2").arg(i / 250).arg(i % 250 + 1);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, ips, SpeedTest::Common);
+    auto fullSort = [&test] {
+        QList<int> all(test.entries().size());
+        std::iota(all.begin(), all.end(), 0);
+        std::stable_sort(all.begin(), all.end(), [&test](int a, int b) {
+            return SpeedTest::before(test.entries()[a].result, test.entries()[b].result, test.tries());
+        });
+        return all;
+    };
+    int looks = 0, wrong = 0;
+    connect(&test, &SpeedTest::changed, &test, [&] {
+        if (++looks % 4000 == 0 && test.order() != fullSort())
+            ++wrong;
+    });
+    test.start(list, 443, 3, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
+    QVERIFY2(peak <= ConnectPool::kMaxTries, qPrintable(QString::number(peak)));
+    QCOMPARE(wrong, 0);
+    QCOMPARE(test.order(), fullSort());
+    for (const SpeedTest::Entry& e : test.entries())
+        QCOMPARE(e.result.tries, 3);
+}
+
+void tst_HostsChecks::threadThatCannotStart_data()
+{
+    QTest::addColumn<int>("threadsThatStart"); // then the system refuses every further one
+    QTest::addColumn<QString>("result");
+    QTest::newRow("not one thread: every try fails with the reason") << 0 << "无法启动线程: ";
+    QTest::newRow("one thread: it measures them all") << 1 << "拒绝";
+}
+
+void tst_HostsChecks::threadThatCannotStart()
+{
+    QFETCH(int, threadsThatStart);
+    QFETCH(QString, result);
+    const QString expected = result;
+    int started = 0;
+    auto startThread = [&](std::function<void()> f) {
+        if (started == threadsThatStart)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        ++started;
+        return std::thread(std::move(f));
+    };
+    ConnectPool pool([](const QString&, quint16, int, const std::atomic<bool>*) {
+        return outcome(Platform::ConnectTry::Refused);
+    }, nullptr, startThread);
+    QSignalSpy cannotStart(&pool, &ConnectPool::cannotStart);
+    SpeedTest test(&pool);
+    QSignalSpy finished(&test, &SpeedTest::finished);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, SpeedTest::Common);
+    test.start(list, 443);
+    test.lookUp([](QString*) { return QStringList{"10.0.0.9"}; }, SpeedTest::Dns);
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(test.entries().size(), threadsThatStart ? 4 : 3);
+    for (const SpeedTest::Entry& e : test.entries()) {
+        QCOMPARE(e.result.tries, 3);
+        const QString text = SpeedTest::resultTexts(e.result, 3)[3];
+        QVERIFY2(text.startsWith(expected), qPrintable(text));
+    }
+    QCOMPARE(cannotStart.isEmpty(), threadsThatStart > 0);
+}
+
 void tst_HostsChecks::stopDropsRunningTries()
 {
     // Tries that never end by themselves: stopping must tell them, or it waits for ever.
     std::atomic<int> sawCancel{0}, entered{0};
-    auto test =
-        std::make_unique<SpeedTest>([&](const QString&, quint16, int, const std::atomic<bool>* cancel) {
-            ++entered;
-            while (!cancel->load())
-                QThread::msleep(5);
-            ++sawCancel;
-            return outcome(Platform::ConnectTry::Cancelled);
-        });
+    ConnectPool pool([&](const QString&, quint16, int, const std::atomic<bool>* cancel) {
+        ++entered;
+        while (!cancel->load())
+            QThread::msleep(5);
+        ++sawCancel;
+        return outcome(Platform::ConnectTry::Cancelled);
+    });
+    auto test = std::make_unique<SpeedTest>(&pool);
     QSignalSpy changed(test.get(), &SpeedTest::changed);
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, {"10.0.0.1", "10.0.0.2"}, SpeedTest::Common);
@@ -532,15 +667,18 @@ void tst_HostsChecks::stopDropsRunningTries()
     QTRY_COMPARE(entered.load(), 2);
     const int before = changed.size();
     test.reset(); // the dialog closed
-    QCOMPARE(sawCancel.load(), 2);
+    QTRY_COMPARE(sawCancel.load(), 2);
+    QVERIFY(pool.waitForDone(5000));
+    QCoreApplication::processEvents();
     QCOMPARE(changed.size(), before);
 }
 
 void tst_HostsChecks::dnsAddsCandidates()
 {
-    SpeedTest test([](const QString&, quint16, int, const std::atomic<bool>*) {
+    ConnectPool pool([](const QString&, quint16, int, const std::atomic<bool>*) {
         return outcome(Platform::ConnectTry::Connected, 1000);
     });
+    SpeedTest test(&pool);
     QSignalSpy finished(&test, &SpeedTest::finished);
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, {"10.0.0.1"}, SpeedTest::Current);

@@ -3,12 +3,15 @@
 // system resolver in a namespace whose /etc/hosts is the test's own file and whose network has
 // no interface up. No DNS query is ever made.
 #include "LoopbackListener.h"
+#include "TlsListener.h"
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/SpeedTest.h"
+#include "core/net/ConnectPool.h"
 #include "platform/Network.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +24,8 @@ class tst_Network : public QObject
 
 private slots:
     void connectOutcomes();
+    void certificateChecked_data();
+    void certificateChecked();
     void systemLookupReadsOwnHostsFile();
 };
 
@@ -40,7 +45,8 @@ void tst_Network::connectOutcomes()
             return Platform::tcpConnect(QStringLiteral("127.0.0.1"), silent.port(), timeoutMs, cancel);
         return Platform::tcpConnect(ip, p, timeoutMs, cancel);
     };
-    SpeedTest test(connector);
+    ConnectPool pool(connector);
+    SpeedTest test(&pool);
     QSignalSpy finished(&test, &SpeedTest::finished);
     QList<SpeedTest::Candidate> list;
     SpeedTest::addCandidates(&list, {"127.0.0.3", "127.0.0.2", "127.0.0.1"}, SpeedTest::Common);
@@ -53,6 +59,60 @@ void tst_Network::connectOutcomes()
         got << e.candidate.ip + QLatin1Char(' ') + texts[0] + QLatin1Char(' ') + texts[3];
     }
     QCOMPARE(got, (QStringList{"127.0.0.1 3/3 可用", "127.0.0.3 0/3 超时", "127.0.0.2 0/3 拒绝"}));
+}
+
+void tst_Network::certificateChecked_data()
+{
+    // What the listener serves for good.test, and the candidate's 结果 in 测速.
+    QTest::addColumn<QString>("served"); // issued for, "expired", "unknown CA", "silent"
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("a certificate for the host") << "good.test" << "可用";
+    QTest::newRow("a certificate for another name") << "other.test" << "证书不符: other.test";
+    QTest::newRow("an expired certificate") << "expired" << "证书不受信任";
+    QTest::newRow("from an authority not trusted") << "unknown CA" << "证书不受信任";
+    QTest::newRow("accepts, never answers the handshake") << "silent" << "TLS 失败";
+}
+
+void tst_Network::certificateChecked()
+{
+    QFETCH(QString, served);
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+        QSKIP("the openssl command is not installed");
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    TestAuthority ca, unknown(QStringLiteral("Unknown CA"));
+    QVERIFY(ca.ok() && unknown.ok());
+    QSslCertificate certificate;
+    QSslKey key;
+    if (served == QLatin1String("unknown CA"))
+        QVERIFY(unknown.issue(QStringLiteral("good.test"), 30, &certificate, &key));
+    else if (served == QLatin1String("expired"))
+        QVERIFY(ca.issue(QStringLiteral("good.test"), -1, &certificate, &key));
+    else if (served != QLatin1String("silent"))
+        QVERIFY(ca.issue(served, 30, &certificate, &key));
+    TlsListener listener(certificate, key);
+    QVERIFY(listener.isListening());
+    // Port 443 is asked for (the check is made for it only) and mapped to the listener's; only
+    // the test's own authority is trusted.
+    const quint16 port = listener.serverPort();
+    ConnectPool pool([port](const QString& ip, quint16, int timeoutMs, const std::atomic<bool>* cancel) {
+        return Platform::tcpConnect(ip, port, timeoutMs, cancel);
+    });
+    const QList<QSslCertificate> trusted = ca.certificates();
+    pool.setTlsChecker([port, trusted](const QString& ip, quint16, const QString& host, int timeoutMs,
+                                       const std::atomic<bool>* cancel) {
+        return checkTls(ip, port, host, timeoutMs, cancel, &trusted);
+    });
+    SpeedTest test(&pool);
+    QSignalSpy finished(&test, &SpeedTest::finished);
+    QList<SpeedTest::Candidate> list;
+    SpeedTest::addCandidates(&list, {"127.0.0.1"}, SpeedTest::Common);
+    test.start(list, 443, 3, 1000, QStringLiteral("good.test"));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    const SpeedTest::Result& r = test.entries().first().result;
+    QCOMPARE(r.answered, 3);
+    QTEST(SpeedTest::resultTexts(r, 3)[3], "outcome");
+    QCOMPARE(SpeedTest::usable(r), served == QLatin1String("good.test"));
 }
 
 void tst_Network::systemLookupReadsOwnHostsFile()

@@ -286,18 +286,14 @@ void HostsPage::openSpeedTest(int row)
     if (row < 0 || row >= m_hosts.rowCount())
         return;
     const HostsValues values = m_hosts.values(row);
-    QList<SpeedTest::Candidate> candidates;
-    SpeedTest::addCandidates(&candidates, {values.ip}, SpeedTest::Current);
-    SpeedTest::addCandidates(&candidates, m_commonIps->stringList(), SpeedTest::Common);
     std::function<QStringList(QString*)> dns;
     const QString host = values.host.trimmed();
     if (!host.isEmpty()) {
         const Platform::NameService names = m_options.names.withSystemDefaults();
         dns = [lookup = names.dns, host](QString* error) { return lookup(host, error); };
     }
-    auto* dialog =
-        new SpeedTestDialog(host, candidates, m_options.connect ? m_options.connect : Platform::tcpConnect,
-                            dns, m_options.speedTimeoutMs, m_window);
+    auto* dialog = new SpeedTestDialog(host, values.ip, m_commonIps->stringList(), connectPool(), dns,
+                                       m_options.speedTimeoutMs, m_window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &SpeedTestDialog::ipChosen, this, [this, row](const QString& ip) {
         // As if typed: the row counts as edited, nothing is saved until "保存文件".

@@ -3,6 +3,7 @@
 #include "core/app/AppFolder.h"
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsSaveService.h"
+#include "core/net/TlsCheck.h"
 #include "platform/ElevatedWriter.h"
 #include "platform/Network.h"
 #include "platform/Platform.h"
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class ConnectPool;
 class DeadLines;
 class EffectCheckService;
 class HostsFilter;
@@ -43,6 +45,7 @@ struct HostsPageOptions {
     Platform::NameService names;
     Platform::Connector connect;   // 测速's TCP connections; empty: Platform::tcpConnect
     int speedTimeoutMs = 1000;     // each try of 测速 is given up after this
+    TlsChecker tlsCheck;           // 测速's certificate checks; empty: checkTls with the system's trust
     int effectCheckLimitMs = 3000; // the check after a save names what is unanswered by then
 };
 
@@ -97,8 +100,11 @@ public slots:
     void showRowMenu(int row, const QPoint& globalPos);
     // 测速 of a row: its candidates measured in a dialog; the address chosen goes into its IP box.
     void openSpeedTest(int row);
+    // 测速 of a block of rows (from 0): each host's best address goes into its IP box.
+    void openBlockSpeedTest(const std::vector<int>& rows);
 
 private:
+    ConnectPool* connectPool(); // made at the first 测速, shared by its dialogs
     void createRowsView();
     void connectFind();
     void startFilter(const QString& text);
@@ -120,6 +126,7 @@ private:
     HostsDocument m_hosts;
     DeadLines* m_deadLines = nullptr;
     QStringListModel* m_commonIps;
+    ConnectPool* m_connectPool = nullptr; // 测速's tries, shared by its dialogs; made at the first 测速
     // False after a reading that failed with the file present: saving would drop its lines.
     bool m_hostsSaveable = true;
     QString m_unsaveableReason;

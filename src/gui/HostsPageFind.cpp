@@ -1,9 +1,13 @@
-// The find box and the switching of sections: the parts of the HOST page that narrow the rows in
-// view and switch many rows at once. The rules are in core (HostsFilter, HostsSections).
+// The find box, the switching of sections and 测速 of a block: the parts of the HOST page that
+// narrow the rows in view and act on many rows at once. The rules are in core (HostsFilter,
+// HostsSections, SpeedTest).
 #include "gui/HostsPage.h"
 
 #include "core/hosts/HostsFilter.h"
 #include "core/hosts/HostsSections.h"
+#include "core/net/ConnectPool.h"
+#include "gui/BlockSpeedDialog.h"
+#include "gui/MessageBox.h"
 #include "gui/RowsView.h"
 
 #include <QElapsedTimer>
@@ -12,6 +16,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QShortcut>
+#include <QStringListModel>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -114,8 +119,20 @@ void HostsPage::addSectionActions(QMenu& menu, int row)
             m_hosts.setDisabled(HostsSections::sectionRows(m_hosts, row), disabled);
         });
     }
+    if (heads) {
+        QAction* speed = menu.addAction(QStringLiteral("测速本节(&S)"));
+        speed->setObjectName(QStringLiteral("speedSectionAction"));
+        connect(speed, &QAction::triggered, this,
+                [this, row] { openBlockSpeedTest(HostsSections::sectionRows(m_hosts, row)); });
+    }
     if (!m_rows->isFiltered())
         return;
+    QAction* speedFound = menu.addAction(QStringLiteral("测速筛选出的行"));
+    speedFound->setObjectName(QStringLiteral("speedFoundAction"));
+    connect(speedFound, &QAction::triggered, this, [this] {
+        if (m_rows->isFiltered())
+            openBlockSpeedTest(m_rows->filteredRows());
+    });
     for (const auto& [text, disabled] :
          {std::pair{"禁用筛选出的行", true}, std::pair{"启用筛选出的行", false}}) {
         QAction* action = menu.addAction(QString::fromUtf8(text));
@@ -124,4 +141,49 @@ void HostsPage::addSectionActions(QMenu& menu, int row)
                 m_hosts.setDisabled(m_rows->filteredRows(), disabled);
         });
     }
+}
+
+ConnectPool* HostsPage::connectPool()
+{
+    if (!m_connectPool) {
+        m_connectPool = new ConnectPool(m_options.connect, this);
+        m_connectPool->setTlsChecker(m_options.tlsCheck);
+    }
+    return m_connectPool;
+}
+
+void HostsPage::openBlockSpeedTest(const std::vector<int>& rows)
+{
+    QList<BlockSpeedDialog::Row> block;
+    for (const int row : rows) {
+        if (row < 0 || row >= m_hosts.rowCount())
+            continue;
+        const HostsValues values = m_hosts.values(row);
+        if (!values.host.trimmed().isEmpty())
+            block.append({row, values.host.trimmed(), values.ip});
+    }
+    if (block.isEmpty())
+        return;
+    const Platform::NameService names = m_options.names.withSystemDefaults();
+    auto* dialog = new BlockSpeedDialog(block, m_commonIps->stringList(), connectPool(), names.dns,
+                                        m_options.speedTimeoutMs, m_window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &BlockSpeedDialog::chosen, this,
+            [this, block](const QHash<int, QString>& ipByRow, const QStringList& without) {
+                // As if typed: the rows count as edited, nothing is saved until "保存文件". A row
+                // whose host changed meanwhile is left alone.
+                for (const BlockSpeedDialog::Row& r : block) {
+                    if (!ipByRow.contains(r.row) || r.row >= m_hosts.rowCount())
+                        continue;
+                    HostsValues v = m_hosts.values(r.row);
+                    if (v.host.trimmed() != r.host)
+                        continue;
+                    v.ip = ipByRow.value(r.row);
+                    m_hosts.setValues(r.row, v);
+                }
+                if (!without.isEmpty())
+                    MessageBox::show(m_window, QStringLiteral("没有可用的地址, IP 未改: ") +
+                                               without.join(QStringLiteral(", ")));
+            });
+    dialog->open();
 }

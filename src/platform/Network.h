@@ -72,6 +72,11 @@ struct ConnectTry {
 };
 ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std::atomic<bool>* cancel);
 
+// Lowers the calling thread's share of the processor below the window's (Linux: its nice value
+// to 10; Windows: THREAD_PRIORITY_BELOW_NORMAL), so that threads that keep the processor busy
+// in the kernel (thousands of refused connections) never hold the window's thread back.
+void lowerThreadPriority();
+
 // What the program asks the system about names: the functions above, or a test's stand-ins.
 struct NameService {
     std::function<QStringList(const QString& host, QString* error)> lookup; // systemLookup

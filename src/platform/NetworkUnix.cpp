@@ -16,7 +16,9 @@
 #include <poll.h>
 #include <resolv.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/SocketAddress.h" // after the socket headers it relies on
@@ -280,6 +282,12 @@ ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std:
     else
         result.error = QString::fromLocal8Bit(strerror(err));
     return result;
+}
+
+void lowerThreadPriority()
+{
+    // Linux keeps a nice value per thread: PRIO_PROCESS with a thread's id sets that one only.
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
 }
 
 } // namespace Platform

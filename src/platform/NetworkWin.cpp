@@ -248,4 +248,9 @@ ConnectTry tcpConnect(const QString& ip, quint16 port, int timeoutMs, const std:
     return result;
 }
 
+void lowerThreadPriority()
+{
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 } // namespace Platform
