@@ -52,7 +52,7 @@ static int live(QApplication& app, int targets)
     qputenv("PATH", dir.filePath(QStringLiteral("bin")).toLocal8Bit() + ":" + qgetenv("PATH"));
     MessageBox::setHandler([](QWidget*, const QString&) {});
     FormMainOptions options;
-    options.hostsPath = dir.filePath(QStringLiteral("hosts"));
+    options.hosts.hostsPath = dir.filePath(QStringLiteral("hosts"));
     options.executableDir = dir.path();
     options.encoding = "UTF-8";
     FormMain form(options);
@@ -137,7 +137,7 @@ static int live(QApplication& app, int targets)
     ticker.start();
     tick.start();
     sampler.start();
-    form.startBatch();
+    form.batchPage().startBatch();
     const double startMs = clock.nsecsElapsed() / 1e6;
     longestGapInClick = qMax(longestGapInClick, tick.restart());
     clicked = true;

@@ -154,7 +154,7 @@ void refusingCommonIps(int count)
     hosts.close();
     MessageBox::setHandler([](QWidget*, const QString&) {});
     FormMainOptions options;
-    options.hostsPath = hosts.fileName();
+    options.hosts.hostsPath = hosts.fileName();
     options.executableDir = dir.path();
     options.userDataDir = dir.filePath(QStringLiteral("user-data"));
     options.hosts.names.lookup = options.hosts.names.dns = [](const QString&, QString* error) {

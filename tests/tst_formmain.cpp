@@ -1,6 +1,7 @@
 #include "Privileges.h"
 #include "TestSystem.h"
 #include "WindowFixture.h"
+#include "core/app/Layout.h"
 #include "core/net/ConnectPool.h"
 #include "gui/FormMain.h"
 #include "gui/SpeedTestDialog.h"
@@ -10,6 +11,7 @@
 #include "core/ping/PingCommands.h"
 #include "gui/MessageBox.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -92,7 +94,10 @@ private slots:
     void largeFileLoadsWholeAndScrolls();
     void windowIconHasElevenImages();
     void findShowsRowsThatHoldText();
+    void findBoxCoversNoControl_data();
+    void findBoxCoversNoControl();
     void slashFindsOnlyOutsideTextBoxes();
+    void everyControlIsNamedForScreenReaders();
     void sectionMenuSwitchesItsLines();
     void ipBoxStepsThroughCommonIps_data();
     void ipBoxStepsThroughCommonIps();
@@ -142,8 +147,8 @@ void tst_FormMain::controlsAtDesignPositions_data()
     QTest::newRow("Label3")    << "Label3"    << "执行日志"            << QRect(2400, 720, 1095, 255);
     QTest::newRow("TextIP")    << "TextIP"    << ""                    << QRect(120, 960, 2175, 2175);
     QTest::newRow("ListLog")   << "ListLog"   << ""                    << QRect(2400, 960, 3855, 2190);
-    QTest::newRow("TextFind")  << "TextFind"  << ""                    << QRect(120, 5670, 2895, 315);
-    QTest::newRow("LabelFind") << "LabelFind" << ""                    << QRect(3120, 5700, 2160, 255);
+    QTest::newRow("TextFind")  << "TextFind"  << ""                    << QRect(120, 4560, 2895, 315);
+    QTest::newRow("LabelFind") << "LabelFind" << ""                    << QRect(3120, 4590, 2160, 255);
     // clang-format on
 }
 
@@ -970,13 +975,13 @@ void tst_FormMain::findShowsRowsThatHoldText()
     QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
     QVERIFY(find->isVisible());
     QVERIFY(find->hasFocus());
-    // In the free space beside 退出: the window keeps its size.
+    // At the foot of the HOST page, where the rows end above it: the window keeps its size.
     QCOMPARE(form.size(), size);
-    const QRect exit = child<QWidget>(form, "CmdExit")->geometry();
+    const QWidget* rows = child<QWidget>(form, "Rows");
     for (const QWidget* w : {static_cast<QWidget*>(find), static_cast<QWidget*>(count)}) {
-        QVERIFY(form.rect().contains(w->geometry()));
-        QVERIFY(w->geometry().right() < exit.left());
-        QVERIFY(w->geometry().intersects(QRect(0, exit.top(), form.width(), exit.height())));
+        QCOMPARE(w->parentWidget(), child<QWidget>(form, "Frame1"));
+        QVERIFY(w->parentWidget()->rect().contains(w->geometry()));
+        QVERIFY(w->geometry().top() > rows->geometry().bottom());
     }
 
     QTest::keyClicks(find, QStringLiteral("HOST29"));
@@ -1013,6 +1018,43 @@ void tst_FormMain::findShowsRowsThatHoldText()
     QCOMPARE(form.hosts().rowCount(), 300);
 }
 
+void tst_FormMain::findBoxCoversNoControl_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("design height") << 2;
+    QTest::newRow("13 rows") << 13;
+    QTest::newRow("14 rows") << 14;
+}
+
+void tst_FormMain::findBoxCoversNoControl()
+{
+    QFETCH(int, rows);
+    QByteArray bytes;
+    for (int i = 1; i <= rows; ++i)
+        bytes += "10.0.0." + QByteArray::number(i) + " h" + QByteArray::number(i) + "\n";
+    WindowFixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+    auto* find = child<QLineEdit>(form, "TextFind");
+    QVERIFY(find->isVisible());
+    auto inWindow = [&](const QWidget* w) { return QRect(w->mapTo(&form, QPoint(0, 0)), w->size()); };
+    // The red notice keeps its design place, readable.
+    QCOMPARE(inWindow(child<QWidget>(form, "Label4")), QRect(Layout::toPixels(120), Layout::toPixels(5760), Layout::toPixels(3690), Layout::toPixels(300)));
+    int count = 0;
+    const Layout::Control* table = Layout::controls(&count);
+    for (const QWidget* mine : {static_cast<QWidget*>(find), child<QWidget>(form, "LabelFind")}) {
+        for (int i = 0; i < count; ++i) {
+            const QWidget* other = child<QWidget>(form, table[i].name);
+            if (other == mine || other->isHidden() || other->isAncestorOf(mine) || !other->isVisible())
+                continue;
+            QVERIFY2(!inWindow(mine).intersects(inWindow(other)), table[i].name);
+        }
+        QVERIFY(!inWindow(mine).intersects(inWindow(child<QWidget>(form, "Rows"))));
+    }
+}
+
 void tst_FormMain::slashFindsOnlyOutsideTextBoxes()
 {
     const QByteArray bytes = "1.1.1.1 a\n2.2.2.2 b\n";
@@ -1032,6 +1074,38 @@ void tst_FormMain::slashFindsOnlyOutsideTextBoxes()
     QTest::keyClick(box, Qt::Key_Slash);
     QVERIFY(find->isVisible());
     QVERIFY(find->text().isEmpty());
+    // On the 批量PING page the keys are not the find box's: the page stays.
+    QTest::keyClick(find, Qt::Key_Escape);
+    auto* tabs = child<QTabWidget>(form, "TabStrip1");
+    tabs->setCurrentIndex(1);
+    auto* log = child<QListWidget>(form, "ListLog");
+    log->setFocus();
+    QTest::keyClick(log, Qt::Key_Slash);
+    QTest::keySequence(log, QKeySequence::Find);
+    QCOMPARE(tabs->currentIndex(), 1);
+    QVERIFY(!find->isVisible());
+}
+
+void tst_FormMain::everyControlIsNamedForScreenReaders()
+{
+    const QByteArray bytes = "1.1.1.1 a\n#2.2.2.2 b\n";
+    WindowFixture f(&bytes);
+    FormMain form(f.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QStringList nameless;
+    for (QWidget* w : form.findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+            nameless << w->objectName();
+    }
+    QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(QLatin1Char(' '))));
+    QCOMPARE(QAccessible::queryAccessibleInterface(child<QWidget>(form, "Check1(2)"))->text(QAccessible::Name),
+             QStringLiteral("第2行 禁用"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(child<QWidget>(form, "Combo1(1)"))->text(QAccessible::Name),
+             QStringLiteral("第1行 IP"));
 }
 
 void tst_FormMain::sectionMenuSwitchesItsLines()
@@ -1182,7 +1256,7 @@ void tst_FormMain::speedTestPutsChosenIpIntoRow()
     slow.micros = 9000;
     f.connects[QStringLiteral("10.0.0.4")] = fast;
     f.connects[QStringLiteral("10.0.0.3")] = slow;
-    f.options.speedTimeoutMs = 700; // handed to every try
+    f.options.hosts.speedTimeoutMs = 700; // handed to every try
     f.resolved[QStringLiteral("a.example")] = QStringList{QStringLiteral("10.0.0.4")};
     FormMain form(f.options);
     form.show();

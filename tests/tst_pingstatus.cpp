@@ -32,7 +32,7 @@ void tst_PingStatus::followsCopiesAndStops()
     form.show();
     child<QPlainTextEdit>(form, "TextIP")->setPlainText(QStringLiteral("127.0.0.1:7777\n127.0.0.2:7778"));
     child<QLineEdit>(form, "TextN")->setText(QStringLiteral("20"));
-    form.startBatch();
+    form.batchPage().startBatch();
 
     auto* log = child<QListWidget>(form, "ListLog");
     QCOMPARE(log->contextMenuPolicy(), Qt::ActionsContextMenu);

@@ -147,7 +147,7 @@ int main(int argc, char* argv[])
             ->setPlainText(QStringLiteral("127.0.0.1\n::1\noa.example.com:443\n10.0.0.21:443\n10.0.0.8:22"));
         form.findChild<QLineEdit*>(QStringLiteral("TextN"))->setText(QStringLiteral("20"));
         MessageBox::setHandler([](QWidget*, const QString&) {});
-        form.startBatch();
+        form.batchPage().startBatch();
         form.findChild<QListWidget*>(QStringLiteral("ListLog"))
             ->findChild<QAction*>(QStringLiteral("ShowPingStatus"))
             ->trigger();

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStringListModel>
+#include <QHash>
 #include <QTabWidget>
 
 // The icons live in the gui library, which the linker would drop without this reference.
@@ -42,6 +43,20 @@ QList<Layout::Control> layoutTable()
     int count = 0;
     const Layout::Control* table = Layout::controls(&count);
     return QList<Layout::Control>(table, table + count);
+}
+
+// What a screen reader says of a control: its caption, or for a control without one what it
+// holds. A label without a fixed caption is read by its text.
+QString spokenName(const Layout::Control& c)
+{
+    static const QHash<QByteArray, QString> names{
+        {"Frame1", QStringLiteral("HOST编辑")}, {"Frame2", QStringLiteral("批量PING")},
+        {"TabStrip1", QStringLiteral("页面")},  {"Text1(0)", QStringLiteral("主机名")},
+        {"Combo1(0)", QStringLiteral("IP")},    {"TextIP", QStringLiteral("任务队列")},
+        {"TextN", QStringLiteral("PING次数")},  {"ListLog", QStringLiteral("执行日志")},
+        {"TextFind", QStringLiteral("查找")},   {"LabelFind", QStringLiteral("找到的行数")},
+    };
+    return names.value(QByteArray(c.name), QString::fromUtf8(c.caption));
 }
 
 // A page's options, with the window's encoding and program starter where it names none.
@@ -108,6 +123,7 @@ void FormMain::buildControls()
             QWidget* parent = c.container ? control<QWidget>(c.container) : this;
             QWidget* w = makeControl(c, parent);
             w->setObjectName(QString::fromLatin1(c.name));
+            w->setAccessibleName(spokenName(c));
             place(w, c);
         }
     }
@@ -201,9 +217,9 @@ void FormMain::setDesignState()
 
 void FormMain::stackControls()
 {
-    // From the bottom: Label4, TabStrip1, Frame1, CmdExit, the find box, Frame2.
+    // From the bottom: Label4, TabStrip1, Frame1, CmdExit, Frame2.
     for (const char* name : {Control::RightsNotice, Control::TabStrip, Control::HostsPage, Control::Exit,
-                             Control::FindBox, Control::FindCount, Control::PingPage})
+                             Control::PingPage})
         control<QWidget>(name)->raise();
 }
 
@@ -276,10 +292,11 @@ void FormMain::fitToRows(int rows)
     m_outerHeight = Layout::toPixels(fit.windowHeight);
     setFixedHeight(m_outerHeight - nonClientHeight());
     m_exitButton->move(m_exitButton->x(), Layout::toPixels(fit.exitTop));
-    // The find box keeps its place beside 退出.
+    // The find box keeps its place at the foot of the HOST page.
+    const int frameDesignHeight = Layout::control(Control::HostsPage).height;
     for (QWidget* w : {control<QWidget>(Control::FindBox), control<QWidget>(Control::FindCount)}) {
-        const int offset = Layout::control(qPrintable(w->objectName())).top - Layout::control("CmdExit").top;
-        w->move(w->x(), Layout::toPixels(fit.exitTop + offset));
+        const int fromFoot = frameDesignHeight - Layout::control(qPrintable(w->objectName())).top;
+        w->move(w->x(), Layout::toPixels(fit.frameHeight - fromFoot));
     }
     setHeight(control<QWidget>(Control::Queue), fit.textIpHeight);
     setHeight(control<QWidget>(Control::Log), fit.listLogHeight);

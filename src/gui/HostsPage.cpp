@@ -107,7 +107,11 @@ void HostsPage::createRowsView()
     const int rowsTop = Layout::toPixels(read.top + read.height) + 6;
     m_rows = new RowsView(&m_hosts, m_commonIps, rowsTop, page);
     m_rows->setGeometry(2, rowsTop, page->width() - 4, 0);
-    m_rows->setPageHeight(page->height());
+    m_pageHeight = page->height();
+    m_rows->setPageHeight(m_pageHeight);
+    // The find box stands over the foot of the rows' place, which they give up while it shows.
+    control<QWidget>(Control::FindBox)->raise();
+    control<QWidget>(Control::FindCount)->raise();
     // The rows come after the page's last button in the keyboard order.
     m_rows->setTabPredecessor(control<QWidget>(Control::EditHosts));
     m_rows->setDeadLines(m_deadLines);
@@ -116,7 +120,9 @@ void HostsPage::createRowsView()
 
 void HostsPage::setPageHeight(int pixels)
 {
-    m_rows->setPageHeight(pixels);
+    m_pageHeight = pixels;
+    // While the find box shows, the rows end above it: it hides none of them.
+    m_rows->setPageHeight(m_findBox->isHidden() ? pixels : m_findBox->y() - 2);
 }
 
 void HostsPage::loadAtStartUp()

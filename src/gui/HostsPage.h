@@ -126,6 +126,7 @@ private:
     HostsDocument m_hosts;
     DeadLines* m_deadLines = nullptr;
     QStringListModel* m_commonIps;
+    int m_pageHeight = 0; // Frame1's, in pixels
     ConnectPool* m_connectPool = nullptr; // 测速's tries, shared by its dialogs; made at the first 测速
     // False after a reading that failed with the file present: saving would drop its lines.
     bool m_hostsSaveable = true;

@@ -34,9 +34,13 @@ void HostsPage::connectFind()
     m_filterTimer = new QTimer(this);
     connect(m_filterTimer, &QTimer::timeout, this, &HostsPage::filterStep);
     connect(m_findBox, &QLineEdit::textChanged, this, &HostsPage::startFilter);
-    // A text box that has the focus takes "/" as a character before the shortcut sees it.
-    for (const QKeySequence& keys : {QKeySequence(QKeySequence::Find), QKeySequence(Qt::Key_Slash)})
-        connect(new QShortcut(keys, m_window), &QShortcut::activated, this, &HostsPage::showFindBox);
+    // A text box that has the focus takes "/" as a character before the shortcut sees it. The
+    // keys belong to the HOST page: on the other page they do nothing.
+    for (const QKeySequence& keys : {QKeySequence(QKeySequence::Find), QKeySequence(Qt::Key_Slash)}) {
+        auto* shortcut = new QShortcut(keys, m_window);
+        connect(shortcut, &QShortcut::activated, this, &HostsPage::showFindBox);
+        connect(m_tabStrip, &QTabWidget::currentChanged, shortcut, [shortcut](int tab) { shortcut->setEnabled(tab == 0); });
+    }
     // Esc is the find box's only while the box is shown.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), m_findBox, nullptr, nullptr, Qt::WindowShortcut),
             &QShortcut::activated, this, &HostsPage::hideFindBox);
@@ -51,9 +55,11 @@ void HostsPage::connectFind()
 
 void HostsPage::showFindBox()
 {
-    m_tabStrip->setCurrentIndex(0);
+    if (m_tabStrip->currentIndex() != 0)
+        return;
     m_findBox->show();
     m_findCount->show();
+    setPageHeight(m_pageHeight);
     m_findBox->setFocus(Qt::ShortcutFocusReason);
     m_findBox->selectAll();
 }
@@ -63,6 +69,7 @@ void HostsPage::hideFindBox()
     m_findBox->clear(); // every row again, at the scroll position before the search
     m_findBox->hide();
     m_findCount->hide();
+    setPageHeight(m_pageHeight);
 }
 
 void HostsPage::startFilter(const QString& text)

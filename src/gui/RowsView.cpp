@@ -337,6 +337,12 @@ void RowsView::bindSlot(Slot& slot, int row)
         slot.host->setObjectName(QStringLiteral("Text1") + index);
         slot.ip->setObjectName(QStringLiteral("Combo1") + index);
         slot.remove->setObjectName(QStringLiteral("Check2") + index);
+        // What a screen reader says of each control: the line and the column.
+        const QString line = QStringLiteral("第%1行 ").arg(row);
+        slot.disable->setAccessibleName(line + QStringLiteral("禁用"));
+        slot.host->setAccessibleName(line + QStringLiteral("主机名"));
+        slot.ip->setAccessibleName(line + QStringLiteral("IP"));
+        slot.remove->setAccessibleName(line + QStringLiteral("删"));
     }
     for (QWidget* w : widgets)
         w->show();

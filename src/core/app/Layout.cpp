@@ -47,9 +47,11 @@ const Control kControls[] = {
     {"Label2",     Kind::Label,     "Frame2",  "任务队列",             120,  720,  855,  255,   20},
     {"Label3",     Kind::Label,     "Frame2",  "执行日志",             2400, 720,  1095, 255,   21},
     {"Label4",     Kind::Label,     nullptr,   "",                     120,  5760, 3690, 300,   22},
-    // The find box and its count, hidden until asked for, in the free space beside CmdExit.
-    {"TextFind",   Kind::TextBox,   nullptr,   "",                     120,  5670, 2895, 315,   23},
-    {"LabelFind",  Kind::Label,     nullptr,   "",                     3120, 5700, 2160, 255,   24},
+    // The find box and its count, hidden until asked for, at the foot of the HOST page: the
+    // rows give up their height while it shows, and it covers no other control (Label4 below
+    // the page stays readable).
+    {"TextFind",   Kind::TextBox,   "Frame1",  "",                     120,  4560, 2895, 315,   23},
+    {"LabelFind",  Kind::Label,     "Frame1",  "",                     3120, 4590, 2160, 255,   24},
 };
 // clang-format on
 
