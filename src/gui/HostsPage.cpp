@@ -262,6 +262,7 @@ void HostsPage::showSaving(const HostsSaving& saving)
     // Whether the system now answers as saved follows in a message of its own.
     if (readBack && saving.wroteFile) {
         m_checkWaits = true;
+        m_deadLines->start(); // the check needs the index, shown window or not
         checkEffect();
     }
     emit saveEnded();

@@ -35,6 +35,7 @@ RowsView::RowsView(HostsDocument* document, QAbstractItemModel* commonIps, int t
     : QAbstractScrollArea(page), m_document(document), m_commonIps(commonIps), m_top(top)
 {
     setObjectName(QStringLiteral("Rows"));
+    setAccessibleName(QStringLiteral("HOST条目"));
     setFrameShape(QFrame::NoFrame);
     // The rows' own widgets take the keyboard; the area around them is no stop of its own.
     setFocusPolicy(Qt::NoFocus);
@@ -341,7 +342,9 @@ void RowsView::bindSlot(Slot& slot, int row)
         const QString line = QStringLiteral("第%1行 ").arg(row);
         slot.disable->setAccessibleName(line + QStringLiteral("禁用"));
         slot.host->setAccessibleName(line + QStringLiteral("主机名"));
+        // Qt on Linux reads an editable combo box by its text: its edit field carries the name.
         slot.ip->setAccessibleName(line + QStringLiteral("IP"));
+        slot.ip->lineEdit()->setAccessibleName(line + QStringLiteral("IP"));
         slot.remove->setAccessibleName(line + QStringLiteral("删"));
     }
     for (QWidget* w : widgets)
