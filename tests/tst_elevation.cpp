@@ -98,10 +98,11 @@ void tst_Elevation::saveThroughPkexec_data()
     const QStringList success;
     QTest::newRow("authorised: the real helper writes the file") << "real helper"
                                                                  << "" << success << true << true;
-    // A writable file (0666) in a folder only root can write: no temporary file, no kept copy.
-    QTest::newRow("authorised: a writable file in a folder only root can write")
-        << "real helper"
-        << "writable file" << success << true << true;
+    // A writable file (0666) in a folder only root can write: saved in place by the window, its
+    // kept copy in the data folder; no password is asked.
+    QTest::newRow("a writable file in a folder only root can write: saved without pkexec")
+        << "writes"
+        << "writable file" << success << true << false;
     QTest::newRow("authorised: a stand-in helper writes the file") << "writes"
                                                                    << "" << success << true << true;
     // The file changes while the password dialog is open: the helper merges against it.

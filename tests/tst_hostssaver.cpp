@@ -93,6 +93,12 @@ void tst_HostsSaver::saveOutcomes_data()
     // Made read-only by its owner: refused with the system's reason, never handed to the helper.
     QTest::newRow("a read-only file (0444): refused, not elevated")
         << "read-only" << QString::fromLocal8Bit(strerror(EACCES)) << kHosts << 0;
+    // chmod 666 in a folder only root may write: in place, its kept copy in the user's folder.
+    QTest::newRow("0666 in a folder only root may write: saved without the helper") << "root folder"
+                                                                                    << "" << ticked << 1;
+    QTest::newRow("0666 in a folder only root may write, torn: put back on read, then saved")
+        << "root folder, torn"
+        << "" << ticked << 1;
 #endif
 }
 
@@ -123,6 +129,17 @@ void tst_HostsSaver::saveOutcomes()
         QVERIFY(writeBytes(path, kHosts + "10.8.0.1 vpn\n"));
     }
     HostsSaver saver(path, folder);
+    const bool rootFolder = meanwhile.startsWith(QLatin1String("root folder"));
+    const QByteArray ticked = QByteArray(kHosts).replace("10.0.0.2 b", "#10.0.0.2 b");
+    const QString keptElsewhere = TextFile::keptCopyPath(path, saver.keptFolder());
+    if (meanwhile == QLatin1String("root folder, torn")) {
+        // A save cut off while writing: the new content's start over the old content's rest.
+        QVERIFY(QDir().mkpath(saver.keptFolder()));
+        QVERIFY(writeBytes(keptElsewhere,
+                           QByteArray::fromStdString(KeptCopy::header(kHosts.size(), ticked.size())) +
+                               kHosts + ticked));
+        QVERIFY(writeBytes(path, ticked.left(35) + kHosts.mid(35)));
+    }
     const bool helper = meanwhile.startsWith(QLatin1String("helper"));
     if (meanwhile == QLatin1String("write fails") || helper) {
         saver.setSaveFile([](const QString& p, const QByteArray&, QString* error) {
@@ -142,17 +159,29 @@ void tst_HostsSaver::saveOutcomes()
     });
 #ifndef Q_OS_WIN
     // A folder only root may write: the save needs the helper.
-    if (helper)
+    if (helper || rootFolder)
         QVERIFY(::chmod(QFile::encodeName(dir.filePath(QStringLiteral("etc"))).constData(), 0555) == 0);
     if (meanwhile == QLatin1String("read-only"))
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
+    if (rootFolder)
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0666) == 0);
     WithoutFileOverride asUser;
 #endif
     QString error;
+    if (meanwhile == QLatin1String("root folder, torn")) {
+        QByteArray bytes;
+        TextFile::Recovery recovery;
+        QString said;
+        QCOMPARE(saver.read(&bytes, &recovery, &said, &error), TextFile::ReadStatus::Ok);
+        QCOMPARE(recovery, TextFile::Recovery::Restored);
+        QCOMPARE(bytes, kHosts);
+    }
     QCOMPARE(saver.save(doc, &error), message.isEmpty());
     QVERIFY2(error.contains(message), qPrintable(error));
     QCOMPARE(readBytes(path), file);
     QCOMPARE(backups(folder).size(), backupCount);
+    QVERIFY(!QFile::exists(keptElsewhere));
+    QVERIFY(!QFile::exists(TextFile::keptCopyPath(path)));
     if (backupCount > 0) {
         const QString backup = folder + QLatin1Char('/') + backups(folder).first();
         QVERIFY(readBytes(backup).contains(kHosts)); // with the mark the file had then

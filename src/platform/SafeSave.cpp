@@ -2,6 +2,7 @@
 
 #include "platform/SafeSaveCommon.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +18,17 @@ using namespace SafeSaveCommon;
 QString SafeSave::keptCopyPath(const QString& path)
 {
     return beside(resolveLinks(path), QStringLiteral(".tarvix-kept"));
+}
+
+QString SafeSave::keptCopyIn(const QString& folder, const QString& path)
+{
+    if (folder.isEmpty())
+        return QString();
+    const QString target = resolveLinks(path);
+    const QByteArray hash =
+        QCryptographicHash::hash(encoded(target), QCryptographicHash::Sha256).toHex().left(16);
+    return QDir(folder).filePath(QLatin1Char('.') + QFileInfo(target).fileName() + QLatin1Char('.') +
+                                 QString::fromLatin1(hash) + QStringLiteral(".tarvix-kept"));
 }
 
 bool SafeSave::writeAll(int fd, const char* data, qint64 size, qint64 offset)
@@ -236,14 +248,38 @@ bool SafeSave::copyProperties(const QString& target, int to, const struct stat& 
 }
 
 bool SafeSave::keepOldContent(const QString& target, int fd, const QByteArray& bytes, qint64* oldSize,
-                              QString* error)
+                              QString* kept, QString* error)
 {
-    const QString kept = keptCopyPath(target);
+    *kept = keptCopyPath(target);
+    int openErr = 0;
+    if (writeKept(*kept, fd, bytes, oldSize, &openErr, error))
+        return true;
+    // A folder only root may write, with a file the user may write in it: the copy goes to the
+    // user's own folder, where the next recovery looks for it too.
+    if (!notPermitted(openErr) || m_keptFolder.isEmpty())
+        return false;
+    const QString besideError = *error;
+    *kept = keptCopyIn(m_keptFolder, target);
+    if (!QDir().mkpath(m_keptFolder)) {
+        *error = besideError + QStringLiteral("\r\n") +
+                 describe(m_keptFolder, QStringLiteral("无法创建文件夹"), 0);
+        return false;
+    }
+    if (writeKept(*kept, fd, bytes, oldSize, &openErr, error))
+        return true;
+    *error = besideError + QStringLiteral("\r\n") + *error;
+    return false;
+}
+
+bool SafeSave::writeKept(const QString& kept, int fd, const QByteArray& bytes, qint64* oldSize, int* openErr,
+                         QString* error)
+{
     const QString partial = kept + QStringLiteral(".new");
     m_fs.unlink(encoded(partial));
     const int k = m_fs.open(encoded(partial), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (k < 0) {
-        *error = describe(partial, QStringLiteral("无法保留原内容的副本"), errno);
+        *openErr = errno;
+        *error = describe(partial, QStringLiteral("无法保留原内容的副本"), *openErr);
         return false;
     }
     QString what;
@@ -323,11 +359,11 @@ bool SafeSave::saveInPlace(const QString& target, const QByteArray& bytes, QStri
         return false;
     }
     qint64 oldSize = 0;
-    if (!keepOldContent(target, fd, bytes, &oldSize, error)) {
+    QString kept;
+    if (!keepOldContent(target, fd, bytes, &oldSize, &kept, error)) {
         m_fs.close(fd);
         return false;
     }
-    const QString kept = keptCopyPath(target);
     QString what;
     int err = 0;
     if (!writeAll(fd, bytes.constData(), bytes.size(), 0)) {

@@ -23,10 +23,17 @@
 // off) and a file that was changed again after the save was cut off, which it never overwrites
 // (KeptCopy::classify). Kept copies and the file are opened without following a link or waiting
 // on a FIFO, and only as regular files.
+//
+// A file the user may write in a folder only root may write (chmod 666 /etc/hosts) takes neither
+// the temporary file nor the kept copy beside it: with a keptFolder of the user's own, the kept
+// copy goes there (keptCopyIn) and the file is saved in place; recover() looks there too.
 class SafeSave
 {
 public:
-    explicit SafeSave(FileSystem& fs) : m_fs(fs) {}
+    explicit SafeSave(FileSystem& fs, const QString& keptFolder = QString())
+        : m_fs(fs), m_keptFolder(keptFolder)
+    {
+    }
 
     bool save(const QString& path, const QByteArray& bytes, QString* error);
     TextFile::Recovery recover(const QString& path, QString* message,
@@ -34,14 +41,24 @@ public:
 
     // ".NAME.tarvix-kept" beside the file that path names, after its symbolic links.
     static QString keptCopyPath(const QString& path);
+    // The kept copy of path's in-place save in folder, when the file's own folder refused it:
+    // ".NAME.HASH.tarvix-kept", HASH naming the file's full path after its links. Empty folder:
+    // empty.
+    static QString keptCopyIn(const QString& folder, const QString& path);
 
 private:
     enum class Replaced { Yes, No, InPlace };
     Replaced replace(const QString& target, const QByteArray& bytes, const struct stat* old, QString* error);
     bool copyProperties(const QString& target, int to, const struct stat& old, QString* why);
     bool saveInPlace(const QString& target, const QByteArray& bytes, QString* error);
+    // Keeps the old content beside target, or in m_keptFolder where target's folder refuses it;
+    // sets *kept to the copy made.
     bool keepOldContent(const QString& target, int fd, const QByteArray& bytes, qint64* oldSize,
-                        QString* error);
+                        QString* kept, QString* error);
+    bool writeKept(const QString& kept, int fd, const QByteArray& bytes, qint64* oldSize, int* openErr,
+                   QString* error);
+    TextFile::Recovery recoverFrom(const QString& target, const QString& kept, QString* message,
+                                   const TextFile::KeepOld& keepOld);
     bool putBack(int fd, const char* old, qint64 oldSize, int* err);
     // Opens a regular file, never a link, a FIFO or a device: -1 with *err (ELOOP for those).
     int openRegular(const QString& path, int flags, int* err);
@@ -60,4 +77,5 @@ private:
     bool sameContent(int fd, const char* data, qint64 size, int* err);
 
     FileSystem& m_fs;
+    QString m_keptFolder;
 };

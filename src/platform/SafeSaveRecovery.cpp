@@ -130,8 +130,17 @@ KeptCopy::Found SafeSave::compareWithKept(const QString& target, const char* old
 TextFile::Recovery SafeSave::recover(const QString& path, QString* message, const TextFile::KeepOld& keepOld)
 {
     const QString target = resolveLinks(path);
-    const QString kept = keptCopyPath(target);
     removeLeftovers(target);
+    const TextFile::Recovery beside = recoverFrom(target, keptCopyPath(target), message, keepOld);
+    // A save in place whose file's folder refused the kept copy left it in the user's folder.
+    if (beside != TextFile::Recovery::Nothing || m_keptFolder.isEmpty())
+        return beside;
+    return recoverFrom(target, keptCopyIn(m_keptFolder, target), message, keepOld);
+}
+
+TextFile::Recovery SafeSave::recoverFrom(const QString& target, const QString& kept, QString* message,
+                                         const TextFile::KeepOld& keepOld)
+{
     // A copy that was never finished: the file was not touched yet.
     m_fs.unlink(encoded(kept + QStringLiteral(".new")));
     QByteArray keptBytes;

@@ -54,8 +54,11 @@ bool writeNew(const QString& path, const QByteArray& bytes, QString* error, bool
 // content is first kept in a flushed copy beside it (keptCopyPath), the new content is written,
 // flushed and read back, and only then is the copy dropped. Returns false and sets *error (in
 // Chinese, with the system's reason as the system words it) if the file does not hold the new
-// content; it then holds the old one.
-bool save(const QString& path, const QByteArray& bytes, QString* error);
+// content; it then holds the old one. keptFolder (POSIX; may be empty), a folder of the user's
+// own, takes the kept copy where the file's folder refuses it (a file the user may write in a
+// folder only root may write): the save then needs no administrator.
+bool save(const QString& path, const QByteArray& bytes, QString* error,
+          const QString& keptFolder = QString());
 
 enum class Recovery {
     Nothing,      // no save of this file was cut off, or its new content was complete
@@ -76,9 +79,13 @@ using KeepOld = std::function<bool(const QByteArray& old, QString* where, QStrin
 // it is, and the old content goes to keepOld (Kept; without keepOld, or if it fails, Failed and
 // the copy stays). Except for Nothing, sets *message to what happened, in Chinese, naming the
 // file and where each content is, with the system's reason.
-Recovery recover(const QString& path, QString* message, const KeepOld& keepOld = KeepOld());
+// keptFolder: where save() may have put the kept copy (looked at after the one beside the file).
+Recovery recover(const QString& path, QString* message, const KeepOld& keepOld = KeepOld(),
+                 const QString& keptFolder = QString());
 
-// Where an in-place save of path keeps the old content until the new content is on disk.
-QString keptCopyPath(const QString& path);
+// Where an in-place save of path keeps the old content until the new content is on disk; with a
+// keptFolder, where it keeps it in that folder when the file's own folder refuses it (empty where
+// the system keeps no copy there).
+QString keptCopyPath(const QString& path, const QString& keptFolder = QString());
 
 } // namespace TextFile

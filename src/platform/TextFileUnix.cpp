@@ -47,21 +47,21 @@ ReadStatus readOwn(const QString& path, QByteArray* bytes, QString* error, qint6
     return ReadStatus::Ok;
 }
 
-bool save(const QString& path, const QByteArray& bytes, QString* error)
+bool save(const QString& path, const QByteArray& bytes, QString* error, const QString& keptFolder)
 {
     FileSystem system;
-    return SafeSave(system).save(path, bytes, error);
+    return SafeSave(system, keptFolder).save(path, bytes, error);
 }
 
-Recovery recover(const QString& path, QString* message, const KeepOld& keepOld)
+Recovery recover(const QString& path, QString* message, const KeepOld& keepOld, const QString& keptFolder)
 {
     FileSystem system;
-    return SafeSave(system).recover(path, message, keepOld);
+    return SafeSave(system, keptFolder).recover(path, message, keepOld);
 }
 
-QString keptCopyPath(const QString& path)
+QString keptCopyPath(const QString& path, const QString& keptFolder)
 {
-    return SafeSave::keptCopyPath(path);
+    return keptFolder.isEmpty() ? SafeSave::keptCopyPath(path) : SafeSave::keptCopyIn(keptFolder, path);
 }
 
 } // namespace TextFile

@@ -33,7 +33,8 @@ ReadStatus readOwn(const QString& path, QByteArray* bytes, QString* error, qint6
     return maxBytes < 0 ? read(path, bytes, error) : readHead(path, maxBytes, bytes, error);
 }
 
-bool save(const QString& path, const QByteArray& bytes, QString* error)
+// The Windows save replaces the file or keeps its copy beside it: keptFolder is not used there.
+bool save(const QString& path, const QByteArray& bytes, QString* error, const QString&)
 {
     std::wstring reason;
     if (winapi::saveFile(target(path).toStdWString(), bytes.constData(), size_t(bytes.size()), &reason))
@@ -42,7 +43,7 @@ bool save(const QString& path, const QByteArray& bytes, QString* error)
     return false;
 }
 
-Recovery recover(const QString& path, QString* message, const KeepOld& keepOld)
+Recovery recover(const QString& path, QString* message, const KeepOld& keepOld, const QString&)
 {
     std::wstring text;
     std::string changedOld;
@@ -70,8 +71,10 @@ Recovery recover(const QString& path, QString* message, const KeepOld& keepOld)
     return Recovery::Nothing;
 }
 
-QString keptCopyPath(const QString& path)
+QString keptCopyPath(const QString& path, const QString& keptFolder)
 {
+    if (!keptFolder.isEmpty())
+        return QString();
     return QString::fromStdWString(winapi::keptCopyPath(target(path).toStdWString()));
 }
 

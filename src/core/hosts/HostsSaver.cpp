@@ -17,9 +17,9 @@ namespace {
 const QString kReadAgain = QStringLiteral("\r\n请重新读取HOST文件后再保存。");
 
 // Whether the administrator's rights can do what the direct save could not: a file the user
-// may not write, or a writable file in a folder only root can write (where neither the
-// temporary file nor the kept copy can be made). A read-only file system or a missing folder
-// they cannot help with.
+// may not write, or a writable file in a folder only root can write when the kept copy could
+// not go to the user's own folder either (the direct save saves such a file in place, its kept
+// copy in keptFolder()). A read-only file system or a missing folder they cannot help with.
 bool needsAdministrator(const QString& path)
 {
     // A file its owner made read-only (no write bit for anyone) is refused whoever saves: the
@@ -72,6 +72,12 @@ HostsSaver::HostsSaver(const QString& hostsPath, const QString& backupFolder)
 {
 }
 
+QString HostsSaver::keptFolder() const
+{
+    // A folder, not files among the backups: their rotation counts and removes files only.
+    return m_backupFolder.isEmpty() ? QString() : QDir(m_backupFolder).filePath(QStringLiteral(".kept"));
+}
+
 TextFile::KeepOld HostsSaver::keeper() const
 {
     return [this](const QByteArray& old, QString* where, QString* why) { return keepOld(old, where, why); };
@@ -91,7 +97,8 @@ bool HostsSaver::keepOld(const QByteArray& old, QString* where, QString* error) 
 
 bool HostsSaver::saveFile(const QByteArray& bytes, QString* error) const
 {
-    return m_saveFile ? m_saveFile(m_hostsPath, bytes, error) : TextFile::save(m_hostsPath, bytes, error);
+    return m_saveFile ? m_saveFile(m_hostsPath, bytes, error)
+                      : TextFile::save(m_hostsPath, bytes, error, keptFolder());
 }
 
 TextFile::ReadStatus HostsSaver::read(QByteArray* bytes, TextFile::Recovery* recovery, QString* message,
@@ -103,7 +110,7 @@ TextFile::ReadStatus HostsSaver::read(QByteArray* bytes, TextFile::Recovery* rec
     QString lockError;
     if (!lock.lock(m_hostsPath, &lockError, m_lockWaitMs))
         return readWithoutLock(bytes, error, lockError);
-    *recovery = TextFile::recover(m_hostsPath, message, keeper());
+    *recovery = TextFile::recover(m_hostsPath, message, keeper(), keptFolder());
     return TextFile::read(m_hostsPath, bytes, error);
 }
 
@@ -116,12 +123,14 @@ TextFile::ReadStatus HostsSaver::readWithoutLock(QByteArray* bytes, QString* err
     // across it, the read is whole. Recovery needs the lock (a save under way has a kept copy too), so it
     // waits for the next read.
     const QString kept = TextFile::keptCopyPath(m_hostsPath);
+    const QString keptElsewhere = TextFile::keptCopyPath(m_hostsPath, keptFolder());
     const QFileInfo before(m_hostsPath);
     const QDateTime time = before.lastModified();
     const qint64 size = before.size();
     const TextFile::ReadStatus status = TextFile::read(m_hostsPath, bytes, error);
     const QFileInfo after(m_hostsPath);
-    if (QFileInfo::exists(kept) || after.lastModified() != time || after.size() != size) {
+    if (QFileInfo::exists(kept) || (!keptElsewhere.isEmpty() && QFileInfo::exists(keptElsewhere)) ||
+        after.lastModified() != time || after.size() != size) {
         bytes->clear();
         *error = lockError;
         return TextFile::ReadStatus::Failed;
@@ -131,7 +140,7 @@ TextFile::ReadStatus HostsSaver::readWithoutLock(QByteArray* bytes, QString* err
 
 HostsSaver::Recovered HostsSaver::recoverBeforeSave(QString* error)
 {
-    switch (TextFile::recover(m_hostsPath, error, keeper())) {
+    switch (TextFile::recover(m_hostsPath, error, keeper(), keptFolder())) {
     case TextFile::Recovery::Nothing:
         return Recovered::Nothing;
     case TextFile::Recovery::Restored:

@@ -41,6 +41,11 @@ public:
     void setClock(const std::function<QDateTime()>& now) { m_now = now; }
     void setLockWait(int ms) { m_lockWaitMs = ms; }
 
+    // Where the window's save keeps the old content of a file it may write in a folder it may
+    // not (chmod 666 /etc/hosts): a folder inside the backups, so that such a save needs no
+    // administrator and its recovery finds the copy. Empty without a backup folder (the helper).
+    QString keptFolder() const;
+
     // Finishes a cut-off save, then reads the file into *bytes. *recovery and *message tell what
     // the recovery did (message empty for Nothing). Returns the read status; sets *error for
     // Missing and Failed. If another program holds the lock past the wait, the file is read
