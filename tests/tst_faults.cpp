@@ -4,6 +4,7 @@
 #include "gui/FormMain.h"
 #include "gui/IpBox.h"
 #include "gui/MessageBox.h"
+#include "platform/TextFile.h"
 #ifndef Q_OS_WIN
 #include "TestFileSystem.h"
 #include "platform/SafeSave.h"

@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStringListModel>
-#include <QHash>
 #include <QTabWidget>
 
 // The icons live in the gui library, which the linker would drop without this reference.
@@ -43,20 +42,6 @@ QList<Layout::Control> layoutTable()
     int count = 0;
     const Layout::Control* table = Layout::controls(&count);
     return QList<Layout::Control>(table, table + count);
-}
-
-// What a screen reader says of a control: its caption, or for a control without one what it
-// holds. A label without a fixed caption is read by its text.
-QString spokenName(const Layout::Control& c)
-{
-    static const QHash<QByteArray, QString> names{
-        {"Frame1", QStringLiteral("HOST编辑")}, {"Frame2", QStringLiteral("批量PING")},
-        {"TabStrip1", QStringLiteral("页面")},  {"Text1(0)", QStringLiteral("主机名")},
-        {"Combo1(0)", QStringLiteral("IP")},    {"TextIP", QStringLiteral("任务队列")},
-        {"TextN", QStringLiteral("PING次数")},  {"ListLog", QStringLiteral("执行日志")},
-        {"TextFind", QStringLiteral("查找")},   {"LabelFind", QStringLiteral("找到的行数")},
-    };
-    return names.value(QByteArray(c.name), QString::fromUtf8(c.caption));
 }
 
 // A page's options, with the window's encoding and program starter where it names none.
@@ -123,7 +108,7 @@ void FormMain::buildControls()
             QWidget* parent = c.container ? control<QWidget>(c.container) : this;
             QWidget* w = makeControl(c, parent);
             w->setObjectName(QString::fromLatin1(c.name));
-            w->setAccessibleName(spokenName(c));
+            w->setAccessibleName(Layout::spokenName(c));
             place(w, c);
         }
     }

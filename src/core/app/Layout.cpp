@@ -2,6 +2,7 @@
 
 #include "core/app/Controls.h"
 
+#include <QHash>
 #include <QtGlobal>
 
 #include <cmath>
@@ -95,6 +96,18 @@ Fit refit(int rows, int maxWindowHeight)
     fit.textIpHeight = fit.frameHeight - textIpTop - 100;
     fit.listLogHeight = fit.textIpHeight + 10;
     return fit;
+}
+
+QString spokenName(const Control& c)
+{
+    static const QHash<QByteArray, QString> names{
+        {"Frame1", QStringLiteral("HOST编辑")}, {"Frame2", QStringLiteral("批量PING")},
+        {"TabStrip1", QStringLiteral("页面")},  {"Text1(0)", QStringLiteral("主机名")},
+        {"Combo1(0)", QStringLiteral("IP")},    {"TextIP", QStringLiteral("任务队列")},
+        {"TextN", QStringLiteral("PING次数")},  {"ListLog", QStringLiteral("执行日志")},
+        {"TextFind", QStringLiteral("查找")},   {"LabelFind", QStringLiteral("找到的行数")},
+    };
+    return names.value(QByteArray(c.name), QString::fromUtf8(c.caption));
 }
 
 } // namespace Layout

@@ -26,6 +26,9 @@ struct Control
 // Every control of the window at its design position, in the order of the tab index.
 const Control* controls(int* count);
 const Control& control(const char* name); // the control's row; asserts that it exists
+// What a screen reader says of a control: its caption, or for a control without one what it
+// holds. Empty for a label without a fixed caption, which is read by its text.
+QString spokenName(const Control& c);
 
 constexpr int kClientWidth = 6735;
 constexpr int kClientHeight = 6105;
