@@ -103,14 +103,15 @@ void tst_FieldReader::fieldsFileThatIsNoFile_data()
 #ifndef Q_OS_WIN
     QTest::newRow("a FIFO: never waited on") << true;
 #endif
-#ifndef Q_OS_WIN // QFile::link makes a shortcut file there, not a link; tst_win32 checks links
     QTest::newRow("a symbolic link: not followed") << false;
-#endif
 }
 
 void tst_FieldReader::fieldsFileThatIsNoFile()
 {
     QFETCH(bool, fifo);
+#ifdef Q_OS_WIN
+    QSKIP("QFile::link makes a shortcut file on Windows, not a link; tst_win32 checks links");
+#endif
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Ping.txt"));
     const QString target = dir.filePath(QStringLiteral("elsewhere"));
