@@ -21,20 +21,35 @@ QString describe(const QString& path, const QString& reason)
 
 namespace TextFile {
 
-ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
+namespace {
+
+// Opens path for reading, a regular file only: a folder, a pipe or a device is refused (opening
+// a pipe would wait for a writer forever). False with *status (Missing or Failed) and *error set.
+bool openForReading(const QString& path, QFile* file, ReadStatus* status, QString* error)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        // A folder, a pipe or a device: opening a pipe would wait for a writer forever.
         *error = describe(path, QStringLiteral("不是普通文件"));
-        return ReadStatus::Failed;
+        *status = ReadStatus::Failed;
+        return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = describe(path, file.errorString());
-        return file.error() == QFileDevice::OpenError && !QFileInfo::exists(path) ? ReadStatus::Missing
-                                                                                  : ReadStatus::Failed;
+    file->setFileName(path);
+    if (!file->open(QIODevice::ReadOnly)) {
+        *error = describe(path, file->errorString());
+        *status = QFileInfo::exists(path) ? ReadStatus::Failed : ReadStatus::Missing;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+ReadStatus read(const QString& path, QByteArray* bytes, QString* error)
+{
+    QFile file;
+    ReadStatus status = ReadStatus::Ok;
+    if (!openForReading(path, &file, &status, error))
+        return status;
     const qint64 size = file.size();
     if (size > 0 && size < std::numeric_limits<qsizetype>::max()) {
         // One buffer of the file's size, filled by one read: a large hosts file is read
@@ -63,17 +78,10 @@ qint64 size(const QString& path)
 
 ReadStatus readHead(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error)
 {
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *error = describe(path, QStringLiteral("不是普通文件"));
-        return ReadStatus::Failed;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = describe(path, file.errorString());
-        return file.error() == QFileDevice::OpenError && !QFileInfo::exists(path) ? ReadStatus::Missing
-                                                                                  : ReadStatus::Failed;
-    }
+    QFile file;
+    ReadStatus status = ReadStatus::Ok;
+    if (!openForReading(path, &file, &status, error))
+        return status;
     *bytes = file.read(maxBytes);
     if (file.error() != QFileDevice::NoError) {
         *error = describe(path, file.errorString());
@@ -84,16 +92,10 @@ ReadStatus readHead(const QString& path, qint64 maxBytes, QByteArray* bytes, QSt
 
 ReadStatus readTail(const QString& path, qint64 from, qint64 maxBytes, QByteArray* bytes, QString* error)
 {
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *error = describe(path, QStringLiteral("not a regular file"));
-        return ReadStatus::Failed;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = describe(path, file.errorString());
-        return QFileInfo::exists(path) ? ReadStatus::Failed : ReadStatus::Missing;
-    }
+    QFile file;
+    ReadStatus status = ReadStatus::Ok;
+    if (!openForReading(path, &file, &status, error))
+        return status;
     const qint64 end = file.size();
     qint64 start = qMax(from, end - maxBytes);
     if (start > end || start < 0)
