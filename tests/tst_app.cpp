@@ -1,3 +1,4 @@
+#include "TestMain.h"
 #include "core/app/AppPath.h"
 #include "core/app/Layout.h"
 

@@ -1,5 +1,6 @@
 // The system's code page, as the program meets it with no encoding named: GBK under a Chinese
 // Windows (Wine with code page 936), the locale's character set on Linux (UTF-8 here).
+#include "TestMain.h"
 #include "core/hosts/HostsDocument.h"
 #include "platform/Platform.h"
 #include "platform/TextCodec.h"

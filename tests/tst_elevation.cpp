@@ -5,6 +5,7 @@
 // refused authorisation or a failing helper do. The window's hosts file is the test's own,
 // 0444 in a folder 0555; root, which passes such permissions, gives them up for the click
 // (tests/Privileges.h), and pkexec's stand-in regains them as pkexec would.
+#include "TestMain.h"
 #include "Privileges.h"
 #include "WindowFixture.h"
 #include "gui/FormMain.h"

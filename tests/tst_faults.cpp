@@ -1,5 +1,6 @@
 // The window under failure and bad input: faults injected into saving, broken files of its
 // own at start-up, and inputs at the edges.
+#include "TestMain.h"
 #include "WindowFixture.h"
 #include "gui/FormMain.h"
 #include "gui/IpBox.h"

@@ -1,4 +1,5 @@
 // The comma-delimited field reader of IP.txt and Ping.txt.
+#include "TestMain.h"
 #include "TestFiles.h"
 #include "core/app/FieldReader.h"
 #include "platform/TextCodec.h"

@@ -1,3 +1,4 @@
+#include "TestMain.h"
 #include "Privileges.h"
 #include "TestSystem.h"
 #include "WindowFixture.h"

@@ -2,6 +2,7 @@
 // helper reads, the decision whether a failed save lacked rights, and the helper program run
 // as root. The helper runs only in a private mount namespace in which a folder of the test's
 // own is /etc (tests/helper-in-namespace.sh); the machine's own hosts file is never touched.
+#include "TestMain.h"
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "platform/HostsHelper.h"

@@ -1,6 +1,7 @@
 // What the window tells about the rows it edits, without a window: the lines that the resolver
 // never uses, whether a save took effect (the resolver answers from a table), and the
 // candidates, order and texts of 测速 (connections answered by a stand-in).
+#include "TestMain.h"
 #include "core/hosts/DeadLines.h"
 #include "core/hosts/EffectCheck.h"
 #include "core/hosts/EffectCheckService.h"

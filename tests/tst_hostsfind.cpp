@@ -1,3 +1,4 @@
+#include "TestMain.h"
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsFilter.h"
 #include "core/hosts/HostsSections.h"

@@ -1,3 +1,4 @@
+#include "TestMain.h"
 #include "TestFiles.h"
 #include "core/app/FieldReader.h"
 #include "core/hosts/HostsDocument.h"

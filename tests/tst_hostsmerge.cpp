@@ -1,5 +1,6 @@
 // Saving after another program changed the hosts file: the user's row changes applied to the
 // file as it is now, line by line, and a refusal where both changed the same line.
+#include "TestMain.h"
 #include "core/hosts/HostsDocument.h"
 #include "core/hosts/HostsMerge.h"
 

@@ -1,6 +1,7 @@
 // "保存文件" and "读取HOST文件" with other programs around: changes made by them since the
 // reading are merged, a conflict is refused, the previous content goes to the backup folder,
 // and a save that was cut off is put right at the next start or reading.
+#include "TestMain.h"
 #include "WindowFixture.h"
 #include "core/hosts/HostsBackups.h"
 #include "gui/FormMain.h"
@@ -241,11 +242,6 @@ void tst_HostsSave::unrecoverableFileIsNotSaved()
 
 void tst_HostsSave::editsWhileSavingAreKept()
 {
-#ifdef Q_OS_WIN
-    // Under Wine this test passes, but its process then takes minutes to end: not yet understood,
-    // so it runs on Linux only until it is.
-    QSKIP("the test's process is slow to end under Wine");
-#endif
     // The first save waits in its write. Meanwhile the window says that it saves, takes no
     // second save, and takes edits, which the reading back after the save keeps.
     WindowFixture f(&kHosts);

@@ -1,5 +1,6 @@
 // The save pipeline without a window: re-read, merge, backup, save, recovery, each under the
 // hosts file's lock, with real files in temporary folders.
+#include "TestMain.h"
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/HostsBackups.h"

@@ -1,5 +1,6 @@
 // A save in place killed at every call it makes and at random moments: once the program has
 // started again (TextFile::recover, as at start-up), the file is the old one or the new one.
+#include "TestMain.h"
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN

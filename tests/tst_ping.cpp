@@ -1,3 +1,4 @@
+#include "TestMain.h"
 #include "TestFiles.h"
 #include "TestSystem.h"
 #include "core/ping/PingBatch.h"

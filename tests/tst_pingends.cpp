@@ -1,6 +1,7 @@
 // A batch's run from its start to its pings' ends, without a window and with real processes:
 // the entries of the log, the rows of the day's table, and no process left behind, also past
 // the limit of open files. Pings 127.0.0.1 and ::1 only.
+#include "TestMain.h"
 #include "LoopbackListener.h"
 #include "TestFiles.h"
 #include "core/ping/PingReport.h"

@@ -1,5 +1,6 @@
 // The end of a ping: reading ping's summary from the end of a result file, the log entry and
 // the row of the day's table that follow from it, and the batches' bookkeeping. No window.
+#include "TestMain.h"
 #include "TestFiles.h"
 #include "core/ping/PingReport.h"
 #include "core/ping/PingSummary.h"

@@ -1,6 +1,7 @@
 // The window 批量PING状态: opened from the log's menu, its rows following the runs, copied as
 // tab-separated text, and 停止全部. TCP targets whose connections a stand-in answers: nothing
 // leaves the test.
+#include "TestMain.h"
 #include "WindowFixture.h"
 #include "core/ping/PingStatusModel.h"
 #include "gui/PingStatusWindow.h"

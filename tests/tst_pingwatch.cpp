@@ -1,5 +1,6 @@
 // Watching runs while they go: reply lines of every dialect read from a growing result file,
 // the down/up state of a target, and the day's 中断.csv. No window.
+#include "TestMain.h"
 #include "TestFiles.h"
 #include "core/ping/PingMonitor.h"
 #include "core/ping/PingReport.h"

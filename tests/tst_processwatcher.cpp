@@ -1,5 +1,6 @@
 // Watching started pings until they end, through the platform's own starter: on Linux a pidfd,
 // on Windows the process handle kept from the start. Pings 127.0.0.1 only.
+#include "TestMain.h"
 #include "TestFiles.h"
 #include "core/ping/PingCommands.h"
 #include "platform/Platform.h"

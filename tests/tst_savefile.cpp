@@ -1,5 +1,6 @@
 // Saving a whole file: replaced with its properties kept, or written in place behind a kept
 // copy; faults injected through a file system of the tests' own (TestFileSystem), and backups.
+#include "TestMain.h"
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "core/hosts/HostsBackups.h"

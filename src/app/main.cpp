@@ -27,16 +27,20 @@ int main(int argc, char* argv[])
     const QByteArray platform = Platform::preferredQpaPlatform();
     if (!platform.isEmpty() && !namesPlatform(argc, argv))
         qputenv("QT_QPA_PLATFORM", platform);
-    QApplication app(argc, argv);
-    Platform::raiseFileLimit(); // every ping of a large batch is watched through a descriptor
-    // The name, lower case and without an organisation, names the user's data folder of an
-    // installed program: ~/.local/share/tarvix, %APPDATA%\tarvix.
-    QApplication::setApplicationName(QStringLiteral("tarvix"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarvix"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00.0015"));
-    QApplication::setDesktopFileName(QStringLiteral("tarvix"));
+    int exitCode = 0;
+    {
+        QApplication app(argc, argv);
+        Platform::raiseFileLimit(); // every ping of a large batch is watched through a descriptor
+        // The name, lower case and without an organisation, names the user's data folder of an
+        // installed program: ~/.local/share/tarvix, %APPDATA%\tarvix.
+        QApplication::setApplicationName(QStringLiteral("tarvix"));
+        QApplication::setApplicationDisplayName(QStringLiteral("Tarvix"));
+        QApplication::setApplicationVersion(QStringLiteral("1.00.0015"));
+        QApplication::setDesktopFileName(QStringLiteral("tarvix"));
 
-    FormMain window;
-    window.show();
-    return app.exec();
+        FormMain window;
+        window.show();
+        exitCode = app.exec();
+    }
+    return Platform::endProcess(exitCode);
 }

@@ -102,6 +102,15 @@ void adviseLargeBuffer(void* data, qsizetype bytes);
 // hold a descriptor for each. Does nothing where there is no such limit or it cannot be raised.
 void raiseFileLimit();
 
+// What main returns once its own objects are gone. Windows: ends the process at once instead,
+// after flushing the C streams, without the C runtime's exit handlers. With the mingw-w64
+// thread library, the handler that deletes the key of thread_local destructors (registered by
+// the first thread to use one, such as Qt's regular-expression stacks) can wait forever on the
+// library's lock of keys after such threads have ended: the window closes and the process
+// stays. Nothing is lost by skipping the handlers: what is left for them only frees memory.
+// Unix: returns exitCode.
+int endProcess(int exitCode);
+
 // Creates one directory (not its parents). Returns true if it exists afterwards, made now or
 // before; otherwise false and sets *error to the system's reason.
 bool createDirectory(const QString& path, QString* error);

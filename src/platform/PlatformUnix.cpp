@@ -218,6 +218,11 @@ void raiseFileLimit()
     }
 }
 
+int endProcess(int exitCode)
+{
+    return exitCode;
+}
+
 bool createDirectory(const QString& path, QString* error)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)

@@ -5,6 +5,9 @@
 
 #include <QDir>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 std::wstring wide(const QString& text)
@@ -65,6 +68,12 @@ QString fromSystemCodePage(QByteArrayView bytes)
 void raiseFileLimit()
 {
     // Process HANDLEs have no such limit; the C runtime's file table is not used for them.
+}
+
+int endProcess(int exitCode)
+{
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
 }
 
 bool convertsCodePageItself()
