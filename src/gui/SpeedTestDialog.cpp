@@ -95,7 +95,7 @@ SpeedTestDialog::SpeedTestDialog(const QString& host, const QString& currentIp, 
     m_list->setModel(m_model);
     // Fixed widths: sizing to the contents would measure rows at every update.
     const int unit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {10, 17, 6, 9, 9, 16, 9};
+    const int widths[] = {8, 15, 5, 9, 9, 22, 9};
     for (int c = 0; c < 7; ++c)
         m_list->header()->resizeSection(c, widths[c] * unit + 12);
     m_status->setObjectName(QStringLiteral("SpeedStatus"));
@@ -117,7 +117,7 @@ SpeedTestDialog::SpeedTestDialog(const QString& host, const QString& currentIp, 
     layout->addLayout(top);
     layout->addWidget(m_list);
     layout->addLayout(buttons);
-    resize(640, 320);
+    resize(760, 320); // every column in view, 结果 wide enough for "证书不符: " and a name
 
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(80);

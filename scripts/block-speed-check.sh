@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# 测速本节 from outside, as a user meets it: the real program on an X server of its own, in a
+# network namespace where only loopback is up and a mount namespace where /etc is a copy with
+# a hosts file and a certificate authority of this check's own (made now with openssl; the
+# machine's /etc and its trust store are never touched).
+#   - 127.0.0.1:443 serves a certificate for good.test and api.test, 127.0.0.2-9:443 one for
+#     other.test (openssl s_server); IP.txt offers 127.0.0.1-9;
+#   - the section "# blk" maps good.test and api.test to 127.0.0.2;
+#   - right click on the section's row, 测速本节 (S), Enter (全部使用), "保存文件": both rows
+#     map to 127.0.0.1 and nothing else in the file changed.
+#   scripts/block-speed-check.sh [tarvix] [screenshot.png]
+# Needs root (the namespaces), openssl, Xvfb, xdotool, xwd and netpbm (scripts/deps.sh test).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+exe=${1:-$root/build/default/src/tarvix}
+shot=${2:-}
+[ -x "$exe" ] || { echo "block-speed-check: no $exe (build the default preset first)" >&2; exit 2; }
+
+if [ "${TARVIX_IN_NAMESPACE:-}" != 1 ]; then
+  [ "$(id -u)" = 0 ] || { echo "block-speed-check: needs root for its namespaces" >&2; exit 2; }
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cp -a /etc "$work/etc"
+  TARVIX_IN_NAMESPACE=1 TARVIX_WORK=$work unshare --mount --net --propagation private -- "$0" "$exe" "$shot"
+  exit
+fi
+
+. "$root/scripts/wait-for.sh"
+work=$TARVIX_WORK
+fail() {
+  echo "FAIL: $*" >&2
+  # The screen as it was, beside the screenshot when one was asked for.
+  [ -z "$shot" ] || [ -z "${DISPLAY:-}" ] || xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"${shot%.png}-failed.png" || true
+  exit 1
+}
+pass() { echo "PASS: $*"; }
+
+ip link set lo up
+mount --bind "$work/etc" /etc
+for d in /run/nscd /var/run/nscd; do [ ! -d "$d" ] || mount -t tmpfs tmpfs "$d"; done
+printf 'hosts: files dns\n' >/etc/nsswitch.conf
+printf 'nameserver 127.0.0.1\n' >/etc/resolv.conf # nothing answers there: no lookup leaves
+hosts='127.0.0.1 localhost
+# blk
+127.0.0.2 good.test
+127.0.0.2 api.test
+
+127.0.0.5 keep.test
+'
+printf '%s' "$hosts" >/etc/hosts
+
+# The authority, trusted in the copy's store, and the two certificates.
+tls=$work/tls
+mkdir "$tls"
+ossl() { openssl "$@" >/dev/null 2>&1 || fail "openssl $1"; }
+ossl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$tls/ca.key" \
+  -out "$tls/ca.crt" -days 2 -subj "/CN=Tarvix Check CA"
+cp "$tls/ca.crt" /etc/ssl/certs/tarvix-check-ca.pem
+ln -s tarvix-check-ca.pem "/etc/ssl/certs/$(openssl x509 -hash -noout -in "$tls/ca.crt").0"
+cat "$tls/ca.crt" >>/etc/ssl/certs/ca-certificates.crt
+issue() { # name dns-names
+  printf 'subjectAltName=%s\n' "$2" >"$tls/$1.ext"
+  ossl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$tls/$1.key" \
+    -out "$tls/$1.csr" -subj "/CN=$1"
+  ossl x509 -req -in "$tls/$1.csr" -CA "$tls/ca.crt" -CAkey "$tls/ca.key" -set_serial "$RANDOM" \
+    -out "$tls/$1.crt" -days 2 -extfile "$tls/$1.ext"
+}
+issue good 'DNS:good.test,DNS:api.test'
+issue other 'DNS:other.test'
+pids=()
+xvfb=""
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+serve() { # address certificate
+  openssl s_server -quiet -accept "$1:443" -cert "$tls/$2.crt" -key "$tls/$2.key" </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+}
+serve 127.0.0.1 good
+for i in 2 3 4 5 6 7 8 9; do serve "127.0.0.$i" other; done
+listening() { [ "$(ss -Hltn 'sport = :443' | wc -l)" -ge 9 ]; }
+wait_for 30 "the nine listeners on port 443" listening
+
+# The program in a folder of its own, with IP.txt beside it.
+app=$work/app
+mkdir "$app"
+cp "$exe" "$app/tarvix"
+for i in 1 2 3 4 5 6 7 8 9; do printf '127.0.0.%s\r\n' "$i"; done >"$app/IP.txt"
+
+exec 8>"$work/display"
+Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+wait_for 30 "Xvfb names its display" test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")"
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=xcb
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+(cd "$app" && ./tarvix >"$work/tarvix.log" 2>&1 &)
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tarvix$' | head -n1) ||
+  fail "no window titled Tarvix within 60 s"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+wait_for 60 "the window paints" window_painted "$work" "$X" "$Y" "$WIDTH" "$HEIGHT"
+pass "the window shows the hosts file"
+# Without a window manager the X window is the client area: controls stand where the design's
+# twips put them, 15 twips a pixel (row 2's host box, Text1(1), at 1080,1140 inside Frame1).
+at() { xdotool mousemove --sync $((X + $1)) $((Y + $2)) click "$3"; }
+
+at 100 110 3 # the row menu of the section's row
+sleep 0.5
+xdotool key s # 测速本节(&S)
+dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^测速' | head -n1) || fail "no 测速 dialog"
+eval "$(xdotool getwindowgeometry --shell --prefix D "$dialog")"
+# Every candidate answers on loopback within a second; the picture settles once all are in.
+sleep 1
+wait_for 30 "the 测速 dialog settles" window_painted "$work" "$DX" "$DY" "$DWIDTH" "$DHEIGHT"
+pass "测速本节 opened its dialog and measured the block"
+[ -z "$shot" ] || pnmtopng <"$work/a.pnm" >"$shot"
+xdotool key Return # 全部使用, the default button
+closed() { [ -z "$(xdotool search --onlyvisible --name '^测速' 2>/dev/null)" ]; }
+wait_for 30 "Enter closes the 测速 dialog" closed
+printf '%s' "$hosts" | cmp -s /etc/hosts - || fail "the hosts file changed before 保存文件"
+pass "全部使用 changed nothing on disk"
+
+at 228 60 1 # 保存文件 (2760,240 twips inside Frame1, which stands at 120,480)
+printf '%s' "${hosts//127.0.0.2 /127.0.0.1 }" >"$work/expected"
+is_saved() { cmp -s /etc/hosts "$work/expected"; }
+for _ in $(seq 300); do is_saved && break; sleep 0.1; done
+is_saved || fail "the hosts file holds: $(cat /etc/hosts)"
+pass "保存文件: good.test and api.test map to 127.0.0.1, every other line as it was"
