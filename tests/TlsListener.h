@@ -78,6 +78,9 @@ public:
     TlsListener(const QSslCertificate& certificate, const QSslKey& key)
         : m_certificate(certificate), m_key(key)
     {
+        // A block's tries come 64 at a time to this one listener, as they would to many
+        // servers: Qt's default queue of 50 would drop some of them unanswered.
+        setListenBacklogSize(1024);
         listen(QHostAddress::LocalHost);
     }
 
