@@ -110,3 +110,12 @@ case "$second" in "$label"*) ;; *) fail "second line is not the GBK start-time l
 grep -q '127.0.0.1' "$result" || fail "no reply of ping in the result file"
 pass "the batch wrote the separator, the GBK start-time line and ping's reply to $result"
 sed 's/^/    | /' "$result" | iconv -f GBK -t UTF-8 || true
+
+# "退出" closes the window, and the process ends with it: none stays behind holding
+# Tarvix.exe, which the installer could then not replace. The window's height follows its
+# rows, so the button is found from the bottom: 27 pixels above the client area's edge.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --sync $((X + border + 400)) $((Y + HEIGHT - border - 27)) click 1
+gone() { ! pgrep -f 'tarvix-check.Tarvix.exe' >/dev/null; }
+wait_for 30 "Tarvix.exe ends after 退出" gone
+pass "退出 ends the process"
