@@ -14,36 +14,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=${1:-$root/build/default/src/tarvix}
 shot=${2:-}
-[ -x "$exe" ] || { echo "block-speed-check: no $exe (build the default preset first)" >&2; exit 2; }
+check=block-speed-check
+[ -x "$exe" ] || { echo "$check: no $exe (build the default preset first)" >&2; exit 2; }
+. "$root/scripts/own-machine.sh"
+own_machine_enter "$exe" "$shot"
 
-if [ "${TARVIX_IN_NAMESPACE:-}" != 1 ]; then
-  [ "$(id -u)" = 0 ] || { echo "block-speed-check: needs root for its namespaces" >&2; exit 2; }
-  if ! unshare --mount --net true 2>/dev/null; then
-    echo "SKIP: block-speed-check: this machine allows no new namespaces"
-    exit 0
-  fi
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-  cp -a /etc "$work/etc"
-  TARVIX_IN_NAMESPACE=1 TARVIX_WORK=$work unshare --mount --net --propagation private -- "$0" "$exe" "$shot"
-  exit
-fi
-
-. "$root/scripts/wait-for.sh"
-work=$TARVIX_WORK
-fail() {
-  echo "FAIL: $*" >&2
-  # The screen as it was, beside the screenshot when one was asked for.
-  [ -z "$shot" ] || [ -z "${DISPLAY:-}" ] || xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"${shot%.png}-failed.png" || true
-  exit 1
-}
-pass() { echo "PASS: $*"; }
-
-ip link set lo up
-mount --bind "$work/etc" /etc
-for d in /run/nscd /var/run/nscd; do [ ! -d "$d" ] || mount -t tmpfs tmpfs "$d"; done
-printf 'hosts: files dns\n' >/etc/nsswitch.conf
-printf 'nameserver 127.0.0.1\n' >/etc/resolv.conf # nothing answers there: no lookup leaves
 hosts='127.0.0.1 localhost
 # blk
 127.0.0.2 good.test
@@ -71,16 +46,9 @@ issue() { # name dns-names
 }
 issue good 'DNS:good.test,DNS:api.test'
 issue other 'DNS:other.test'
-pids=()
-xvfb=""
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
 serve() { # address certificate
   openssl s_server -quiet -accept "$1:443" -cert "$tls/$2.crt" -key "$tls/$2.key" </dev/null >/dev/null 2>&1 &
-  pids+=($!)
+  own_machine_pids+=($!)
 }
 serve 127.0.0.1 good
 for i in 2 3 4 5 6 7 8 9; do serve "127.0.0.$i" other; done
@@ -93,25 +61,11 @@ mkdir "$app"
 cp "$exe" "$app/tarvix"
 for i in 1 2 3 4 5 6 7 8 9; do printf '127.0.0.%s\r\n' "$i"; done >"$app/IP.txt"
 
-exec 8>"$work/display"
-Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-wait_for 30 "Xvfb names its display" test -s "$work/display"
-export DISPLAY=":$(head -n1 "$work/display")"
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=xcb
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-(cd "$app" && ./tarvix >"$work/tarvix.log" 2>&1 &)
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tarvix$' | head -n1) ||
-  fail "no window titled Tarvix within 60 s"
-eval "$(xdotool getwindowgeometry --shell "$window")"
+own_machine_window "$app"
 wait_for 60 "the window paints" window_painted "$work" "$X" "$Y" "$WIDTH" "$HEIGHT"
 pass "the window shows the hosts file"
-# Without a window manager the X window is the client area: controls stand where the design's
-# twips put them, 15 twips a pixel (row 2's host box, Text1(1), at 1080,1140 inside Frame1).
-at() { xdotool mousemove --sync $((X + $1)) $((Y + $2)) click "$3"; }
-
-at 100 110 3 # the row menu of the section's row
+# Row 2's host box, Text1(1), stands at 1080,1140 twips inside Frame1.
+click 100 110 3 # the row menu of the section's row
 sleep 0.5
 xdotool key s # 测速本节(&S)
 dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^测速' | head -n1) || fail "no 测速 dialog"
@@ -127,7 +81,7 @@ wait_for 30 "Enter closes the 测速 dialog" closed
 printf '%s' "$hosts" | cmp -s /etc/hosts - || fail "the hosts file changed before 保存文件"
 pass "全部使用 changed nothing on disk"
 
-at 228 60 1 # 保存文件 (2760,240 twips inside Frame1, which stands at 120,480)
+click 228 60 1 # 保存文件 (2760,240 twips inside Frame1, which stands at 120,480)
 printf '%s' "${hosts//127.0.0.2 /127.0.0.1 }" >"$work/expected"
 is_saved() { cmp -s /etc/hosts "$work/expected"; }
 for _ in $(seq 300); do is_saved && break; sleep 0.1; done
