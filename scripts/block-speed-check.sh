@@ -11,13 +11,9 @@
 #   scripts/block-speed-check.sh [tarvix] [screenshot.png]
 # Needs root (the namespaces), openssl, Xvfb, xdotool, xwd and netpbm (scripts/deps.sh test).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-exe=${1:-$root/build/default/src/tarvix}
-shot=${2:-}
 check=block-speed-check
-[ -x "$exe" ] || { echo "$check: no $exe (build the default preset first)" >&2; exit 2; }
-. "$root/scripts/own-machine.sh"
-own_machine_enter "$exe" "$shot"
+. "$(dirname "$0")/own-machine.sh"
+own_machine_enter
 
 hosts='127.0.0.1 localhost
 # blk

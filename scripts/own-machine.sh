@@ -2,13 +2,17 @@
 # machine of their own: a network namespace where only loopback is up (nothing can leave), a
 # mount namespace where /etc is a copy (its hosts file and trust store are the check's), and an
 # X server of its own. The machine's own files are never touched. Needs root.
-#   own_machine_enter "$@"   first thing in the script: runs the script again in the
+#   own_machine_enter        first thing in the script: runs the script again in the
 #                            namespaces (or ends it with SKIP where none may be made)
 #   own_machine_window DIR   starts DIR/tarvix on the X server; sets window, X, Y, WIDTH, HEIGHT
 #   click X Y [BUTTON]       a click at X,Y of the window's client area
-# The script sets $check (its name) and $shot (a PNG to photograph the screen into on failure,
-# or empty) before it sources this.
+# The script sets $check (its name) and sources this with its own arguments in place: the
+# program (default: the default preset's build) and a PNG to photograph the screen into (on
+# failure: beside it), or none.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+exe=${1:-$root/build/default/src/tarvix}
+shot=${2:-}
+[ -x "$exe" ] || { echo "$check: no $exe (build the default preset first)" >&2; exit 2; }
 . "$root/scripts/wait-for.sh"
 
 fail() {
@@ -30,7 +34,8 @@ own_machine_enter() {
     work=$(mktemp -d)
     cp -a /etc "$work/etc"
     local status=0
-    TARVIX_IN_NAMESPACE=1 TARVIX_WORK=$work unshare --mount --net --propagation private -- "$0" "$@" || status=$?
+    TARVIX_IN_NAMESPACE=1 TARVIX_WORK=$work unshare --mount --net --propagation private -- "$0" "$exe" "$shot" ||
+      status=$?
     rm -rf "$work"
     exit "$status"
   fi

@@ -10,13 +10,9 @@
 #   scripts/window-waits-check.sh [tarvix] [screenshot.png]
 # Needs root (the namespaces), Xvfb, xdotool, xwd and netpbm (scripts/deps.sh test).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-exe=${1:-$root/build/default/src/tarvix}
-shot=${2:-}
 check=window-waits-check
-[ -x "$exe" ] || { echo "$check: no $exe (build the default preset first)" >&2; exit 2; }
-. "$root/scripts/own-machine.sh"
-own_machine_enter "$exe" "$shot"
+. "$(dirname "$0")/own-machine.sh"
+own_machine_enter
 
 printf '127.0.0.1 localhost\n10.0.0.1 printer\n' >/etc/hosts
 cp /etc/hosts "$work/hosts.before"
