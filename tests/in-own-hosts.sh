@@ -14,7 +14,7 @@ status=0
 unshare --mount --net --propagation private -- sh -eu -c '
   etc=$1 hosts=$2 nss=$3
   shift 3
-  # Files of their own, never a link that the copy kept into the machine's tree.
+  # Files of their own, never a link that the copy kept into the tree of the machine.
   rm -f "$etc/hosts" "$etc/nsswitch.conf"
   cat "$hosts" >"$etc/hosts" && cat "$nss" >"$etc/nsswitch.conf" || exit 125
   mount --bind "$etc" /etc && [ "$etc/hosts" -ef /etc/hosts ] || exit 125
