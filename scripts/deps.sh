@@ -23,7 +23,7 @@ test_pkgs=(
   locales
   diffutils            # diff3, the reference for the merge test
   openssl              # certificates of the tests' own for 测速's TLS check
-  iproute2 procps      # loopback, listeners and processes in the black-box checks
+  iproute2 procps xclip   # routes, listeners, processes and the clipboard in the black-box checks
 )
 deb_pkgs=(
   debootstrap          # a fresh Debian 12 root to install the package in
