@@ -42,9 +42,7 @@ wait_for 10 "the message closes" box_closes_on_return "$window" Tarvix
 pass "the batch of four targets started"
 sleep 6
 
-click 296 140 3 # the log's menu
-sleep 0.5
-xdotool key s # 实时状态(&S)
+menu_pick 296 140 s # 实时状态(&S) in the log's menu
 status=$(timeout 10 xdotool search --sync --onlyvisible --name '^批量PING状态$' | head -n1) ||
   fail "no window 批量PING状态"
 eval "$(xdotool getwindowgeometry --shell --prefix S "$status")"

@@ -61,9 +61,7 @@ own_machine_window "$app"
 wait_for 60 "the window paints" window_painted "$work" "$X" "$Y" "$WIDTH" "$HEIGHT"
 pass "the window shows the hosts file"
 # Row 2's host box, Text1(1), stands at 1080,1140 twips inside Frame1.
-click 100 110 3 # the row menu of the section's row
-sleep 0.5
-xdotool key s # 测速本节(&S)
+menu_pick 100 110 s # 测速本节(&S) in the row menu of the section's row
 dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^测速' | head -n1) || fail "no 测速 dialog"
 eval "$(xdotool getwindowgeometry --shell --prefix D "$dialog")"
 # Every try ends within its second: three connections and a handshake take 4 s at the most,

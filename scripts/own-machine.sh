@@ -6,6 +6,7 @@
 #                            namespaces (or ends it with SKIP where none may be made)
 #   own_machine_window DIR   starts DIR/tarvix on the X server; sets window, X, Y, WIDTH, HEIGHT
 #   click X Y [BUTTON]       a click at X,Y of the window's client area
+#   menu_pick X Y KEY        a right click at X,Y, then KEY once the menu shows
 # The script sets $check (its name) and sources this with its own arguments in place: the
 # program (default: the default preset's build) and a PNG to photograph the screen into (on
 # failure: beside it), or none.
@@ -77,4 +78,16 @@ own_machine_window() {
 click() {
   eval "$(xdotool getwindowgeometry --shell "$window")"
   xdotool mousemove --sync $((X + $1)) $((Y + $2)) click "${3:-1}"
+}
+
+# The menu of a right click is a further visible window of the program's: the key that picks
+# an entry goes once it shows, not to the control below it.
+program_windows() { xdotool search --onlyvisible --class tarvix 2>/dev/null | wc -l; }
+menu_pick() {
+  local before
+  before=$(program_windows)
+  click "$1" "$2" 3
+  menu_shown() { [ "$(program_windows)" -gt "$before" ]; }
+  wait_for 10 "the menu at $1,$2" menu_shown
+  xdotool key "$3"
 }
