@@ -15,6 +15,9 @@ exe=${1:-$root/build/default/src/tarvix}
 shot=${2:-}
 [ -x "$exe" ] || { echo "$check: no $exe (build the default preset first)" >&2; exit 2; }
 . "$root/scripts/wait-for.sh"
+# xdotool matches window names such as "测速 - …" in the locale's encoding: in the C locale of a
+# bare root it sees no such name.
+export LC_ALL=C.UTF-8
 
 fail() {
   echo "FAIL: $*" >&2
